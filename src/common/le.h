@@ -1,0 +1,46 @@
+// Little-endian loads and stores on byte ranges. Media bytes have no
+// alignment, so every multi-byte access goes through memcpy; the compiler
+// turns these into single moves on x86-64.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace dpxut {
+
+static_assert(std::endian::native == std::endian::little,
+              "the library is built for little-endian targets");
+
+inline uint16_t load_le16(const void* p) noexcept {
+  uint16_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline uint32_t load_le32(const void* p) noexcept {
+  uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline uint64_t load_le64(const void* p) noexcept {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void store_le16(void* p, uint16_t v) noexcept { std::memcpy(p, &v, sizeof v); }
+inline void store_le32(void* p, uint32_t v) noexcept { std::memcpy(p, &v, sizeof v); }
+inline void store_le64(void* p, uint64_t v) noexcept { std::memcpy(p, &v, sizeof v); }
+
+// Little-endian number of n (0..8) bytes, zero-extended.
+inline uint64_t load_le(const void* p, size_t n) noexcept {
+  uint64_t v = 0;
+  std::memcpy(&v, p, n < 8 ? n : 8);
+  return v;
+}
+// Lowest n (0..8) bytes of v, little-endian.
+inline void store_le(void* p, uint64_t v, size_t n) noexcept {
+  std::memcpy(p, &v, n < 8 ? n : 8);
+}
+
+}  // namespace dpxut
