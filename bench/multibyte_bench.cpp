@@ -18,16 +18,27 @@ namespace {
 
 constexpr size_t kTextBytes = 64 * 1024;
 
-// Japanese-like EUC-JP text: mostly kana and kanji (two bytes), some ASCII,
-// a few half-width katakana (8E xx) and JIS X 0212 kanji (8F xx xx).
-std::string EucJpText() {
+// kTextBytes of text: 15 % ASCII letters, the rest from `other`.
+template <typename Other>
+std::string MixedText(Other other) {
   std::mt19937 rng(2024);
   std::string s;
   while (s.size() < kTextBytes - 3) {
     const unsigned r = rng() % 100;
     if (r < 15) {
       s += static_cast<char>('a' + rng() % 26);
-    } else if (r < 18) {
+    } else {
+      other(s, r, rng);
+    }
+  }
+  return s;
+}
+
+// Japanese-like EUC-JP text: mostly kana and kanji (two bytes), some ASCII,
+// a few half-width katakana (8E xx) and JIS X 0212 kanji (8F xx xx).
+std::string EucJpText() {
+  return MixedText([](std::string& s, unsigned r, std::mt19937& rng) {
+    if (r < 18) {
       s += '\x8E';
       s += static_cast<char>(0xA1 + rng() % 63);
     } else if (r < 19) {
@@ -38,21 +49,15 @@ std::string EucJpText() {
       s += static_cast<char>(0xB0 + rng() % 40);
       s += static_cast<char>(0xA1 + rng() % 94);
     }
-  }
-  return s;
+  });
 }
 
 // UTF-8 text of the same mix: ASCII, two-byte Latin and three-byte CJK,
 // drawn from a working vocabulary of 3000 ideographs, or (rare) from all
 // 20480 of the main block.
 std::string Utf8Text(unsigned vocabulary) {
-  std::mt19937 rng(2024);
-  std::string s;
-  while (s.size() < kTextBytes - 3) {
-    const unsigned r = rng() % 100;
-    if (r < 15) {
-      s += static_cast<char>('a' + rng() % 26);
-    } else if (r < 20) {
+  return MixedText([vocabulary](std::string& s, unsigned r, std::mt19937& rng) {
+    if (r < 20) {
       s += "\xC3\xA9";
     } else {
       const unsigned cp = 0x4E00 + rng() % vocabulary;
@@ -60,8 +65,7 @@ std::string Utf8Text(unsigned vocabulary) {
       s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
       s += static_cast<char>(0x80 | (cp & 0x3F));
     }
-  }
-  return s;
+  });
 }
 
 enum Kind { kEucJp, kUtf8, kUtf8Rare };

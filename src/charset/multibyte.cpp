@@ -80,6 +80,16 @@ enum Outcome : uint8_t {
   kLonger = 3,    // row: the second try is incomplete too
 };
 
+// The length a remembered outcome settles, or 0 while still incomplete.
+int decided(uint8_t outcome) noexcept {
+  switch (outcome) {
+    case kOneByte: return 1;
+    case kTwoBytes: return 2;
+    case kThreeBytes: return 3;
+    default: return 0;
+  }
+}
+
 // Per-thread tables for one code set. Plain data plus heap rows released
 // by the thread's closer, so that measuring during thread exit still works
 // (by trial, without tables).
@@ -214,14 +224,7 @@ int measure(const char* s, size_t n) noexcept {
     row = build_row(cd, b0);
     if (row == nullptr) return measure_fresh(cd, s, n);
   }
-  switch (row[static_cast<unsigned char>(s[1])]) {
-    case kTwoBytes:
-      return 2;
-    case kOneByte:
-      return 1;
-    default:
-      break;
-  }
+  if (const int len = decided(row[static_cast<unsigned char>(s[1])])) return len;
   // Still incomplete after two bytes: three-byte EUC, UTF-8 beyond U+07FF.
   if (s[2] == '\0' || n < 3) return 1;
   const uint32_t triple = static_cast<uint32_t>(b0) << 16 |
@@ -239,14 +242,7 @@ int measure(const char* s, size_t n) noexcept {
     outcome = classify_third(cd, s);
     if (entry != nullptr) *entry = static_cast<uint32_t>(outcome) << 24 | triple;
   }
-  switch (outcome) {
-    case kThreeBytes:
-      return 3;
-    case kOneByte:
-      return 1;
-    default:
-      break;
-  }
+  if (const int len = decided(outcome)) return len;
   // Incomplete after three bytes (four-byte UTF-8 and longer): by trial.
   if (s[3] == '\0' || n < 4) return 1;
   IconvLease cd("UTF-8", codeset);
