@@ -96,30 +96,30 @@ struct EncodeCase {
 TEST(FieldCodec, EncodesEverySizeFormByteExact) {
   const char* k16 = "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F";
   const EncodeCase cases[] = {
-      {0x0B, 4, 0, "00 00 01 00", 4, 32, 0, "0B 04 00 00 01 00"},
-      {0x50, 0x33, 0, "07", 1, 32, 0, "50 07"},                          // fixed: form ignored
-      {0x8072, 0, 0, "05 00 00 00", 4, 32, 0, "80 72 05 00 00 00"},
-      {0x808030, 4, 0, "58 59 5A 00", 4, 32, 0, "80 80 30 04 58 59 5A 00"},
-      {0x80802F, 0xC1, 0, "", 5, 32, 0, "80 80 2F C1"},                  // embedded: no data
-      {0x80802F, 0xC0, 0, "", 99, 32, 0, "80 80 2F C0"},
-      {0x80F401, 0, 0, k16, 16, 32, 0, "80 F4 01 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F"},
-      {0xC10241, 0, 0, "AA BB", 2, 32, 0, "C1 02 41 AA BB"},
-      {0x0B, 0x80, 0x7F, "", 0, 32, 0, "0B 7F"},                         // automatic forms
-      {0x0B, 0x80, 0x80, "", 0, 32, 0, "0B 80 80"},
-      {0x0B, 0xBF, 0x1234, "", 0, 32, 0, "0B 81 34 12"},
-      {0x0B, 0x80, 0x10000, "", 0, 32, 0, "0B 82 00 00 01 00"},
-      {0x0B, 0x80, k4G, "", 0, 32, 0, "0B 83 00 00 00 00 01 00 00 00"},
-      {0x0B, 0x80, k4G, "AA BB CC", 3, 32, 0, "0B 83 00 00 00 00 01 00 00 00 AA BB CC"},
+      {0x0B, 4, 0, "00 00 01 00", 4, 32, 0, "0B 04 00 00 01 00", 0},
+      {0x50, 0x33, 0, "07", 1, 32, 0, "50 07", 0},                          // fixed: form ignored
+      {0x8072, 0, 0, "05 00 00 00", 4, 32, 0, "80 72 05 00 00 00", 0},
+      {0x808030, 4, 0, "58 59 5A 00", 4, 32, 0, "80 80 30 04 58 59 5A 00", 0},
+      {0x80802F, 0xC1, 0, "", 5, 32, 0, "80 80 2F C1", 0},                  // embedded: no data
+      {0x80802F, 0xC0, 0, "", 99, 32, 0, "80 80 2F C0", 0},
+      {0x80F401, 0, 0, k16, 16, 32, 0, "80 F4 01 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F", 0},
+      {0xC10241, 0, 0, "AA BB", 2, 32, 0, "C1 02 41 AA BB", 0},
+      {0x0B, 0x80, 0x7F, "", 0, 32, 0, "0B 7F", 0},                         // automatic forms
+      {0x0B, 0x80, 0x80, "", 0, 32, 0, "0B 80 80", 0},
+      {0x0B, 0xBF, 0x1234, "", 0, 32, 0, "0B 81 34 12", 0},
+      {0x0B, 0x80, 0x10000, "", 0, 32, 0, "0B 82 00 00 01 00", 0},
+      {0x0B, 0x80, k4G, "", 0, 32, 0, "0B 83 00 00 00 00 01 00 00 00", 0},
+      {0x0B, 0x80, k4G, "AA BB CC", 3, 32, 0, "0B 83 00 00 00 00 01 00 00 00 AA BB CC", 0},
       {0x54, 0, 0, k16, 16, 10, 0, "54 00 01 02 03 04 05 06 07 08", 7}, // cut by the end
       {0x0B, 4, 0, "AA BB CC DD", 4, 2, 0, "0B 04", 4},
-      {0x0B, 4, 0, "AA BB", 2, 32, 0, "0B 04 AA BB"},                   // rest written later
-      {0xC1028304, 0x80, k4G, "", 0, 13, 0, "C1 02 83 04 83 00 00 00 00 01 00 00 00"},
-      {0xC1028304, 0x80, k4G, "", 0, 12, HVDPUT_OVERFLOW, ""},            // 13-byte header
-      {0x808030, 4, 0, "", 0, 2, HVDPUT_OVERFLOW, ""},
-      {0x54, 0, 0, k16, 17, 32, HVDPUT_INVALID_PARAMETER, ""},           // above fixed 16
-      {0x0B, 4, 0, "01 02 03 04", 5, 32, HVDPUT_INVALID_PARAMETER, ""},  // above short form
-      {0x0B, 0x80, 2, "01 02", 3, 32, HVDPUT_INVALID_PARAMETER, ""},     // above dataSize
-      {0x0B, 4, 0, nullptr, 4, 32, HVDPUT_INVALID_PARAMETER, ""},        // data needed, null
+      {0x0B, 4, 0, "AA BB", 2, 32, 0, "0B 04 AA BB", 0},                   // rest written later
+      {0xC1028304, 0x80, k4G, "", 0, 13, 0, "C1 02 83 04 83 00 00 00 00 01 00 00 00", 0},
+      {0xC1028304, 0x80, k4G, "", 0, 12, HVDPUT_OVERFLOW, "", 0},            // 13-byte header
+      {0x808030, 4, 0, "", 0, 2, HVDPUT_OVERFLOW, "", 0},
+      {0x54, 0, 0, k16, 17, 32, HVDPUT_INVALID_PARAMETER, "", 0},           // above fixed 16
+      {0x0B, 4, 0, "01 02 03 04", 5, 32, HVDPUT_INVALID_PARAMETER, "", 0},  // above short form
+      {0x0B, 0x80, 2, "01 02", 3, 32, HVDPUT_INVALID_PARAMETER, "", 0},     // above dataSize
+      {0x0B, 4, 0, nullptr, 4, 32, HVDPUT_INVALID_PARAMETER, "", 0},        // data needed, null
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(to_hex(hex(c.expect)));
