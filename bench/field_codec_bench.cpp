@@ -25,14 +25,19 @@ const Sample kSamples[] = {
 };
 uint8_t g_src[512];
 
-void BM_Encode(benchmark::State& state) {
-  const Sample& s = kSamples[state.range(0)];
-  state.SetLabel(s.name);
-  uint8_t out[512];
+DPDFField sample_field(const Sample& s) {
   DPDFField f{};
   f.fieldId = s.id;
   f.data = g_src;
   f.dataSize.value = s.bytes;
+  return f;
+}
+
+void BM_Encode(benchmark::State& state) {
+  const Sample& s = kSamples[state.range(0)];
+  state.SetLabel(s.name);
+  uint8_t out[512];
+  DPDFField f = sample_field(s);
   for (auto _ : state) {
     benchmark::DoNotOptimize(DPDFPutNextField(out, sizeof out, &f, s.form, s.bytes));
     benchmark::ClobberMemory();
@@ -44,10 +49,7 @@ void BM_Decode(benchmark::State& state) {
   const Sample& s = kSamples[state.range(0)];
   state.SetLabel(s.name);
   uint8_t buf[512];
-  DPDFField f{};
-  f.fieldId = s.id;
-  f.data = g_src;
-  f.dataSize.value = s.bytes;
+  DPDFField f = sample_field(s);
   DPDFPutNextField(buf, sizeof buf, &f, s.form, s.bytes);
   const uint32_t used = f.bytesUsed;
   for (auto _ : state) {
