@@ -402,7 +402,8 @@ int32_t SetTZOffset(void);
  * DPDFGetFields and fill the host's record; they do not report the section's
  * length. Texts are written with a one-byte size: at most 126 characters,
  * measured within their member (a member without a zero is written whole).
- * Flags are written C0 (false) or C1 (true) and read back as that raw byte. */
+ * Flags are written C0 (false: 0 or 0xC0) or C1 (true: any other value) and
+ * read back as that raw byte, so a description read back writes unchanged. */
 
 #define HVDP_MEDIA_HEADER_ID    0x808000u /* media header section */
 #define HVDP_SESSION_HEADER_ID  0x808004u /* session header section */

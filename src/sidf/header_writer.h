@@ -48,8 +48,10 @@ inline DPDFPutEntry header_row(uint32_t id, const void* data, uint32_t dataBytes
   row.sizeForm = sizeForm;
   return row;
 }
+// A flag is false when it is 0 or the raw false byte that the readers hand
+// back, so a description read from a medium writes back unchanged.
 inline DPDFPutEntry flag_row(uint32_t id, uint32_t flag) noexcept {
-  return header_row(id, nullptr, 0, flag != 0 ? kFlagTrue : kFlagFalse);
+  return header_row(id, nullptr, 0, flag != 0 && flag != kFlagFalse ? kFlagTrue : kFlagFalse);
 }
 inline DPDFPutEntry marker_row(uint32_t marker) noexcept {
   return header_row(marker, nullptr, 0, 0);
