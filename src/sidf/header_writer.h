@@ -30,6 +30,14 @@ namespace dpxut {
 uint32_t PutHeaderFields(DPDFPutEntry* table, uint8_t** buffer, uint32_t* bufferSize,
                          uint32_t* bytesWritten, uint32_t crcMode) noexcept;
 
+// Writes a header's member fields (a bare table: no section mark, no
+// closing field) at buffer, on private copies of the position and size,
+// for the Set functions that take their buffer by value.
+inline uint32_t PutMemberFields(DPDFPutEntry* table, uint8_t* buffer, uint32_t bufferSize,
+                                uint32_t* bytesWritten) noexcept {
+  return PutHeaderFields(table, &buffer, &bufferSize, bytesWritten, 0);
+}
+
 // A header text field always uses the one-byte short-form size, which holds
 // at most 127 bytes: 126 characters and the terminating zero.
 inline constexpr size_t kHeaderTextMax = 126;

@@ -54,9 +54,7 @@ DPXUT_EXPORT uint32_t HVDPSetMediaHeaderInfo(const HVDPMediaHeaderInfo* info, ui
       flag_row(kFlagId, info->flag),
       marker_row(DPDF_END_OF_TABLE),
   };
-  uint8_t* position = buffer;
-  uint32_t remaining = bufferSize;
-  return PutHeaderFields(table, &position, &remaining, bytesWritten, 0);
+  return PutMemberFields(table, buffer, bufferSize, bytesWritten);
 }
 
 // Stamps come from 0x80F401/0x80F400; without 0x80F401 they come from the

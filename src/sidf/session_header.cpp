@@ -127,9 +127,7 @@ DPXUT_EXPORT uint32_t HVDPSetSessionHeaderInfo(const HVDPSessionHeaderInfo* info
       text5.row(kText5Id),
       marker_row(DPDF_END_OF_TABLE),
   };
-  uint8_t* position = buffer;
-  uint32_t remaining = bufferSize;
-  return PutHeaderFields(table, &position, &remaining, bytesWritten, 0);
+  return PutMemberFields(table, buffer, bufferSize, bytesWritten);
 }
 
 // Texts arrive terminated within their members. The stamp comes from the

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "sidf/hex.h"
 
 namespace dpxut::test {
@@ -55,6 +57,57 @@ Info untouched() {
 
 inline std::string member_text(const char* member, size_t size) {
   return std::string(member, strnlen(member, size));
+}
+
+// A header writer (HVDPSetMediaHeaderInfo, HVDPSetSessionHeaderInfo).
+template <typename Info>
+using SetHeader = uint32_t (*)(const Info*, uint8_t*, uint32_t, uint32_t*);
+template <typename Info>
+using GetHeader = uint32_t (*)(const uint8_t*, uint32_t, Info*);
+
+// Every buffer shorter than the whole header: HVDPUT_OVERFLOW, the fields
+// that fit wholly (they end at `ends`) written and counted, nothing stored
+// past the buffer's end.
+template <typename Info>
+void expect_overflow_for_every_short_buffer(SetHeader<Info> set, const Info& info,
+                                            const std::vector<uint8_t>& whole,
+                                            const std::vector<uint32_t>& ends) {
+  for (uint32_t size = 0; size < whole.size(); ++size) {
+    std::vector<uint8_t> buffer(size + 16, 0xAB);
+    uint32_t written = 0;
+    EXPECT_EQ(set(&info, buffer.data(), size, &written), HVDPUT_OVERFLOW) << size;
+    uint32_t complete = 0;
+    for (uint32_t end : ends)
+      if (end <= size) complete = end;
+    EXPECT_EQ(written, complete) << size;
+    EXPECT_EQ(to_hex(buffer.data(), complete), to_hex(whole.data(), complete));
+    for (size_t i = size; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0xAB) << size;
+  }
+}
+
+// A whole section cut at every offset: HVDPUT_BUFFER_UNDERFLOW, read from
+// exact-size copies.
+template <typename Info>
+void expect_underflow_for_every_cut(GetHeader<Info> get, const std::vector<uint8_t>& section) {
+  for (size_t size = 0; size < section.size(); ++size) {
+    ExactBytes exact(section.data(), size);
+    Info info{};
+    EXPECT_EQ(get(exact.bytes.get(), static_cast<uint32_t>(size), &info), HVDPUT_BUFFER_UNDERFLOW) << size;
+  }
+}
+
+// Null arguments: HVDPUT_INVALID_PARAMETER, *bytesWritten cleared.
+template <typename Info>
+void expect_null_arguments_refused(SetHeader<Info> set, GetHeader<Info> get, const Info& info) {
+  uint8_t buffer[64] = {};
+  uint32_t written = 99;
+  EXPECT_EQ(set(nullptr, buffer, 64, &written), HVDPUT_INVALID_PARAMETER);
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(set(&info, nullptr, 64, &written), HVDPUT_INVALID_PARAMETER);
+  EXPECT_EQ(set(&info, buffer, 64, nullptr), HVDPUT_INVALID_PARAMETER);
+  Info out{};
+  EXPECT_EQ(get(nullptr, 10, &out), HVDPUT_INVALID_PARAMETER);
+  EXPECT_EQ(get(buffer, 64, nullptr), HVDPUT_INVALID_PARAMETER);
 }
 
 struct Random {

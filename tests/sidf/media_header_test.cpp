@@ -207,45 +207,13 @@ TEST(MediaHeader, ReadsNumberAndFlagZeroExtended) {
 }
 
 TEST(MediaHeader, ReportsFailureCodes) {
-  HVDPMediaHeaderInfo info{};
-  const std::vector<uint8_t> good = section(kMediaId, members_of(info_of("abc", 1, 1)));
-  EXPECT_EQ(read(section(0x808004, {}), info), HVDPUT_FIELD_ID_MISMATCH);
-  EXPECT_EQ(HVDPGetMediaHeaderInfo(nullptr, 10, &info), HVDPUT_INVALID_PARAMETER);
-  EXPECT_EQ(HVDPGetMediaHeaderInfo(good.data(), static_cast<uint32_t>(good.size()), nullptr),
-            HVDPUT_INVALID_PARAMETER);
-  uint32_t written = 99;
-  uint8_t buffer[64];
-  EXPECT_EQ(HVDPSetMediaHeaderInfo(nullptr, buffer, 64, &written), HVDPUT_INVALID_PARAMETER);
-  EXPECT_EQ(written, 0u);
-  EXPECT_EQ(HVDPSetMediaHeaderInfo(&info, nullptr, 64, &written), HVDPUT_INVALID_PARAMETER);
-  EXPECT_EQ(HVDPSetMediaHeaderInfo(&info, buffer, 64, nullptr), HVDPUT_INVALID_PARAMETER);
-}
-
-TEST(MediaHeader, ReportsOverflowForEveryShortBuffer) {
   const HVDPMediaHeaderInfo info = info_of("", 0x12345, 5);
-  const std::vector<uint8_t> whole = members_of(info);
-  const uint32_t ends[] = {19, 38, 43, 48, 52};
-  for (uint32_t size = 0; size < whole.size(); ++size) {
-    std::vector<uint8_t> buffer(size + 16, 0xAB);
-    uint32_t written = 0;
-    EXPECT_EQ(HVDPSetMediaHeaderInfo(&info, buffer.data(), size, &written), HVDPUT_OVERFLOW);
-    uint32_t complete = 0;
-    for (uint32_t end : ends)
-      if (end <= size) complete = end;
-    EXPECT_EQ(written, complete) << size;
-    EXPECT_EQ(to_hex(buffer.data(), complete), to_hex(whole.data(), complete));
-    for (size_t i = size; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0xAB) << size;
-  }
-}
-
-TEST(MediaHeader, ReadsTruncatedSectionsInsideTheBuffer) {
-  const std::vector<uint8_t> good = section(kMediaId, members_of(info_of("truncated", 3, 1)));
-  for (size_t size = 0; size < good.size(); ++size) {
-    HVDPMediaHeaderInfo info{};
-    EXPECT_EQ(read(good, info, size), HVDPUT_BUFFER_UNDERFLOW) << size;
-  }
-  HVDPMediaHeaderInfo info{};
-  EXPECT_EQ(read(good, info), 0u);
+  HVDPMediaHeaderInfo out{};
+  EXPECT_EQ(read(section(0x808004, {}), out), HVDPUT_FIELD_ID_MISMATCH);
+  test::expect_null_arguments_refused(HVDPSetMediaHeaderInfo, HVDPGetMediaHeaderInfo, info);
+  test::expect_overflow_for_every_short_buffer(HVDPSetMediaHeaderInfo, info, members_of(info),
+                                               {19, 38, 43, 48, 52});
+  test::expect_underflow_for_every_cut(HVDPGetMediaHeaderInfo, section(kMediaId, members_of(info)));
 }
 
 TEST(MediaHeader, RefusesFieldsWhoseSizeLies) {

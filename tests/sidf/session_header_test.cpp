@@ -300,46 +300,16 @@ TEST(SessionHeader, RefusesTextsLongerThan126Characters) {
 }
 
 TEST(SessionHeader, ReportsFailureCodes) {
-  HVDPSessionHeaderInfo info = info_of("Unix", "DPX", "a.b");
-  const std::vector<uint8_t> good = section(kSessionId, members_of(info));
-  EXPECT_EQ(read(section(0x808000, {}), info), HVDPUT_FIELD_ID_MISMATCH);
-  EXPECT_EQ(HVDPGetSessionHeaderInfo(nullptr, 10, &info), HVDPUT_INVALID_PARAMETER);
-  EXPECT_EQ(HVDPGetSessionHeaderInfo(good.data(), static_cast<uint32_t>(good.size()), nullptr),
-            HVDPUT_INVALID_PARAMETER);
-  uint32_t written = 99;
-  uint8_t buffer[64];
-  EXPECT_EQ(HVDPSetSessionHeaderInfo(nullptr, buffer, 64, &written), HVDPUT_INVALID_PARAMETER);
-  EXPECT_EQ(written, 0u);
-  EXPECT_EQ(HVDPSetSessionHeaderInfo(&info, nullptr, 64, &written), HVDPUT_INVALID_PARAMETER);
-  EXPECT_EQ(HVDPSetSessionHeaderInfo(&info, buffer, 64, nullptr), HVDPUT_INVALID_PARAMETER);
-}
-
-TEST(SessionHeader, ReportsOverflowForEveryShortBuffer) {
   HVDPSessionHeaderInfo info = info_of("Unix", "DPX", "X.Y.Z");
   set(info.text2, "two");
+  HVDPSessionHeaderInfo out{};
+  EXPECT_EQ(read(section(0x808000, {}), out), HVDPUT_FIELD_ID_MISMATCH);
+  test::expect_null_arguments_refused(HVDPSetSessionHeaderInfo, HVDPGetSessionHeaderInfo, info);
   const std::vector<uint8_t> whole = members_of(info);
-  // Ends of the eleven fields.
-  const uint32_t ends[] = {6, 25, 29, 34, 42, 47, 52, 59, 67, 73, 76};
   ASSERT_EQ(whole.size(), 76u);
-  for (uint32_t size = 0; size < whole.size(); ++size) {
-    std::vector<uint8_t> buffer(size + 16, 0xAB);
-    uint32_t written = 0;
-    EXPECT_EQ(HVDPSetSessionHeaderInfo(&info, buffer.data(), size, &written), HVDPUT_OVERFLOW);
-    uint32_t complete = 0;
-    for (uint32_t end : ends)
-      if (end <= size) complete = end;
-    EXPECT_EQ(written, complete) << size;
-    EXPECT_EQ(to_hex(buffer.data(), complete), to_hex(whole.data(), complete));
-    for (size_t i = size; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0xAB) << size;
-  }
-}
-
-TEST(SessionHeader, ReadsTruncatedSectionsInsideTheBuffer) {
-  const std::vector<uint8_t> good = section(kSessionId, members_of(info_of("Linux", "DPX", "a.b.c")));
-  for (size_t size = 0; size < good.size(); ++size) {
-    HVDPSessionHeaderInfo info{};
-    EXPECT_EQ(read(good, info, size), HVDPUT_BUFFER_UNDERFLOW) << size;
-  }
+  test::expect_overflow_for_every_short_buffer(HVDPSetSessionHeaderInfo, info, whole,
+                                               {6, 25, 29, 34, 42, 47, 52, 59, 67, 73, 76});
+  test::expect_underflow_for_every_cut(HVDPGetSessionHeaderInfo, section(kSessionId, whole));
 }
 
 TEST(SessionHeader, SurvivesCorruptedSections) {
