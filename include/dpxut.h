@@ -339,7 +339,8 @@ void HVDPUnPackDateTime(uint32_t packedDateTime, uint16_t *year,
                         uint16_t *month, uint16_t *day, uint16_t *hour,
                         uint16_t *minute, uint16_t *second);
 
-/* The present local time, packed; 0 if the clock cannot be read. */
+/* The present local time, packed; 0 if the clock cannot be read or lies
+ * outside 1980-2107. */
 uint32_t HVDPGetCurrentDateAndTime(void);
 
 /* Packs the stamp's fields as they stand (no zone shift) into

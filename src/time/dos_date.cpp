@@ -80,7 +80,10 @@ DPXUT_EXPORT uint32_t HVDPGetCurrentDateAndTime(void) {
   const time_t now = ::time(nullptr);
   struct tm local {};
   if (now == static_cast<time_t>(-1) || localtime_r(&now, &local) == nullptr) return 0;
-  return HVDPPackDateTime(static_cast<uint32_t>(local.tm_year + 1900), static_cast<uint32_t>(local.tm_mon + 1),
+  // A clock outside 1980-2107 would wrap into a wrong packed year.
+  const int64_t year = int64_t{local.tm_year} + 1900;
+  if (year < kDosEpochYear || year > kDosEpochYear + 127) return 0;
+  return HVDPPackDateTime(static_cast<uint32_t>(year), static_cast<uint32_t>(local.tm_mon + 1),
                           static_cast<uint32_t>(local.tm_mday), static_cast<uint32_t>(local.tm_hour),
                           static_cast<uint32_t>(local.tm_min), static_cast<uint32_t>(local.tm_sec));
 }

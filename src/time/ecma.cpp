@@ -30,12 +30,6 @@ bool pack_dos(const HVDPECMATimeStamp& s, uint32_t& packed) noexcept {
   return true;
 }
 
-HVDPECMATimeStamp zeroed_stamp() noexcept {
-  HVDPECMATimeStamp s;
-  std::memset(&s, 0, sizeof s);
-  return s;
-}
-
 }  // namespace
 
 int32_t decode_zone(uint16_t word) noexcept {
@@ -68,7 +62,7 @@ DPXUT_EXPORT uint32_t HVDPDOSTimeToECMA(uint32_t dosDateTime, HVDPECMATimeStamp*
   if (!stamp) return 1;
   uint16_t year, month, day, hour, minute, second;
   HVDPUnPackDateTime(dosDateTime, &year, &month, &day, &hour, &minute, &second);
-  HVDPECMATimeStamp s = zeroed_stamp();
+  HVDPECMATimeStamp s{};  // sub-seconds and reserved bytes 0
   s.year = static_cast<int16_t>(year);  // 1980-2107
   s.month = static_cast<uint8_t>(month);
   s.day = static_cast<uint8_t>(day);
@@ -85,7 +79,7 @@ DPXUT_EXPORT uint32_t HVDPUnixTimeToECMA(uint32_t unixTime, HVDPECMATimeStamp* s
   const int64_t days = unixTime / kSecondsPerDay;
   const int64_t rest = unixTime % kSecondsPerDay;
   const CivilDate date = civil_from_days(days);  // 1970-2106
-  HVDPECMATimeStamp s = zeroed_stamp();
+  HVDPECMATimeStamp s{};  // sub-seconds and reserved bytes 0
   s.year = static_cast<int16_t>(date.year);
   s.month = static_cast<uint8_t>(date.month);
   s.day = static_cast<uint8_t>(date.day);

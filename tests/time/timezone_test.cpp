@@ -58,18 +58,4 @@ TEST(ServerZone, CurrentOffsetIncludesDaylightSaving) {
   }
 }
 
-// In a zone with a changing rule the offset is the one in force now.
-TEST(ServerZone, CurrentOffsetMatchesTodaysRule) {
-  use_zone("EST5EDT,M3.2.0,M11.1.0");
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    const time_t now = ::time(nullptr);
-    struct tm local {};
-    ASSERT_NE(localtime_r(&now, &local), nullptr);
-    const int32_t offset = SetTZOffset();
-    if (::time(nullptr) != now) continue;
-    EXPECT_EQ(offset, local.tm_isdst == 1 ? -14400 : -18000);
-    break;
-  }
-}
-
 }  // namespace
