@@ -115,6 +115,39 @@ extern "C" {
  *    multibyte measuring
  * ======================================================================== */
 /* @@namespaces-generic */
+/* Name spaces and generic characters.
+ *
+ * A name space number says how a name's characters are encoded: 0, 1, 2
+ * and 4 (and 3) hold locale bytes in the server's code set; adding 0x100
+ * gives the UTF-8 form, adding 0x200 the wide form (32-bit wchar_t, 4 bytes
+ * per character). The tests work on exact values: 0x103, 0x203 and every
+ * other number are locale bytes.
+ *
+ * Generic characters are the few characters path and wildcard code looks
+ * for ('/', '\\', ':', '*', '?', '.' and the terminator), keyed by their
+ * locale code and handed out in the encoding of any name space. Generic
+ * strings are short separator strings (":/", "/\\", "::" ...) keyed by the
+ * locale string. Results point into process-wide tables that are filled on
+ * first use (converted from the server's code set, running the conversion
+ * set-up if needed) and never change afterwards; do not modify or free them.
+ */
+
+/* 1 for the wide name spaces 0x200, 0x201, 0x202, 0x204; else 0. */
+uint16_t HVDPIsNameSpaceUnicode(uint32_t nameSpace);
+/* 1 for the UTF-8 name spaces 0x100, 0x101, 0x102, 0x104; else 0. */
+uint16_t HVDPIsNameSpaceUtf8(uint32_t nameSpace);
+/* 1 for the locale name spaces 0 to 4; else 0. */
+uint16_t HVDPIsNameSpaceAscii(uint32_t nameSpace);
+
+/* The locale form of a UTF-8 or wide name space (0x201 -> 1, 0x104 -> 4);
+ * any other number is returned unchanged. The two names are one function. */
+uint32_t MapToKFSNameSpace(uint32_t nameSpace);
+uint32_t MapToAsciiNameSpace(uint32_t nameSpace);
+/* The wide (+0x200) or UTF-8 (+0x100) form of a base name space 0, 1, 2 or
+ * 4; any other number (3, 0x101 ...) is returned unchanged. */
+uint32_t MapToUnicodeNameSpace(uint32_t nameSpace);
+uint32_t MapToUtf8NameSpace(uint32_t nameSpace);
+
 
 /* @@namespace-strings */
 
