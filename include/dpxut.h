@@ -370,6 +370,62 @@ int DPutf8nicmp(const char *a, const char *b, uint32_t n);
 int DPutf8icmp(const char *a, const char *b);
 
 /* @@locale-conversions */
+/* Locale conversions. Move text between the server's code set (found by
+ * the conversion set-up above, which the first call runs while DPInitICONV
+ * is 0) and UTF-8 or wide strings, through iconv. Each function takes the
+ * destination, the size and the source, and is called twice: with a null
+ * destination it stores in *size the size of the converted string with its
+ * terminator; then, with a destination whose capacity (terminator
+ * included) is in *size, it converts. Sizes count bytes for locale and
+ * UTF-8 text and wide characters for wide text. Every function returns 0,
+ * HVDPUT_INVALID_PARAMETER (null source or size, text that is invalid or
+ * that the code set cannot hold, a code set iconv does not know) or
+ * HVDPUT_OVERFLOW (the destination is too small); on failure *size is left
+ * as it was and the destination may hold a partial, unterminated result.
+ * On success the filling call leaves *size at the capacity, except that
+ * DPloc2uni and DPloc2uniNoMap report the characters converted (terminator
+ * not counted) when DPUseMbFunctions made them convert with mbsrtowcs.
+ * Wide strings may sit at any address.
+ *
+ * Special sequences. A wide character that the code set cannot hold is
+ * written by DPuni2loc as the six bytes "[XXXX]": "[", its code in four
+ * upper-case hexadecimal digits, "]"; a character above U+FFFF as two such
+ * sequences holding its UTF-16 surrogate pair. DPloc2uni turns every
+ * special sequence (digits in either case) back into its character, a
+ * surrogate pair into one character, once the text holds at least one. The
+ * NoMap variants refuse such characters and leave sequences as text. */
+
+/* UTF-8 to locale text, and back. */
+uint32_t DPutf82loc(char *loc, size_t *size, const char *utf);
+uint32_t DPloc2utf8(char *utf, size_t *size, const char *loc);
+/* Wide to locale text; DPuni2loc writes special sequences for characters
+ * the code set cannot hold. These two run the set-up before they look at
+ * their arguments. */
+uint32_t DPuni2loc(char *loc, size_t *size, const wchar_t *uni);
+uint32_t DPuni2locNoMap(char *loc, size_t *size, const wchar_t *uni);
+/* Locale text to wide; DPloc2uni decodes special sequences. */
+uint32_t DPloc2uni(wchar_t *uni, size_t *size, const char *loc);
+uint32_t DPloc2uniNoMap(wchar_t *uni, size_t *size, const char *loc);
+
+/* The passes behind the functions above, for hosts that drive the two
+ * steps themselves; they run no set-up. The sizing passes store the size
+ * with the terminator in *size and return a completion code. The filling
+ * passes take the capacity with the terminator and return it on success
+ * (dp_locs2unis through mbsrtowcs: the characters converted), or the
+ * completion code HVDPUT_INVALID_PARAMETER or HVDPUT_OVERFLOW. map non-zero
+ * selects the special sequences, as in DPuni2loc and DPloc2uni. */
+uint32_t dp_utfs2locsize(const char *utf, size_t *size);
+uint32_t dp_locs2utfsize(const char *loc, size_t *size);
+size_t dp_utfs2locs(char *loc, const char *utf, size_t capacity);
+size_t dp_locs2utfs(char *utf, const char *loc, size_t capacity);
+uint32_t dp_unis2locsize(const wchar_t *uni, size_t *size, int map);
+size_t dp_unis2locs(char *loc, const wchar_t *uni, size_t capacity, int map);
+uint32_t dp_locs2unisize(const char *loc, size_t *size, int map);
+size_t dp_locs2unis(wchar_t *uni, const char *loc, size_t capacity, int map);
+
+/* 1 if a special sequence starts at s ("[", four hexadecimal digits in
+ * either case, "]"), else 0; reads nothing past the NUL. */
+int isSpecialSequence(const char *s);
 
 #pragma pack(pop)
 
