@@ -5,9 +5,9 @@
 // helpers strrev, strlwr and strupr.
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "charset/namespace.h"
 #include "common/export.h"
@@ -37,6 +37,20 @@ bool null_order(const void* a, const void* b, int* r) noexcept {
 int bounded_compare(const char* a, const char* b, size_t n) noexcept {
   size_t m = std::min(strnlen(a, n), strnlen(b, n));
   return sign_of(std::memcmp(a, b, m));
+}
+
+// strncasecmp of the byte name spaces, folding with tolower of the current
+// locale (so Latin-1 letters fold in a Latin-1 locale), at most n bytes.
+// Kept here rather than calling the platform so that every build, sanitizer
+// runtimes with their ASCII-only replacements included, folds the same way.
+int byte_icompare(const char* a, const char* b, size_t n) noexcept {
+  for (size_t i = 0; i < n; ++i) {
+    int ca = std::tolower(static_cast<unsigned char>(a[i]));
+    int cb = std::tolower(static_cast<unsigned char>(b[i]));
+    if (ca != cb) return ca - cb;
+    if (ca == 0) break;
+  }
+  return 0;
 }
 
 void reverse_bytes(char* s) noexcept { std::reverse(s, s + std::strlen(s)); }
@@ -147,7 +161,7 @@ DPXUT_EXPORT int DPstricmp(uint32_t nameSpace, const void* a, const void* b) {
   if (null_order(a, b, &r)) return r;
   if (is_wide_ns(nameSpace)) return wide::icompare(a, b);
   if (is_utf8_ns(nameSpace)) return DPutf8icmp(bytes_of(a), bytes_of(b));
-  return strcasecmp(bytes_of(a), bytes_of(b));
+  return byte_icompare(bytes_of(a), bytes_of(b), SIZE_MAX);
 }
 
 // `n` is a byte count in every name space: n / 4 wide characters.
@@ -158,7 +172,7 @@ DPXUT_EXPORT int DPstrnicmp(uint32_t nameSpace, const void* a, const void* b, ui
     return DPuninicmp(static_cast<const wchar_t*>(a), static_cast<const wchar_t*>(b),
                       static_cast<int32_t>(n / 4));
   if (is_utf8_ns(nameSpace)) return upper_bounded_compare(bytes_of(a), bytes_of(b), n);
-  return strncasecmp(bytes_of(a), bytes_of(b), n);
+  return byte_icompare(bytes_of(a), bytes_of(b), n);
 }
 
 DPXUT_EXPORT int StrNIEqu(uint32_t nameSpace, const void* a, const void* b, uint32_t n) {

@@ -336,28 +336,32 @@ TEST(ByteStrings, ReverseAndCaseMapInTheCurrentLocale) {
 
 TEST(NsString, NullStringsAreRefusedQuietly) {
   use_locale("en_US.UTF-8");
+  const wchar_t wide_a[] = L"a";
   for (uint32_t ns : {0u, 0x100u, 0x200u}) {
+    const void* a = ns == 0x200 ? static_cast<const void*>(wide_a) : "a";
     EXPECT_EQ(DPstrlen(ns, nullptr), 0u);
     EXPECT_EQ(DPstrdup(ns, nullptr), nullptr);
-    EXPECT_EQ(DPstrcpy(ns, nullptr, "a"), 0);
-    EXPECT_EQ(DPstrcat(ns, nullptr, "a"), 0);
-    EXPECT_EQ(DPstrncpy(ns, nullptr, "a", 1), 0);
+    EXPECT_EQ(DPstrcpy(ns, nullptr, a), 0);
+    EXPECT_EQ(DPstrcat(ns, nullptr, a), 0);
+    EXPECT_EQ(DPstrncpy(ns, nullptr, a, 1), 0);
     EXPECT_EQ(DPstrcmp(ns, nullptr, nullptr), 0);
-    EXPECT_LT(DPstrcmp(ns, nullptr, "a"), 0);
-    EXPECT_GT(DPstricmp(ns, "a", nullptr), 0);
-    EXPECT_LT(DPstrnicmp(ns, nullptr, "a", 4), 0);
+    EXPECT_LT(DPstrcmp(ns, nullptr, a), 0);
+    EXPECT_GT(DPstricmp(ns, a, nullptr), 0);
+    EXPECT_LT(DPstrnicmp(ns, nullptr, a, 4), 0);
     EXPECT_EQ(DPstrncmp(ns, nullptr, nullptr, 4), 0);
-    EXPECT_EQ(StrIEqu(ns, nullptr, "a"), 0);
+    EXPECT_EQ(StrIEqu(ns, nullptr, a), 0);
+    EXPECT_EQ(StrNIEqu(ns, nullptr, a, 4), 0);
     EXPECT_EQ(DPstrupr(ns, nullptr), nullptr);
     EXPECT_EQ(DPstrrev(ns, nullptr), nullptr);
-    EXPECT_EQ(DPstrchr(ns, nullptr, "a"), nullptr);
-    EXPECT_EQ(DPstrrchr(ns, "a", nullptr), nullptr);
-    EXPECT_EQ(DPstrstr(ns, nullptr, "a"), nullptr);
-    EXPECT_EQ(DPstrstr(ns, "a", nullptr), nullptr);
+    EXPECT_EQ(DPstrchr(ns, nullptr, a), nullptr);
+    EXPECT_EQ(DPstrrchr(ns, a, nullptr), nullptr);
+    EXPECT_EQ(DPstrstr(ns, nullptr, a), nullptr);
+    EXPECT_EQ(DPstrstr(ns, a, nullptr), nullptr);
     EXPECT_EQ(DPnextChar(ns, nullptr), nullptr);
     EXPECT_EQ(DPprevChar(ns, nullptr), nullptr);
     EXPECT_EQ(DPlastChar(ns, nullptr), nullptr);
-    EXPECT_EQ(DPendChar(ns, nullptr, ":"), nullptr);
+    EXPECT_EQ(DPendChar(ns, nullptr, a), nullptr);
+    EXPECT_EQ(DPendChar(ns, a, nullptr), nullptr);
   }
   EXPECT_EQ(strrev(nullptr, nullptr), nullptr);
   EXPECT_EQ(strlwr(nullptr), nullptr);
