@@ -23,17 +23,22 @@ enum class Route { kLocaleToUtf8, kUtf8ToLocale, kLocaleToWide, kWideToLocale };
 // A descriptor for one route on the calling thread, in the initial shift
 // state. Invalid when the code set is empty, not NUL-terminated within its
 // 128 bytes, or refused by iconv_open (an empty name would otherwise make
-// iconv take the locale's own code set).
+// iconv take the locale's own code set). The lease copies the name, so the
+// exported array is handed over as it stands, after the terminator check.
 class RouteLease {
  public:
   explicit RouteLease(Route r) noexcept
-      : named_(current_codeset(codeset_) && codeset_[0] != '\0'),
-        lease_(named_ ? to_name(r) : nullptr, named_ ? from_name(r) : nullptr) {}
+      : codeset_(usable_codeset()),
+        lease_(codeset_ != nullptr ? to_name(r) : nullptr, codeset_ != nullptr ? from_name(r) : nullptr) {}
 
   explicit operator bool() const noexcept { return static_cast<bool>(lease_); }
   IconvLease& get() noexcept { return lease_; }
 
  private:
+  static const char* usable_codeset() noexcept {
+    const bool terminated = std::memchr(dp_current_codeset, '\0', kCodeSetSize) != nullptr;
+    return terminated && dp_current_codeset[0] != '\0' ? dp_current_codeset : nullptr;
+  }
   const char* to_name(Route r) const noexcept {
     switch (r) {
       case Route::kLocaleToUtf8: return "UTF-8";
@@ -49,8 +54,7 @@ class RouteLease {
     }
   }
 
-  char codeset_[kCodeSetSize];
-  bool named_;
+  const char* codeset_;
   IconvLease lease_;
 };
 
