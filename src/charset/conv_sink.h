@@ -119,10 +119,27 @@ class BufferSink {
   BufferSink(void* dst, size_t capacity_bytes) noexcept
       : out_(static_cast<char*>(dst)), left_(capacity_bytes) {}
 
+  // glibc's converters ask for room for their longest character before
+  // they know what the next one becomes (a character they drop, such as a
+  // Unicode tag character, needs none), so E2BIG near the end of the
+  // destination does not prove that the rest cannot fit. The rest then goes
+  // through a bounce area and is copied as far as it really fits: the
+  // filling pass writes exactly what the counting sink counted.
   Step convert(IconvLease& cd, const char** in, size_t* in_left) noexcept {
     if (cd.convert(in, in_left, &out_, &left_) != kIconvFailed) return Step::kDone;
-    const int err = errno;
-    return err == E2BIG ? Step::kOverflow : failure_step(err);
+    if (errno != E2BIG) return failure_step(errno);
+    for (;;) {
+      char bounce[64];
+      char* b = bounce;
+      size_t b_left = sizeof bounce;
+      const size_t r = cd.convert(in, in_left, &b, &b_left);
+      const int err = errno;
+      const Step s = put(bounce, static_cast<size_t>(b - bounce));
+      if (s != Step::kDone) return s;
+      if (r != kIconvFailed) return Step::kDone;
+      if (err != E2BIG) return failure_step(err);
+      if (b == bounce) return Step::kInvalid;  // no progress into an empty area
+    }
   }
   Step put(const void* bytes, size_t n) noexcept {
     if (n > left_) return Step::kOverflow;
