@@ -6,6 +6,7 @@
 // route). With DPUseMbFunctions set, the plain conversions first try the
 // platform's multibyte functions and fall back to iconv when they fail.
 // Wide text may sit at any address and is touched only through wide.h.
+#include <climits>
 #include <cwchar>
 
 #include "charset/ascii_path.h"
@@ -70,20 +71,28 @@ MbOutcome wcs_size(const void* uni) noexcept {
 
 // wcsrtombs filling. The platform stops at the capacity without writing a
 // terminator when the text does not fit; that is an overflow, never a
-// success with an unterminated result.
+// success with an unterminated result. Like iconv, glibc stops short of a
+// character that needs no room (a dropped tag character) when the room
+// left is less than the longest character, so each chunk is converted into
+// a bounce area that always has room and copied as far as it really fits.
 MbOutcome wcs_fill(char* loc, const void* uni, size_t capacity) noexcept {
   std::mbstate_t st{};
   wchar_t chunk[kChunk];
+  char bounce[kChunk * MB_LEN_MAX];
   size_t written = 0;
   for (size_t pos = 0;;) {
     bool ends;
     const size_t n = load_chunk(chunk, uni, pos, &ends);
     const wchar_t* p = chunk;
-    const size_t r = wcsnrtombs(loc + written, &p, n, capacity - written, &st);
+    const size_t r = wcsnrtombs(bounce, &p, n, sizeof bounce, &st);
     if (r == static_cast<size_t>(-1)) return kFallBack;
-    written += r;
-    if (p == nullptr) return {false, Step::kDone, capacity};   // the NUL went out too
-    if (p != chunk + n) return {false, Step::kOverflow, 0};    // stopped for room
+    if (p != nullptr && p != chunk + n) return kFallBack;  // cannot happen: the area fits a chunk
+    // At the end the NUL went out too, after the r bytes.
+    const size_t bytes = p == nullptr ? r + 1 : r;
+    if (bytes > capacity - written) return {false, Step::kOverflow, 0};
+    std::memcpy(loc + written, bounce, bytes);
+    written += bytes;
+    if (p == nullptr) return {false, Step::kDone, capacity};
     pos += n;
   }
 }
