@@ -1,5 +1,6 @@
 // Name-space string functions in the three encodings: locale bytes (Latin-1
 // and EUC-JP servers), UTF-8, and wide strings placed at every offset mod 4.
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -309,6 +310,27 @@ TEST(NsString, EndCharTellsWhetherAStringEndsWithASetMember) {
     EXPECT_EQ(DPendChar(0x200, plain.p(), wset.p()), nullptr);
     EXPECT_EQ(wset.index_of(DPendChar(0x200, empty.p(), wset.p())), 3);
   });
+}
+
+// UTF-8 text whose last character is cut short, ending flush against an
+// inaccessible page: stepping, searching and end tests stop at the NUL.
+TEST(NsString, CutUtf8CharactersAreNotReadPastTheEnd) {
+  use_locale("en_US.UTF-8");
+  const char* set = static_cast<const char*>(GenericString(0x100, ":/\\"));
+  for (const char* text : {"64 E2 82 00", "64 2F FC 00", "F0 9F 00", "E2 00", "00"}) {
+    SCOPED_TRACE(text);
+    dpxut::test::GuardedBytes s(hex(text));
+    const char* p = s.chars();
+    const char* last = bytes(DPlastChar(0x100, p));
+    EXPECT_GE(last, p);
+    EXPECT_LE(last, p + std::max<size_t>(std::strlen(p), 1) - 1);
+    EXPECT_EQ(DPendChar(0x100, p, set), nullptr);
+    EXPECT_EQ(DPstrchr(0x100, p, hex("E2 82 AC").c_str()), nullptr);
+    EXPECT_EQ(DPstrrchr(0x100, p, last), nullptr);  // a cut character matches nothing
+    for (const char* q = p; *q; q = bytes(DPnextChar(0x100, q))) EXPECT_LE(q, p + std::strlen(p));
+    EXPECT_EQ(DPstrncmp(0x100, p, p, 100), 0);
+    EXPECT_EQ(DPstrnicmp(0x100, p, p, 100), 0);
+  }
 }
 
 TEST(ByteStrings, ReverseAndCaseMapInTheCurrentLocale) {
