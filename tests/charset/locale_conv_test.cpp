@@ -15,6 +15,7 @@
 #include "charset/locale_conv.h"
 #include "common/iconv_cache.h"
 #include "dpxut.h"
+#include "support/guard_page.h"
 
 namespace {
 
@@ -275,12 +276,45 @@ TEST_F(LocaleConv, RecognisesSpecialSequencesWithoutReadingPastTheEnd) {
   };
   for (const Case& c : cases) EXPECT_EQ(isSpecialSequence(c.s), c.expected) << c.s;
   EXPECT_EQ(isSpecialSequence(nullptr), 0);
-  // Each prefix of a sequence, ending the block, with nothing after the NUL.
+  // Each prefix of a sequence, ending flush against a page without access.
   const std::string full = "[00E9]";
   for (size_t n = 0; n <= full.size(); ++n) {
-    std::vector<char> exact(full.begin(), full.begin() + static_cast<ptrdiff_t>(n));
-    exact.push_back('\0');
-    EXPECT_EQ(isSpecialSequence(exact.data()), n == full.size() ? 1 : 0);
+    dpxut::test::GuardedBytes exact(full.substr(0, n) + '\0');
+    EXPECT_EQ(isSpecialSequence(exact.chars()), n == full.size() ? 1 : 0);
+  }
+}
+
+TEST_F(LocaleConv, ReadsNothingPastTheTerminator) {
+  // Sources end flush against a page without access: one byte read past
+  // the NUL faults.
+  for (const Locale& l : {kLatin1, kEucJp}) {
+    Use(l);
+    for (const char* text : {"x[00e9", "[0041][D83D", "ab[", "\xA4", "[00E9]", ""}) {
+      dpxut::test::GuardedBytes src(std::string(text) + '\0');
+      size_t size = 0;
+      DPloc2uni(nullptr, &size, src.chars());
+      DPloc2uniNoMap(nullptr, &size, src.chars());
+      DPloc2utf8(nullptr, &size, src.chars());
+      DPutf82loc(nullptr, &size, src.chars());
+      wchar_t out[16];
+      size = 16;
+      DPloc2uni(out, &size, src.chars());
+      isSpecialSequence(src.chars());
+    }
+    for (size_t shift = 0; shift < 4; ++shift) {
+      const WString text = W({'a', 0x4E2D, 0x1F600});
+      dpxut::test::GuardedBytes src((text.size() + 1) * 4 + shift);
+      unsigned char* at = src.data() + shift;
+      std::memcpy(at, Terminated(text).data(), (text.size() + 1) * 4);
+      const auto* uni = reinterpret_cast<const wchar_t*>(at);
+      size_t size = 0;
+      EXPECT_EQ(DPuni2loc(nullptr, &size, uni), 0u);
+      std::vector<char> out(size);
+      EXPECT_EQ(DPuni2loc(out.data(), &size, uni), 0u);
+      DPUseMbFunctions = 1;
+      EXPECT_EQ(DPuni2locNoMap(nullptr, &size, uni), kInvalid);
+      DPUseMbFunctions = 0;
+    }
   }
 }
 
