@@ -25,32 +25,23 @@ struct Locale {
   }
 } const locale;
 
-std::vector<std::string> ascii_names() {
-  const char* parts[] = {"home", "projects", "backup", "report_final_v3.txt", "src", "include", "Makefile",
-                         "2024-03-17", "photos", "IMG_20240317_101500.jpg", "mail", "inbox.mbox"};
+// 64 names of 2 to 5 components drawn from `parts`.
+std::vector<std::string> names_from(const std::vector<const char*>& parts) {
   std::vector<std::string> names;
-  for (int i = 0; i < 64; ++i) {
+  for (size_t i = 0; i < 64; ++i) {
     std::string s;
-    for (int k = 0; k < 2 + i % 4; ++k) s += std::string(k ? "/" : "") + parts[(i * 7 + k * 5) % 12];
+    for (size_t k = 0; k < 2 + i % 4; ++k) s += std::string(k ? "/" : "") + parts[(i * 7 + k * 5) % parts.size()];
     names.push_back(s);
   }
   return names;
 }
 
-std::vector<std::string> mixed_names() {
-  const char* parts[] = {"Überweisung_2024", "été", "Ærø_kort.pdf", "報告書_最終版.docx", "Доклад.txt",
-                         "café", "naïve résumé.odt", "Straße", "€_Rechnung", "テスト", "data", "ñandú.png"};
-  std::vector<std::string> names;
-  for (int i = 0; i < 64; ++i) {
-    std::string s;
-    for (int k = 0; k < 2 + i % 4; ++k) s += std::string(k ? "/" : "") + parts[(i * 7 + k * 5) % 12];
-    names.push_back(s);
-  }
-  return names;
-}
-
-const std::vector<std::string> kAscii = ascii_names();
-const std::vector<std::string> kMixed = mixed_names();
+const std::vector<std::string> kAscii =
+    names_from({"home", "projects", "backup", "report_final_v3.txt", "src", "include", "Makefile", "2024-03-17",
+                "photos", "IMG_20240317_101500.jpg", "mail", "inbox.mbox"});
+const std::vector<std::string> kMixed =
+    names_from({"Überweisung_2024", "été", "Ærø_kort.pdf", "報告書_最終版.docx", "Доклад.txt", "café",
+                "naïve résumé.odt", "Straße", "€_Rechnung", "テスト", "data", "ñandú.png"});
 
 std::vector<std::wstring> widen_all(const std::vector<std::string>& names) {
   std::vector<std::wstring> out;
@@ -72,140 +63,118 @@ void count(benchmark::State& state, const std::vector<std::string>& names) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
 
-// ---- UTF-8 -> wide ---------------------------------------------------------
+// A name set in both forms; throughput is counted in names and in bytes of
+// their UTF-8 form.
+struct Names {
+  const std::vector<std::string>* utf8;
+  const std::vector<std::wstring>* wide;
+};
+const Names kAsciiNames{&kAscii, &kAsciiWide};
+const Names kMixedNames{&kMixed, &kMixedWide};
 
-// What a host does: size, then fill the exact capacity.
-void Utf8ToWide_DPutf82uni(benchmark::State& state, const std::vector<std::string>* names) {
+template <typename Convert>
+void run_utf8(benchmark::State& state, const Names& names, Convert convert) {
   std::vector<wchar_t> out(1024);
   for (auto _ : state) {
-    for (const auto& n : *names) {
-      size_t size = 0;
-      DPutf82uni(nullptr, n.c_str(), &size);
-      size += 1;
-      DPutf82uni(out.data(), n.c_str(), &size);
+    for (const auto& n : *names.utf8) {
+      convert(out.data(), n.c_str(), out.size());
       benchmark::DoNotOptimize(out.data());
     }
   }
-  count(state, *names);
+  count(state, *names.utf8);
+}
+
+template <typename Convert>
+void run_wide(benchmark::State& state, const Names& names, Convert convert) {
+  std::vector<char> out(4096);
+  for (auto _ : state) {
+    for (const auto& n : *names.wide) {
+      convert(out.data(), n.c_str(), out.size());
+      benchmark::DoNotOptimize(out.data());
+    }
+  }
+  count(state, *names.utf8);
+}
+
+// iconv on one descriptor, reset before each name, into a buffer known to
+// be large enough.
+void iconv_into(iconv_t cd, const void* src, size_t src_bytes, void* dst, size_t dst_bytes) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  char* in = static_cast<char*>(const_cast<void*>(src));
+  char* out = static_cast<char*>(dst);
+  iconv(cd, &in, &src_bytes, &out, &dst_bytes);
+}
+
+// What a host does: size, then fill the exact capacity.
+template <typename Out, typename In>
+void size_then_fill(uint32_t (*convert)(Out*, const In*, size_t*), Out* out, const In* s) {
+  size_t size = 0;
+  convert(nullptr, s, &size);
+  size += 1;
+  convert(out, s, &size);
+}
+
+void Utf8ToWide_DPutf82uni(benchmark::State& state, const Names* names) {
+  run_utf8(state, *names, [](wchar_t* out, const char* s, size_t) { size_then_fill(DPutf82uni, out, s); });
 }
 
 // Filling a buffer known to be large enough, as iconv is used.
-void Utf8ToWide_DPutf82uniFillOnly(benchmark::State& state, const std::vector<std::string>* names) {
-  std::vector<wchar_t> out(1024);
-  for (auto _ : state) {
-    for (const auto& n : *names) {
-      size_t size = out.size();
-      DPutf82uni(out.data(), n.c_str(), &size);
-      benchmark::DoNotOptimize(out.data());
-    }
-  }
-  count(state, *names);
+void Utf8ToWide_DPutf82uniFillOnly(benchmark::State& state, const Names* names) {
+  run_utf8(state, *names, [](wchar_t* out, const char* s, size_t room) { DPutf82uni(out, s, &room); });
 }
 
-void Utf8ToWide_mbstowcs(benchmark::State& state, const std::vector<std::string>* names) {
-  std::vector<wchar_t> out(1024);
-  for (auto _ : state) {
-    for (const auto& n : *names) {
-      size_t size = std::mbstowcs(nullptr, n.c_str(), 0);
-      std::mbstowcs(out.data(), n.c_str(), size + 1);
-      benchmark::DoNotOptimize(out.data());
-    }
-  }
-  count(state, *names);
+void Utf8ToWide_mbstowcs(benchmark::State& state, const Names* names) {
+  run_utf8(state, *names, [](wchar_t* out, const char* s, size_t) {
+    std::mbstowcs(out, s, std::mbstowcs(nullptr, s, 0) + 1);
+  });
 }
 
-void Utf8ToWide_iconv(benchmark::State& state, const std::vector<std::string>* names) {
+void Utf8ToWide_iconv(benchmark::State& state, const Names* names) {
   iconv_t cd = iconv_open("WCHAR_T", "UTF-8");
-  std::vector<wchar_t> out(1024);
-  for (auto _ : state) {
-    for (const auto& n : *names) {
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-      char* in = const_cast<char*>(n.c_str());
-      size_t in_left = n.size() + 1;
-      char* dst = reinterpret_cast<char*>(out.data());
-      size_t out_left = out.size() * sizeof(wchar_t);
-      iconv(cd, &in, &in_left, &dst, &out_left);
-      benchmark::DoNotOptimize(out.data());
-    }
-  }
+  run_utf8(state, *names, [cd](wchar_t* out, const char* s, size_t room) {
+    iconv_into(cd, s, std::strlen(s) + 1, out, room * sizeof(wchar_t));
+  });
   iconv_close(cd);
-  count(state, *names);
 }
 
-// ---- wide -> UTF-8 ---------------------------------------------------------
-
-void WideToUtf8_DPuni2utf8(benchmark::State& state, const std::vector<std::wstring>* names) {
-  std::vector<char> out(4096);
-  for (auto _ : state) {
-    for (const auto& n : *names) {
-      size_t size = 0;
-      DPuni2utf8(nullptr, n.c_str(), &size);
-      size += 1;
-      DPuni2utf8(out.data(), n.c_str(), &size);
-      benchmark::DoNotOptimize(out.data());
-    }
-  }
-  count(state, names == &kAsciiWide ? kAscii : kMixed);
+void WideToUtf8_DPuni2utf8(benchmark::State& state, const Names* names) {
+  run_wide(state, *names, [](char* out, const wchar_t* s, size_t) { size_then_fill(DPuni2utf8, out, s); });
 }
 
-void WideToUtf8_DPuni2utf8FillOnly(benchmark::State& state, const std::vector<std::wstring>* names) {
-  std::vector<char> out(4096);
-  for (auto _ : state) {
-    for (const auto& n : *names) {
-      size_t size = out.size();
-      DPuni2utf8(out.data(), n.c_str(), &size);
-      benchmark::DoNotOptimize(out.data());
-    }
-  }
-  count(state, names == &kAsciiWide ? kAscii : kMixed);
+void WideToUtf8_DPuni2utf8FillOnly(benchmark::State& state, const Names* names) {
+  run_wide(state, *names, [](char* out, const wchar_t* s, size_t room) { DPuni2utf8(out, s, &room); });
 }
 
-void WideToUtf8_wcstombs(benchmark::State& state, const std::vector<std::wstring>* names) {
-  std::vector<char> out(4096);
-  for (auto _ : state) {
-    for (const auto& n : *names) {
-      size_t size = std::wcstombs(nullptr, n.c_str(), 0);
-      std::wcstombs(out.data(), n.c_str(), size + 1);
-      benchmark::DoNotOptimize(out.data());
-    }
-  }
-  count(state, names == &kAsciiWide ? kAscii : kMixed);
+void WideToUtf8_wcstombs(benchmark::State& state, const Names* names) {
+  run_wide(state, *names, [](char* out, const wchar_t* s, size_t) {
+    std::wcstombs(out, s, std::wcstombs(nullptr, s, 0) + 1);
+  });
 }
 
-void WideToUtf8_iconv(benchmark::State& state, const std::vector<std::wstring>* names) {
+void WideToUtf8_iconv(benchmark::State& state, const Names* names) {
   iconv_t cd = iconv_open("UTF-8", "WCHAR_T");
-  std::vector<char> out(4096);
-  for (auto _ : state) {
-    for (const auto& n : *names) {
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-      char* in = reinterpret_cast<char*>(const_cast<wchar_t*>(n.c_str()));
-      size_t in_left = (n.size() + 1) * sizeof(wchar_t);
-      char* dst = out.data();
-      size_t out_left = out.size();
-      iconv(cd, &in, &in_left, &dst, &out_left);
-      benchmark::DoNotOptimize(out.data());
-    }
-  }
+  run_wide(state, *names, [cd](char* out, const wchar_t* s, size_t room) {
+    iconv_into(cd, s, (std::wcslen(s) + 1) * sizeof(wchar_t), out, room);
+  });
   iconv_close(cd);
-  count(state, names == &kAsciiWide ? kAscii : kMixed);
 }
 
-BENCHMARK_CAPTURE(Utf8ToWide_DPutf82uni, ascii, &kAscii);
-BENCHMARK_CAPTURE(Utf8ToWide_DPutf82uniFillOnly, ascii, &kAscii);
-BENCHMARK_CAPTURE(Utf8ToWide_mbstowcs, ascii, &kAscii);
-BENCHMARK_CAPTURE(Utf8ToWide_iconv, ascii, &kAscii);
-BENCHMARK_CAPTURE(Utf8ToWide_DPutf82uni, mixed, &kMixed);
-BENCHMARK_CAPTURE(Utf8ToWide_DPutf82uniFillOnly, mixed, &kMixed);
-BENCHMARK_CAPTURE(Utf8ToWide_mbstowcs, mixed, &kMixed);
-BENCHMARK_CAPTURE(Utf8ToWide_iconv, mixed, &kMixed);
-BENCHMARK_CAPTURE(WideToUtf8_DPuni2utf8, ascii, &kAsciiWide);
-BENCHMARK_CAPTURE(WideToUtf8_DPuni2utf8FillOnly, ascii, &kAsciiWide);
-BENCHMARK_CAPTURE(WideToUtf8_wcstombs, ascii, &kAsciiWide);
-BENCHMARK_CAPTURE(WideToUtf8_iconv, ascii, &kAsciiWide);
-BENCHMARK_CAPTURE(WideToUtf8_DPuni2utf8, mixed, &kMixedWide);
-BENCHMARK_CAPTURE(WideToUtf8_DPuni2utf8FillOnly, mixed, &kMixedWide);
-BENCHMARK_CAPTURE(WideToUtf8_wcstombs, mixed, &kMixedWide);
-BENCHMARK_CAPTURE(WideToUtf8_iconv, mixed, &kMixedWide);
+BENCHMARK_CAPTURE(Utf8ToWide_DPutf82uni, ascii, &kAsciiNames);
+BENCHMARK_CAPTURE(Utf8ToWide_DPutf82uniFillOnly, ascii, &kAsciiNames);
+BENCHMARK_CAPTURE(Utf8ToWide_mbstowcs, ascii, &kAsciiNames);
+BENCHMARK_CAPTURE(Utf8ToWide_iconv, ascii, &kAsciiNames);
+BENCHMARK_CAPTURE(Utf8ToWide_DPutf82uni, mixed, &kMixedNames);
+BENCHMARK_CAPTURE(Utf8ToWide_DPutf82uniFillOnly, mixed, &kMixedNames);
+BENCHMARK_CAPTURE(Utf8ToWide_mbstowcs, mixed, &kMixedNames);
+BENCHMARK_CAPTURE(Utf8ToWide_iconv, mixed, &kMixedNames);
+BENCHMARK_CAPTURE(WideToUtf8_DPuni2utf8, ascii, &kAsciiNames);
+BENCHMARK_CAPTURE(WideToUtf8_DPuni2utf8FillOnly, ascii, &kAsciiNames);
+BENCHMARK_CAPTURE(WideToUtf8_wcstombs, ascii, &kAsciiNames);
+BENCHMARK_CAPTURE(WideToUtf8_iconv, ascii, &kAsciiNames);
+BENCHMARK_CAPTURE(WideToUtf8_DPuni2utf8, mixed, &kMixedNames);
+BENCHMARK_CAPTURE(WideToUtf8_DPuni2utf8FillOnly, mixed, &kMixedNames);
+BENCHMARK_CAPTURE(WideToUtf8_wcstombs, mixed, &kMixedNames);
+BENCHMARK_CAPTURE(WideToUtf8_iconv, mixed, &kMixedNames);
 
 // ---- the wide layer at an offset ---------------------------------------------
 

@@ -69,7 +69,7 @@ void convert_wide(const uint8_t* data, size_t size, size_t offset) {
   size_t units = size / 4;
   auto* raw = static_cast<unsigned char*>(std::malloc((units + 1) * 4 + offset));
   void* uni = raw + offset;
-  std::memcpy(uni, data, units * 4);
+  if (units != 0) std::memcpy(uni, data, units * 4);
   wide::store(uni, units, 0);
   size_t bytes = 0;
   check(DPuni2utf8(nullptr, static_cast<wchar_t*>(uni), &bytes) == 0);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "charset/locale_conv.h"
 #include "charset/setup.h"
 #include "common/iconv_cache.h"
 #include "dpxut.h"
@@ -153,6 +154,23 @@ class BufferSink {
   char* out_;
   size_t left_;
 };
+
+// Converts a whole NUL-terminated string, terminator included, in one go.
+// A character that cannot be converted fails the conversion.
+template <class Sink>
+Step convert_whole(IconvLease& cd, const char* src, size_t len, Sink& sink) noexcept {
+  const char* in = src;
+  size_t in_left = len + 1;
+  const Step s = sink.convert(cd, &in, &in_left);
+  return s == Step::kUnconvertible ? Step::kInvalid : s;
+}
+
+// Results of a walk: a sizing pass reports what its sink counted, a
+// filling pass its capacity.
+inline PassResult counted(Step s, size_t total) noexcept {
+  return s == Step::kDone ? PassResult{HVDPUT_SUCCESS, total} : PassResult{step_code(s), 0};
+}
+inline PassResult filled(Step s, size_t capacity) noexcept { return counted(s, capacity); }
 
 // Byte capacity of a wide destination of `units` wide characters, kept
 // whole units and clear of size_t wrap-around.

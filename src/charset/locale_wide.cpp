@@ -18,9 +18,6 @@
 namespace dpxut::charset {
 namespace {
 
-constexpr PassResult fail(uint32_t code) noexcept { return {code, 0}; }
-constexpr PassResult fail(Step s) noexcept { return {step_code(s), 0}; }
-
 // ---- the platform's multibyte functions ---------------------------------
 
 // Wide characters the multibyte routes move per call, through an aligned
@@ -194,109 +191,79 @@ Step special_walk(IconvLease& cd, const char* loc, Sink& sink) noexcept {
   return sink.put(&zero, sizeof zero);
 }
 
-// The plain route through iconv: the whole string with its terminator.
 template <class Sink>
-Step plain_walk(IconvLease& cd, const char* loc, size_t len, Sink& sink) noexcept {
-  const char* in = loc;
-  size_t in_left = len + 1;
-  const Step s = sink.convert(cd, &in, &in_left);
-  return s == Step::kUnconvertible ? Step::kInvalid : s;
+Step wide_to_locale_route(const void* uni, size_t units, bool map, Sink& sink) noexcept {
+  RouteLease cd(Route::kWideToLocale);
+  if (!cd) return Step::kInvalid;
+  return wide_to_locale_walk(cd.get(), uni, units, map, sink);
 }
+
+template <class Sink>
+Step locale_to_wide_route(bool special, const char* loc, size_t len, Sink& sink) noexcept {
+  RouteLease cd(Route::kLocaleToWide);
+  if (!cd) return Step::kInvalid;
+  return special ? special_walk(cd.get(), loc, sink) : convert_whole(cd.get(), loc, len, sink);
+}
+
+PassResult from_platform(const MbOutcome& m) noexcept { return counted(m.step, m.value); }
 
 }  // namespace
 
 PassResult wide_to_locale_size(const void* uni, bool map) noexcept {
   if (DPUseMbFunctions != 0) {
     const MbOutcome m = wcs_size(uni);
-    if (!m.fell_back) return {HVDPUT_SUCCESS, m.value};
+    if (!m.fell_back) return from_platform(m);
   }
   bool ascii;
   const size_t units = scan_wide(uni, &ascii);
   if (ascii && ascii_transparent(dp_current_codeset)) return {HVDPUT_SUCCESS, units + 1};
-  RouteLease cd(Route::kWideToLocale);
-  if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
   CountingSink<kByteScratch> sink;
-  const Step s = wide_to_locale_walk(cd.get(), uni, units, map, sink);
-  if (s != Step::kDone) return fail(s);
-  return {HVDPUT_SUCCESS, sink.total()};
+  const Step s = wide_to_locale_route(uni, units, map, sink);
+  return counted(s, sink.total());
 }
 
 PassResult wide_to_locale(char* loc, const void* uni, size_t capacity, bool map) noexcept {
   if (DPUseMbFunctions != 0) {
     const MbOutcome m = wcs_fill(loc, uni, capacity);
-    if (!m.fell_back) return m.step == Step::kDone ? PassResult{HVDPUT_SUCCESS, m.value} : fail(m.step);
+    if (!m.fell_back) return from_platform(m);
   }
   bool ascii;
   const size_t units = scan_wide(uni, &ascii);
   if (ascii && ascii_transparent(dp_current_codeset)) {
-    if (capacity <= units) {
-      narrow_ascii(loc, uni, capacity);
-      return fail(HVDPUT_OVERFLOW);
-    }
-    narrow_ascii(loc, uni, units + 1);
-    return {HVDPUT_SUCCESS, capacity};
+    return fill_ascii(units, capacity, [&](size_t n) { narrow_ascii(loc, uni, n); });
   }
-  RouteLease cd(Route::kWideToLocale);
-  if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
   BufferSink sink(loc, capacity);
-  const Step s = wide_to_locale_walk(cd.get(), uni, units, map, sink);
-  if (s != Step::kDone) return fail(s);
-  return {HVDPUT_SUCCESS, capacity};
+  return filled(wide_to_locale_route(uni, units, map, sink), capacity);
 }
 
+// The multibyte route and the fast path serve the plain route only.
 PassResult locale_to_wide_size(const char* loc, bool map) noexcept {
   bool ascii;
   const size_t len = scan_bytes(loc, &ascii);
-  if (map && has_special_sequence(loc, len)) {
-    RouteLease cd(Route::kLocaleToWide);
-    if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
-    CountingSink<kWideScratch> sink;
-    const Step s = special_walk(cd.get(), loc, sink);
-    if (s != Step::kDone) return fail(s);
-    return {HVDPUT_SUCCESS, sink.total() / wide::kUnit};
-  }
-  if (DPUseMbFunctions != 0) {
+  const bool special = map && has_special_sequence(loc, len);
+  if (!special && DPUseMbFunctions != 0) {
     const MbOutcome m = mbs_size(loc);
-    if (!m.fell_back) return {HVDPUT_SUCCESS, m.value};
+    if (!m.fell_back) return from_platform(m);
   }
-  if (ascii && ascii_transparent(dp_current_codeset)) return {HVDPUT_SUCCESS, len + 1};
-  RouteLease cd(Route::kLocaleToWide);
-  if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
+  if (!special && ascii && ascii_transparent(dp_current_codeset)) return {HVDPUT_SUCCESS, len + 1};
   CountingSink<kWideScratch> sink;
-  const Step s = plain_walk(cd.get(), loc, len, sink);
-  if (s != Step::kDone) return fail(s);
-  return {HVDPUT_SUCCESS, sink.total() / wide::kUnit};
+  const Step s = locale_to_wide_route(special, loc, len, sink);
+  return counted(s, sink.total() / wide::kUnit);
 }
 
 PassResult locale_to_wide(void* uni, const char* loc, size_t capacity, bool map) noexcept {
   bool ascii;
   const size_t len = scan_bytes(loc, &ascii);
-  if (map && has_special_sequence(loc, len)) {
-    RouteLease cd(Route::kLocaleToWide);
-    if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
-    BufferSink sink(uni, wide_bytes(capacity));
-    const Step s = special_walk(cd.get(), loc, sink);
-    if (s != Step::kDone) return fail(s);
-    return {HVDPUT_SUCCESS, capacity};
-  }
-  if (DPUseMbFunctions != 0) {
+  const bool special = map && has_special_sequence(loc, len);
+  if (!special && DPUseMbFunctions != 0) {
     const MbOutcome m = mbs_fill(uni, loc, capacity);
-    if (!m.fell_back) return m.step == Step::kDone ? PassResult{HVDPUT_SUCCESS, m.value} : fail(m.step);
+    if (!m.fell_back) return from_platform(m);
   }
-  if (ascii && ascii_transparent(dp_current_codeset)) {
-    if (capacity <= len) {
-      widen_ascii(uni, loc, capacity);
-      return fail(HVDPUT_OVERFLOW);
-    }
-    widen_ascii(uni, loc, len + 1);
-    return {HVDPUT_SUCCESS, capacity};
+  if (!special && ascii && ascii_transparent(dp_current_codeset)) {
+    return fill_ascii(len, capacity, [&](size_t n) { widen_ascii(uni, loc, n); });
   }
-  RouteLease cd(Route::kLocaleToWide);
-  if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
   BufferSink sink(uni, wide_bytes(capacity));
-  const Step s = plain_walk(cd.get(), loc, len, sink);
-  if (s != Step::kDone) return fail(s);
-  return {HVDPUT_SUCCESS, capacity};
+  return filled(locale_to_wide_route(special, loc, len, sink), capacity);
 }
 
 }  // namespace dpxut::charset
