@@ -239,19 +239,453 @@ int32_t SetTZOffset(void);
  *    multibyte measuring
  * ======================================================================== */
 /* @@namespaces-generic */
+/* Name spaces and generic characters.
+ *
+ * A name space number says how a name's characters are encoded: 0, 1, 2
+ * and 4 (and 3) hold locale bytes in the server's code set; adding 0x100
+ * gives the UTF-8 form, adding 0x200 the wide form (32-bit wchar_t, 4 bytes
+ * per character). The tests work on exact values: 0x103, 0x203 and every
+ * other number are locale bytes.
+ *
+ * Generic characters are the few characters path and wildcard code looks
+ * for ('/', '\\', ':', '*', '?', '.' and the terminator), keyed by their
+ * locale code and handed out in the encoding of any name space. Generic
+ * strings are short separator strings (":/", "/\\", "::" ...) keyed by the
+ * locale string. Results point into process-wide tables that are filled on
+ * first use (converted from the server's code set, running the conversion
+ * set-up if needed) and never change afterwards; do not modify or free them.
+ */
+
+/* 1 for the wide name spaces 0x200, 0x201, 0x202, 0x204; else 0. */
+uint16_t HVDPIsNameSpaceUnicode(uint32_t nameSpace);
+/* 1 for the UTF-8 name spaces 0x100, 0x101, 0x102, 0x104; else 0. */
+uint16_t HVDPIsNameSpaceUtf8(uint32_t nameSpace);
+/* 1 for the locale name spaces 0 to 4; else 0. */
+uint16_t HVDPIsNameSpaceAscii(uint32_t nameSpace);
+
+/* The locale form of a UTF-8 or wide name space (0x201 -> 1, 0x104 -> 4);
+ * any other number is returned unchanged. The two names are one function. */
+uint32_t MapToKFSNameSpace(uint32_t nameSpace);
+uint32_t MapToAsciiNameSpace(uint32_t nameSpace);
+/* The wide (+0x200) or UTF-8 (+0x100) form of a base name space 0, 1, 2 or
+ * 4; any other number (3, 0x101 ...) is returned unchanged. */
+uint32_t MapToUnicodeNameSpace(uint32_t nameSpace);
+uint32_t MapToUtf8NameSpace(uint32_t nameSpace);
+
+/* The generic character with locale code `code` (0x2F, 0x5C, 0x3A, 0x2A,
+ * 0x3F, 0x2E or 0 for the terminator) as a NUL-terminated string in locale
+ * bytes, UTF-8 or wide characters; null for any other code. GenericChar
+ * picks the form for the encoding of `nameSpace`. The terminator's form is
+ * the empty string. */
+const char *GenericMBCSChar(int code);
+const char *GenericUtf8Char(int code);
+const wchar_t *GenericUniChar(int code);
+const void *GenericChar(uint32_t nameSpace, int code);
+
+/* The UTF-8 or wide form of the generic string `key` (one of ":/", ":/\\",
+ * "/\\", ":", "/", "::", ">", "<", "|", "//", matched exactly), or null.
+ * GenericString hands back `key` itself in a locale name space, whatever
+ * it holds. */
+const char *GenericUtf8String(const char *key);
+const wchar_t *GenericUniString(const char *key);
+const void *GenericString(uint32_t nameSpace, const char *key);
+
+/* Copies the one character at `ch` (4 bytes in a wide name space, the
+ * length its first byte announces otherwise) to `dst`; writes no
+ * terminator and does nothing when `ch` is null. */
+void DPsetChar(uint32_t nameSpace, void *dst, const void *ch);
+/* 1 if the character at `s` equals the character at `ch`, measured by `ch`
+ * (with the generic terminator: 1 exactly when `s` is at the end). */
+uint16_t DPcheckChar(uint32_t nameSpace, const void *s, const void *ch);
+/* 1 if the character at `s` is the generic '?' (DPisQuestion), or the
+ * generic '*' or '?' (DPisWild); else 0. */
+uint16_t DPisQuestion(uint32_t nameSpace, const void *s);
+uint16_t DPisWild(uint32_t nameSpace, const void *s);
 
 /* @@namespace-strings */
+/* Name-space string functions.
+ *
+ * The string library of the character layer: each function takes a name
+ * space number first and works in its encoding -- wide strings when
+ * HVDPIsNameSpaceUnicode is 1, UTF-8 when HVDPIsNameSpaceUtf8 is 1, locale
+ * bytes otherwise. Strings are NUL-terminated in that encoding; wide strings
+ * may sit at any address. Lengths are byte counts (4 per wide character)
+ * unless a function says otherwise. Copies are malloc'ed and released by
+ * the caller with free. A null string is refused quietly (null, 0, or
+ * nothing done; comparisons sort null first); no function checks for room
+ * in a destination.
+ */
+
+/* 4 in a wide name space, else 1: the size of one character unit. */
+uint32_t DPsizeOfChar(uint32_t nameSpace);
+/* Length of `s` in bytes (4 per wide character), terminator not counted. */
+uint32_t DPstrlen(uint32_t nameSpace, const void *s);
+/* Heap copy of `s` (release with free); null when out of memory. */
+void *DPstrdup(uint32_t nameSpace, const void *s);
+/* strcpy / strcat in the name space's units; always return 0. */
+int DPstrcpy(uint32_t nameSpace, void *dst, const void *src);
+int DPstrcat(uint32_t nameSpace, void *dst, const void *src);
+/* strncpy with `n` wide characters in a wide name space, `n` bytes
+ * otherwise; pads with terminators and may leave `dst` unterminated when
+ * `src` fills the count. Returns 0. */
+int DPstrncpy(uint32_t nameSpace, void *dst, const void *src, uint32_t n);
+
+/* Comparisons: negative, 0 or positive like strcmp. DPstrncmp counts `n`
+ * in wide characters in a wide name space and in bytes otherwise; in a
+ * UTF-8 name space it compares only the first min(length a, length b, n)
+ * bytes, so a string equals each of its prefixes. DPstricmp and DPstrnicmp
+ * ignore case; DPstrnicmp counts `n` in bytes in every name space and
+ * returns -1 when a working copy cannot be allocated. */
+int DPstrcmp(uint32_t nameSpace, const void *a, const void *b);
+int DPstrncmp(uint32_t nameSpace, const void *a, const void *b, uint32_t n);
+int DPstricmp(uint32_t nameSpace, const void *a, const void *b);
+int DPstrnicmp(uint32_t nameSpace, const void *a, const void *b, uint32_t n);
+/* 1 if DPstrnicmp(nameSpace, a, b, n) is 0, else 0. */
+int StrNIEqu(uint32_t nameSpace, const void *a, const void *b, uint32_t n);
+/* 1 if `a` and `b` have the same DPstrlen and are equal ignoring case. */
+int StrIEqu(uint32_t nameSpace, const void *a, const void *b);
+
+/* Upper-cases `s` in place; returns `s`. */
+void *DPstrupr(uint32_t nameSpace, void *s);
+/* Reverses `s` in place: wide characters, UTF-8 characters, or locale
+ * bytes. Returns `s`, or null (string unchanged) when the UTF-8 reversal
+ * cannot allocate its working buffer. */
+void *DPstrrev(uint32_t nameSpace, void *s);
+
+/* First / last occurrence in `s` of the one character at `ch`, or null.
+ * In the wide and locale name spaces the generic terminator finds the end
+ * of `s`; in the UTF-8 name spaces it is never found. */
+void *DPstrchr(uint32_t nameSpace, const void *s, const void *ch);
+void *DPstrrchr(uint32_t nameSpace, const void *s, const void *ch);
+/* First occurrence of `needle` in `haystack`, or null. */
+void *DPstrstr(uint32_t nameSpace, const void *haystack, const void *needle);
+
+/* Character stepping. DPnextChar steps over the character at `p`;
+ * DPprevChar steps back by the length of the character AT `p` (not of the
+ * one before it). DPlastChar points at the last character of `s`, or at `s`
+ * itself when `s` is empty. DPendChar returns the position in `set` of the
+ * last character of `s`, or null when `s` does not end with one of them. */
+void *DPnextChar(uint32_t nameSpace, const void *p);
+void *DPprevChar(uint32_t nameSpace, const void *p);
+void *DPlastChar(uint32_t nameSpace, const void *s);
+void *DPendChar(uint32_t nameSpace, const void *s, const void *set);
+
+/* Byte-string helpers without a name space. strrev reverses the bytes of
+ * `src` in place and returns it (`dst` is not used); strlwr and strupr map
+ * every byte through tolower / toupper of the current locale and return
+ * `s`. */
+char *strrev(char *dst, char *src);
+char *strlwr(char *s);
+char *strupr(char *s);
 
 /* @@multibyte */
+/* Multibyte measuring. Locale-name-space text is in the server's multibyte
+ * code set (see the conversion set-up below), where one character takes one
+ * or more bytes. These functions answer how many bytes the character that
+ * begins at a position occupies; every walk over such text uses them. They
+ * work on NUL-terminated byte strings and keep no state the caller sees.
+ * A byte that begins no valid character, and a sequence cut short by the
+ * NUL, measure as one byte, so walks over damaged text never stall.
+ */
+
+/* Byte length of the first character of s in the server code set, trying
+ * at most n bytes: 0 when s is null or empty (no set-up is run then), -1
+ * when the code set has no iconv conversion to UTF-8, otherwise 1 to n.
+ * Runs the conversion set-up first while DPInitICONV is 0. */
+int dp_mblen(const char *s, size_t n);
+
+/* Byte length (at least 1) of the character at s, looking at no more than
+ * MB_CUR_MAX bytes of the current locale and never past the NUL. Measures
+ * with mblen when DPUseMbFunctions is non-zero, else with dp_mblen. On the
+ * terminating NUL it returns 1: callers stop at the NUL themselves. */
+int HVCharType(const char *s);
+
+/* s advanced by HVCharType(s) bytes; null for a null s. */
+char *HVNextChar(const char *s);
+
+/* s moved back by HVCharType(s) bytes -- the length of the character that
+ * begins AT s, not of the one before it (meant for stepping back over
+ * single-byte characters); start is not read. Null for a null s. */
+char *HVPrevChar(const char *start, const char *s);
 
 /* ========================================================================
  * 8. Conversion set-up, UTF-8/wide and locale conversions
  * ======================================================================== */
 /* @@conversion-setup */
+/* Conversion set-up. Before text moves between the server's code set and
+ * Unicode the library finds that code set: the first "RC_LC_ALL=" line of
+ * /etc/sysconfig/language, else its last valid "RC_LANG=" line before that,
+ * else the environment names a locale (a UTF-8 locale such as xx_YY.UTF-8
+ * stands for its language's own locale xx_YY), and nl_langinfo(CODESET) of
+ * that locale is the code set. The first conversion that needs it runs the
+ * set-up; a host may run it itself, and undo its changes to the process
+ * locale with DPShutDownUniLibrary. The objects below are process-wide and
+ * unsynchronised: run the set-up and shut-down while no thread converts. */
+
+/* Set by the host, never by the library. Non-zero: conversions may use the
+ * platform's multibyte functions, so the set-up leaves LC_CTYPE switched to
+ * the server's language and sets LC_ALL to it. */
+extern int DPUseMbFunctions;
+/* 1 once the set-up has run (conversions also set it after running the
+ * set-up, whatever its result); 0 before, and again after shut-down. */
+extern int DPInitICONV;
+/* NUL-terminated iconv name of the server's code set, e.g. "UTF-8" or
+ * "EUC-JP". Kept across shut-down. */
+extern char dp_current_codeset[128];
+/* The host's LC_CTYPE locale name from before the set-up switched it, for
+ * the shut-down; malloc'ed and owned by the library (released when
+ * replaced and at shut-down). Read only. */
+extern char *resetCharSetToThis;
+/* The locale name as configured in the language file ("" when none), for
+ * the shut-down; owned by the library like resetCharSetToThis. */
+extern char *resetLocaleToThis;
+
+/* Runs the set-up. codeSet names the code set to use (at most 127 bytes);
+ * null or "" discovers it. Returns 0, or 0xFFFFFFFF when no code set is
+ * found, the name is too long, or iconv cannot convert it to and from
+ * UTF-8 (dp_current_codeset then already holds the new name, DPInitICONV is
+ * unchanged). With a null codeSet it returns 0 at once once set up; with a
+ * name it always runs again. */
+uint32_t DPInitUniLibrary(const char *codeSet);
+
+/* Undoes the set-up: DPInitICONV = 0, LC_CTYPE back to resetCharSetToThis,
+ * and, with DPUseMbFunctions set, LC_ALL to the configured locale name; both
+ * saved names are released and set to null. Returns 0. */
+uint32_t DPShutDownUniLibrary(void);
+
+/* Discovers the server code set and writes its name into codeSet (at least
+ * 128 bytes). Replaces the two saved names. Returns 0 or 0xFFFFFFFF (no
+ * current locale, the configured locale cannot be selected, no code set
+ * name, or no memory). */
+uint32_t GetServerMBCSCodeSet(char *codeSet);
+
+/* Writes the configured locale name (at most 255 bytes and the NUL) into
+ * locale (at least 256 bytes). Returns 0, or 0xFFFFFFFF when the file is
+ * missing or has no valid value. */
+uint32_t GetLocaleFromConfigFile(char *locale);
+
+/* Extracts the value of one KEY=value line: the text after the first "="
+ * without the blanks and double quotes around it. line is cut in place
+ * after the value; value (at least 256 bytes) receives it. Returns 0, or
+ * 0xFFFFFFFF when there is no "=", the value is empty or only blanks and
+ * quotes, or it is longer than 255 bytes. */
+uint32_t GetValueFromLocaleString(char *line, char *value);
 
 /* @@utf8-wide */
+/* ------------------------------------------------------------------------
+ * UTF-8 and wide conversion, UTF-8 and wide string primitives
+ *
+ * UTF-8 text converts to and from wide strings (arrays of 32-bit wchar_t)
+ * without iconv. Only 16 bits of each character survive: decoding stores
+ * the low 16 bits of the value zero-extended in a wide element, encoding
+ * takes the low 16 bits of each element (a wide string still ends at its
+ * first all-zero element). Sequences of 4 to 6 bytes are accepted and cut to
+ * 16 bits; over-long forms, stray continuation bytes and sequences cut
+ * short are rejected.
+ *
+ * Conversions are done in two calls: with a null destination, DPutf82uni
+ * and DPuni2utf8 report in *size the converted length without terminator;
+ * the caller allocates that length plus one unit and calls again with *size
+ * set to the full capacity, and gets back the length written. Wide strings
+ * may sit at any address.
+ * ------------------------------------------------------------------------ */
+
+/* One row of the UTF-8 coder table. Row n (from 1) describes sequences of
+ * n bytes: a lead byte b starts one when (b & cmask) == cval; the value,
+ * masked with lmask, must be at least lval (smaller is an over-long form);
+ * the continuation bytes carry `shift` bits. A row with cmask 0 ends the
+ * table. */
+typedef struct DPutf8TabRow {
+  int32_t cmask;
+  int32_t cval;
+  int32_t shift;
+  int64_t lmask;
+  int64_t lval;
+} DPutf8TabRow;
+DPXUT_STATIC_ASSERT(sizeof(DPutf8TabRow) == 28, utf8_tab_row_size);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, cmask) == 0, utf8_tab_cmask);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, cval) == 4, utf8_tab_cval);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, shift) == 8, utf8_tab_shift);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, lmask) == 12, utf8_tab_lmask);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, lval) == 20, utf8_tab_lval);
+
+/* The coder table: rows for 1- to 6-byte sequences and the end row. Never
+ * written. */
+extern const DPutf8TabRow tab[7];
+
+/* Decodes the character at utf and stores its low 16 bits in *uni (when
+ * uni is not null). Returns the bytes consumed (1 to 6), 0 when utf is null,
+ * -1 for an invalid or over-long sequence (nothing stored). Never reads past
+ * a NUL byte. */
+int dp_utf2uni(uint16_t *uni, const char *utf);
+
+/* Encodes the 16-bit value uni at utf (room for 6 bytes; no terminator).
+ * Returns the bytes written (1 to 3), or 0 when utf is null. */
+int dp_uni2utf(char *utf, uint16_t uni);
+
+/* Sizing passes: 0 and the converted length without terminator (wide
+ * elements, resp. UTF-8 bytes) in *count / *bytes, or
+ * HVDPUT_INVALID_PARAMETER for invalid UTF-8 or a null argument. */
+uint32_t dp_utfs2unisize(const char *utf, size_t *count);
+uint32_t dp_unis2utfsize(const wchar_t *uni, size_t *bytes);
+
+/* Filling passes into a destination of `capacity` units (elements, resp.
+ * bytes) including the terminator. Return the units written without the
+ * terminator, or HVDPUT_INVALID_PARAMETER (invalid UTF-8, null argument) or
+ * HVDPUT_OVERFLOW (too small; the destination then holds a partial,
+ * unterminated result). Nothing is written beyond `capacity` units. */
+size_t dp_utfs2unis(wchar_t *uni, const char *utf, size_t capacity);
+size_t dp_unis2utfs(char *utf, const wchar_t *uni, size_t capacity);
+
+/* UTF-8 to wide, and wide to UTF-8. With a null destination, *size
+ * receives the converted length without terminator. Otherwise *size is the
+ * destination's capacity including the terminator (elements, resp. bytes)
+ * and receives the length written. Return 0, HVDPUT_INVALID_PARAMETER (null
+ * source or size, invalid UTF-8) or HVDPUT_OVERFLOW; on failure *size is
+ * left unchanged. */
+uint32_t DPutf82uni(wchar_t *uni, const char *utf, size_t *size);
+uint32_t DPuni2utf8(char *utf, const wchar_t *uni, size_t *size);
+
+/* Wide-string primitives; s, a and b may sit at any address.
+ * DPunirev reverses the elements of s in place, DPuniupr replaces each
+ * element by its towupper (current locale); both return s (null for null).
+ * DPunidup returns a malloc copy of s (caller frees), null when out of
+ * memory. DPuninicmp compares at most n characters (all when n < 0)
+ * ignoring case like wcsncasecmp; 0 when n is 0, -1 for a null string. */
+wchar_t *DPunirev(wchar_t *s);
+wchar_t *DPuniupr(wchar_t *s);
+wchar_t *DPunidup(const wchar_t *s);
+int DPuninicmp(const wchar_t *a, const wchar_t *b, int32_t n);
+
+/* UTF-8 string primitives, built in. All take NUL-terminated strings.
+ * xutf8size: byte length announced by the lead byte at p (1 to 6; 1 for a
+ *   continuation byte, 0xFE and 0xFF; 0 for a null p).
+ * xutf8next: p + xutf8size(p), but never beyond a NUL byte that cuts the
+ *   sequence short. xutf8prev: p - xutf8size(p).
+ * xutf8len: number of characters (a sequence cut by the NUL counts as one).
+ * xutf8chr / xutf8rchr: first / last character of s whose bytes equal the
+ *   character at ch; null if none (the NUL character is never found).
+ * xutf8upr: upper-cases s in place (towupper, current locale) and returns
+ *   s; invalid UTF-8 is left unchanged, and a character whose upper case
+ *   would make the string longer than it was keeps its own form.
+ * xutf8rev: reverses the characters of s in place; returns s, or null when
+ *   no working buffer can be allocated (s unchanged).
+ * xutf8icmp / xutf8nicmp: compare upper-cased copies, the whole strings /
+ *   at most n bytes; -1 when a copy cannot be made.
+ * xutf8cat, xutf8ncat, xutf8dup, xutf8cmp, xutf8str: strcat, strncat,
+ *   strdup (caller frees), strcmp, strstr. */
+uint32_t xutf8size(const char *p);
+char *xutf8next(const char *p);
+char *xutf8prev(const char *p);
+size_t xutf8len(const char *s);
+char *xutf8ncat(char *dst, const char *src, size_t n);
+char *xutf8cat(char *dst, const char *src);
+char *xutf8dup(const char *s);
+int xutf8cmp(const char *a, const char *b);
+char *xutf8str(const char *haystack, const char *needle);
+char *xutf8chr(const char *s, const char *ch);
+char *xutf8rchr(const char *s, const char *ch);
+char *xutf8upr(char *s);
+char *xutf8rev(char *s);
+int xutf8nicmp(const char *a, const char *b, uint32_t n);
+int xutf8icmp(const char *a, const char *b);
+
+/* Hooks. A host may store its own function in any of these variables
+ * (null at load); the matching DPutf8* wrapper reads its variable on every
+ * call and calls the function there with its own arguments, or the
+ * built-in when the variable is null. The library never writes them. */
+typedef uint32_t (*DPutf8SizeHook)(const char *p);
+typedef char *(*DPutf8NextHook)(const char *p);
+typedef size_t (*DPutf8LenHook)(const char *s);
+typedef char *(*DPutf8ChrHook)(const char *s, const char *ch);
+typedef int (*DPutf8CmpHook)(const char *a, const char *b);
+typedef char *(*DPutf8StrHook)(const char *haystack, const char *needle);
+typedef char *(*DPutf8InPlaceHook)(char *s);
+
+extern DPutf8SizeHook imp_utf8width;     /* DPutf8Size */
+extern DPutf8NextHook imp_utf8next;      /* DPutf8next */
+extern DPutf8LenHook imp_utf8len;        /* DPutf8len */
+extern DPutf8ChrHook imp_utf8chr;        /* DPutf8chr */
+extern DPutf8ChrHook imp_utf8rchr;       /* DPutf8rchr */
+extern DPutf8CmpHook imp_utf8cmp;        /* DPutf8cmp */
+extern DPutf8StrHook imp_utf8str;        /* DPutf8str */
+extern DPutf8InPlaceHook imp_utf8upr;    /* DPutf8upr */
+extern DPutf8InPlaceHook imp_utf8rev;    /* DPutf8rev */
+
+/* Public UTF-8 functions: the hooked ones follow their hook variable, the
+ * others always call the built-in of the same name (see xutf8* above). */
+uint32_t DPutf8Size(const char *p);
+char *DPutf8next(const char *p);
+size_t DPutf8len(const char *s);
+char *DPutf8chr(const char *s, const char *ch);
+char *DPutf8rchr(const char *s, const char *ch);
+int DPutf8cmp(const char *a, const char *b);
+char *DPutf8str(const char *haystack, const char *needle);
+char *DPutf8upr(char *s);
+char *DPutf8rev(char *s);
+char *DPutf8ncat(char *dst, const char *src, size_t n);
+char *DPutf8cat(char *dst, const char *src);
+char *DPutf8dup(const char *s);
+int DPutf8nicmp(const char *a, const char *b, uint32_t n);
+int DPutf8icmp(const char *a, const char *b);
 
 /* @@locale-conversions */
+/* Locale conversions. Move text between the server's code set (found by
+ * the conversion set-up above, which the first call runs while DPInitICONV
+ * is 0) and UTF-8 or wide strings, through iconv. Each function takes the
+ * destination, the size and the source, and is called twice: with a null
+ * destination it stores in *size the size of the converted string with its
+ * terminator; then, with a destination whose capacity (terminator
+ * included) is in *size, it converts. Sizes count bytes for locale and
+ * UTF-8 text and wide characters for wide text. Every function returns 0,
+ * HVDPUT_INVALID_PARAMETER (null source or size, text that is invalid or
+ * that the code set cannot hold, a code set iconv does not know) or
+ * HVDPUT_OVERFLOW (the destination is too small); on failure *size is left
+ * as it was and the destination may hold a partial, unterminated result.
+ * On success the filling call leaves *size at the capacity, except that
+ * DPloc2uni and DPloc2uniNoMap report the characters converted (terminator
+ * not counted) when DPUseMbFunctions made them convert with mbsrtowcs.
+ * Wide strings may sit at any address.
+ *
+ * Special sequences. A wide character that the code set cannot hold is
+ * written by DPuni2loc as the six bytes "[XXXX]": "[", its code in four
+ * upper-case hexadecimal digits, "]"; a character above U+FFFF as two such
+ * sequences holding its UTF-16 surrogate pair. DPloc2uni turns every
+ * special sequence (digits in either case) back into its character, a
+ * surrogate pair into one character, once the text holds at least one. The
+ * NoMap variants refuse such characters and leave sequences as text. */
+
+/* UTF-8 to locale text, and back. */
+uint32_t DPutf82loc(char *loc, size_t *size, const char *utf);
+uint32_t DPloc2utf8(char *utf, size_t *size, const char *loc);
+/* Wide to locale text; DPuni2loc writes special sequences for characters
+ * the code set cannot hold. These two run the set-up before they look at
+ * their arguments. */
+uint32_t DPuni2loc(char *loc, size_t *size, const wchar_t *uni);
+uint32_t DPuni2locNoMap(char *loc, size_t *size, const wchar_t *uni);
+/* Locale text to wide; DPloc2uni decodes special sequences. */
+uint32_t DPloc2uni(wchar_t *uni, size_t *size, const char *loc);
+uint32_t DPloc2uniNoMap(wchar_t *uni, size_t *size, const char *loc);
+
+/* The passes behind the functions above, for hosts that drive the two
+ * steps themselves; they run no set-up. The sizing passes store the size
+ * with the terminator in *size and return a completion code. The filling
+ * passes take the capacity with the terminator and return it on success
+ * (dp_locs2unis through mbsrtowcs: the characters converted), or the
+ * completion code HVDPUT_INVALID_PARAMETER or HVDPUT_OVERFLOW. map non-zero
+ * selects the special sequences, as in DPuni2loc and DPloc2uni. */
+uint32_t dp_utfs2locsize(const char *utf, size_t *size);
+uint32_t dp_locs2utfsize(const char *loc, size_t *size);
+size_t dp_utfs2locs(char *loc, const char *utf, size_t capacity);
+size_t dp_locs2utfs(char *utf, const char *loc, size_t capacity);
+uint32_t dp_unis2locsize(const wchar_t *uni, size_t *size, int map);
+size_t dp_unis2locs(char *loc, const wchar_t *uni, size_t capacity, int map);
+uint32_t dp_locs2unisize(const char *loc, size_t *size, int map);
+size_t dp_locs2unis(wchar_t *uni, const char *loc, size_t capacity, int map);
+
+/* 1 if a special sequence starts at s ("[", four hexadecimal digits in
+ * either case, "]"), else 0; reads nothing past the NUL. */
+int isSpecialSequence(const char *s);
 
 #pragma pack(pop)
 
