@@ -231,6 +231,80 @@ int32_t SetTZOffset(void);
 /* @@wildcards */
 
 /* @@path-handling */
+/* Path handling.
+ *
+ * These functions take a path apart in place, in the encoding of its name
+ * space (locale bytes, UTF-8, or wide characters at any address). Which
+ * characters separate components depends on the name space number:
+ *   0, 0x100, 0x200                        '\\' or '/'
+ *   1, 0x101, 0x201                        ':'
+ *   2, 3, 4, 0x102, 0x104, 0x202, 0x204    '/'
+ *   any other                              none
+ * A volume is the text before the first ':' with that colon (VOL: in
+ * VOL:dir/x); name spaces 1, 0x101 and 0x201 write it with a doubled colon
+ * (VOL::dir). Functions that cut the caller's string to inspect it put the
+ * character back before they return; only the strip functions leave it cut.
+ * Absence is reported as a null pointer or a zero count.
+ */
+
+/* Removes a trailing separator by writing the terminator over it; a lone
+ * character ("/") or an empty path is never stripped. Returns the name
+ * space's form of the removed separator (a constant, not a position in
+ * path), or null. *where (if given) receives the position it stood at, null
+ * for a path of at most one character, and is left alone otherwise. */
+const void *HVDPGenericStripEndSeparator(uint32_t nameSpace, void *path,
+                                         void **where);
+/* As above; returns the first byte of the removed separator ('\\', '/' or
+ * ':'), or 0. */
+uint32_t HVDPStripEndSeparator(uint32_t nameSpace, void *path, void **where);
+
+/* Sets *lastSeparator to the last separator of *path (null if none) by the
+ * rule of the low 16 bits of nameSpace, and *volume to null (the volume is
+ * not filled in). For a name space without separators *path is set to null
+ * and *volume is left alone. */
+void GetVolumeAndLastSeparator(uint32_t nameSpace, void **path, void **volume,
+                               void **lastSeparator);
+
+/* 0 when the name space has separators and path begins with '/' (a
+ * trailing separator aside), else 1; a volume does not count as absolute. */
+int32_t HVDPPathIsNotFullyQualified(uint32_t nameSpace, void *path);
+
+/* Pointer into path to its last component, which keeps a trailing
+ * separator (/usr/lib/ gives lib/); null when path has no separator. The
+ * result is also stored in *child when child is not null. */
+void *HVDPGetPathChild(uint32_t nameSpace, void *path, void **child);
+
+/* Copies the volume (with its colon, at most 16 characters) of *path into
+ * `volume`, which holds 16 characters and a terminator, and advances *path
+ * past it (past "::" in name spaces 1, 0x101, 0x201). Returns volume, or
+ * null when there is no volume or it is too long (*path unchanged). */
+void *HVDPGetVolume(void **path, uint32_t nameSpace, void *volume);
+
+/* Cuts path right after its last separator (a trailing separator does not
+ * count) and returns the new end, or null when there is no separator. When
+ * child is given, the cut component is copied into it: at most childSize
+ * bytes in whole characters of the name space, always terminated (nothing
+ * is written when childSize cannot hold one character); it is empty when
+ * there is no separator. A trailing separator stays in the string past the
+ * new end, unless the cut falls on it (a// becomes a/). */
+void *HVDPStripPathChild(uint32_t nameSpace, void *path, void *child,
+                         uint32_t childSize);
+
+/* 1 if the byte string `name` has DOS 8.3 form (at most 8 bytes, or at most
+ * 8, a dot and at most 3; no leading dot; the empty name passes), else 0.
+ * Only lengths and dots are checked. */
+int32_t HVDPLegalDOSName(const char *name);
+
+/* Stores in *count the number of components the name buffer records for
+ * name (see HVDPPutFirstName): with a non-empty firstSeparator (":") the
+ * text before it is one component, each separator after it closes one, and
+ * any text after the last is one more; without one, each separator counts
+ * once, twice when the name does not begin with it. With ":" and "/":
+ * VOL:dir/sub/file 4, VOL: 1, dir/x 0; with "/" only: dir/sub/file 3,
+ * /dir/sub 2. Counts beyond 0xFFFF are stored as 0xFFFF. */
+void GenericCountPositions(uint32_t nameSpace, const void *firstSeparator,
+                           const void *separator, const void *name,
+                           uint16_t *count);
 
 /* @@path-normalisation */
 
