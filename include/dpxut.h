@@ -211,6 +211,161 @@ int32_t SetTZOffset(void);
  * 4. Data set names: name buffer, name lists, targets and extensions
  * ======================================================================== */
 /* @@name-buffer */
+/* Data set name buffer.
+ *
+ * One heap block holds a data set's names, one per name space, each tagged
+ * with its name space number, a caller's tag and, when separators are given,
+ * tables of where its components and separators lie. The block is also a
+ * stored format: SIDF field 0x813E carries it byte for byte from offset 2.
+ * Layout (little-endian, unaligned):
+ *   0  u16 bufferSize   allocated size (1024 when created, never > 65535)
+ *   2  u16 dataSize     bytes in use counted from offset 2
+ *   4  u8  nameCount    entries (at most 255)
+ *   5  u8  headerExtra  bytes between offset 6 and the first entry
+ *   6 + headerExtra     the entries, back to back:
+ *      0      u32 nameSpace, 4 u32 nameTag, 8 u8 n (components)
+ *      9      u16 x n component positions, then u16 x n separator positions
+ *      9+4n   u16 nameLength, then the name's bytes (never reversed, in its
+ *             name space's encoding, 4 bytes per wide character) and one
+ *             zero byte
+ * Positions are byte offsets in the name; 0xFFFF stands for "none" and is
+ * also the value of every slot the position walk does not reach.
+ *
+ * The caller holds an HVDPNameBuffer pointer (null while there is none) and
+ * passes its address to the put functions, which create the block (1024
+ * bytes) and resize it with realloc, storing the new address there: once
+ * 1024 bytes are used up every further name resizes it to exactly the size
+ * used. The caller releases the block with free. Walks go through 32-byte
+ * handles: first / next / close; a next call that runs out of entries closes
+ * its handle and nulls the caller's pointer.
+ *
+ * Readers never trust the image: an entry is returned only when it lies
+ * wholly within the first 2 + dataSize bytes (and within bufferSize) and
+ * its name is followed by its zero byte; otherwise the walk ends with
+ * HVDPUT_BUFFER_UNDERFLOW and no pointer into the image is handed out.
+ */
+
+/* The header of a name buffer; the entries follow it. */
+typedef struct HVDPNameBuffer {
+  uint16_t bufferSize;
+  uint16_t dataSize;
+  uint8_t nameCount;
+  uint8_t headerExtra;
+} HVDPNameBuffer;
+DPXUT_STATIC_ASSERT(sizeof(HVDPNameBuffer) == 6, name_buffer_size);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, bufferSize) == 0, name_buffer_size_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, dataSize) == 2, name_buffer_data_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, nameCount) == 4, name_buffer_count_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, headerExtra) == 5, name_buffer_extra_off);
+
+/* A walk through a name buffer; opaque, 32 bytes on the heap. */
+typedef struct HVDPNameHandle HVDPNameHandle;
+
+/* One name as the get functions return it. The pointers point into the
+ * buffer, stay valid while it is neither changed nor freed, and are not
+ * aligned: read the position tables with memcpy. The name's zero byte
+ * follows its nameLength bytes. */
+typedef struct HVDPDataSetName {
+  uint32_t nameSpace;
+  uint32_t nameTag;
+  uint16_t positionCount;         /* n */
+  uint16_t *componentPositions;   /* n u16, null when n is 0 */
+  uint16_t *separatorPositions;   /* n u16, null when n is 0 */
+  uint16_t nameLength;            /* bytes */
+  void *name;
+} HVDPDataSetName;
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, nameSpace) == 0, dsname_ns_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, nameTag) == 4, dsname_tag_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, positionCount) == 8, dsname_count_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, componentPositions) == 10, dsname_comp_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, separatorPositions) == 10 + sizeof(void *), dsname_sep_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, nameLength) == 10 + 2 * sizeof(void *), dsname_len_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, name) == 12 + 2 * sizeof(void *), dsname_name_off);
+DPXUT_STATIC_ASSERT(sizeof(HVDPDataSetName) == 12 + 3 * sizeof(void *), dsname_size);
+
+/* Starts (or restarts) *buffer with one name and opens a writing handle in
+ * *handle. A reused buffer loses its names but keeps its block. `reverse`
+ * non-zero: the name's components run from leaf to root, and the positions
+ * are found by scanning reversed copies of name and separators.
+ * firstSeparator (a volume's ":") and separator ("/") are strings of the
+ * name space and may be null; without either no positions are recorded.
+ * nameLength is the name's length in bytes (the non-L forms measure it).
+ * Returns 0, HVDPUT_INVALID_PARAMETER (null buffer, handle or name),
+ * HVDPUT_OUT_OF_MEMORY, or HVDPUT_OVERFLOW (more than 255 components, or
+ * a block beyond 65535 bytes; the handle stays open). A failed resize frees
+ * the block and sets *buffer to null. Close the handle with HVDPCloseName. */
+uint32_t HVDPPutFirstName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                          uint32_t nameTag, uint16_t reverse,
+                          const void *firstSeparator, const void *separator,
+                          const void *name, HVDPNameHandle **handle);
+uint32_t HVDPPutFirstLName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                           uint32_t nameTag, uint16_t reverse,
+                           const void *firstSeparator, const void *separator,
+                           uint32_t nameLength, const void *name,
+                           HVDPNameHandle **handle);
+
+/* Appends one name through the writing handle of HVDPPutFirstName, with
+ * the same buffer pointer. Adds HVDPUT_NO_MORE_ENTRIES when the handle
+ * already wrote 255 names, and HVDPUT_INVALID_HANDLE for a handle that is
+ * not a live writing handle; *buffer must still be the block the handle
+ * writes (HVDPUT_INVALID_PARAMETER otherwise). */
+uint32_t HVDPPutNextName(HVDPNameBuffer **buffer, HVDPNameHandle **handle,
+                         uint32_t nameSpace, uint32_t nameTag,
+                         uint16_t reverse, const void *firstSeparator,
+                         const void *separator, const void *name);
+uint32_t HVDPPutNextLName(HVDPNameBuffer **buffer, HVDPNameHandle **handle,
+                          uint32_t nameSpace, uint32_t nameTag,
+                          uint16_t reverse, const void *firstSeparator,
+                          const void *separator, uint32_t nameLength,
+                          const void *name);
+
+/* Writes a buffer that holds exactly this one name; no handle stays open.
+ * Returns the put's code, or the close's when the put succeeded. */
+uint32_t HVDPPutOneName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                        uint32_t nameTag, uint16_t reverse,
+                        const void *firstSeparator, const void *separator,
+                        const void *name);
+uint32_t HVDPPutOneLName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                         uint32_t nameTag, uint16_t reverse,
+                         const void *firstSeparator, const void *separator,
+                         uint32_t nameLength, const void *name);
+
+/* Opens a reading handle on nameBuffer and returns its first name in
+ * *dataSetName. Returns 0 with the handle open; otherwise the handle is
+ * closed (*handle null) and the result is HVDPUT_NO_MORE_ENTRIES for an
+ * empty buffer, HVDPUT_BUFFER_UNDERFLOW for an entry that does not lie
+ * within the buffer's data, HVDPUT_INVALID_PARAMETER or
+ * HVDPUT_OUT_OF_MEMORY. On failure *dataSetName is left as it was. */
+uint32_t HVDPGetFirstName(const HVDPNameBuffer *nameBuffer,
+                          HVDPDataSetName *dataSetName,
+                          HVDPNameHandle **handle);
+
+/* The next name of a reading handle. At the end (HVDPUT_NO_MORE_ENTRIES)
+ * and on a damaged entry (HVDPUT_BUFFER_UNDERFLOW) the handle is closed
+ * and *handle set to null. HVDPUT_INVALID_PARAMETER for null arguments or
+ * a null *handle, HVDPUT_INVALID_HANDLE for a handle that is not live. */
+uint32_t HVDPGetNextName(HVDPNameHandle **handle, HVDPDataSetName *dataSetName);
+
+/* The first name of nameBuffer without leaving a handle open; codes as
+ * HVDPGetFirstName. */
+uint32_t HVDPGetOneName(const HVDPNameBuffer *nameBuffer,
+                        HVDPDataSetName *dataSetName);
+
+/* The first name whose name space is nameSpace. HVDPUT_NO_MORE_ENTRIES
+ * when there is none (*dataSetName then holds the last name read),
+ * HVDPUT_BUFFER_UNDERFLOW when a damaged entry comes first. */
+uint32_t HVDPGetDataSetName(const HVDPNameBuffer *nameBuffer,
+                            uint32_t nameSpace, HVDPDataSetName *dataSetName);
+
+/* Frees a live handle and sets *handle to null; HVDPUT_INVALID_HANDLE for a
+ * null or dead handle. The buffer is never freed here. */
+uint32_t HVDPCloseName(HVDPNameHandle **handle);
+
+/* GenericCountPositions(nameSpace, firstSeparator, separator, name, count)
+ * with the arguments in another order; `unused` is not read. */
+void CountPositions(const void *firstSeparator, const void *separator,
+                    const void *name, uint32_t nameSpace, uint32_t unused,
+                    uint16_t *count);
 
 /* @@name-lists */
 
