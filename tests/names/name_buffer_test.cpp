@@ -3,8 +3,6 @@
 // limits, handle life cycles, and images with lying counts and lengths read
 // flush against a guard page.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,6 +14,7 @@
 #include "charset/charset_test_util.h"
 #include "names/name_buffer.h"
 #include "paths/ns_text.h"
+#include "support/guard_page.h"
 
 namespace {
 
@@ -306,26 +305,12 @@ TEST_F(NameBuffer, CountPositionsTakesItsArgumentsInItsOwnOrder) {
   EXPECT_EQ(count, 4);
 }
 
-// An image placed so that its last byte is the last byte before a page that
-// cannot be read: a reader that looks one byte too far faults.
-class GuardedImage {
+// An image whose last byte lies just below a page that cannot be read: a
+// reader that looks one byte too far faults.
+class GuardedImage : public dpxut::test::GuardedBytes {
  public:
-  explicit GuardedImage(const std::string& bytes) {
-    page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    base_ = static_cast<unsigned char*>(
-        mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    EXPECT_NE(base_, MAP_FAILED);
-    EXPECT_EQ(mprotect(base_ + page_, page_, PROT_NONE), 0);
-    image_ = base_ + page_ - bytes.size();
-    std::memcpy(image_, bytes.data(), bytes.size());
-  }
-  ~GuardedImage() { munmap(base_, 2 * page_); }
-  const HVDPNameBuffer* get() const { return reinterpret_cast<const HVDPNameBuffer*>(image_); }
-
- private:
-  size_t page_ = 0;
-  unsigned char* base_ = nullptr;
-  unsigned char* image_ = nullptr;
+  explicit GuardedImage(const std::string& bytes) : GuardedBytes(std::string_view(bytes)) {}
+  const HVDPNameBuffer* get() { return reinterpret_cast<const HVDPNameBuffer*>(data()); }
 };
 
 struct HostileCase {
