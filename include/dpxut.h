@@ -89,6 +89,62 @@ extern "C" {
 /* @@name-buffer */
 
 /* @@name-lists */
+/* Name lists. A host keeps names in an HVDPList: a doubly linked list of
+ * heap nodes, each carrying one NUL-terminated byte string and a pointer to
+ * the host's own data. Nodes stay in the order they were appended; the list
+ * owns them and releases them in HVDPDestroyList, which hands each node's
+ * data to the list's freeData function. Hosts that build a simpler singly
+ * linked list of heap strings themselves release it with HVDPFreeNameList.
+ */
+typedef struct HVDPListNode {
+  uint8_t reserved;            /* 0 when made; free for the host */
+  struct HVDPListNode *prev;   /* previous node, null for the first */
+  struct HVDPListNode *next;   /* next node, null for the last */
+  void *data;                  /* host's data for this name */
+  char text[1];                /* the name and its NUL; the node is
+                                  26 + strlen(text) bytes long */
+} HVDPListNode;
+DPXUT_STATIC_ASSERT(offsetof(HVDPListNode, prev) == 1, list_node_prev);
+DPXUT_STATIC_ASSERT(offsetof(HVDPListNode, next) == 9, list_node_next);
+DPXUT_STATIC_ASSERT(offsetof(HVDPListNode, data) == 17, list_node_data);
+DPXUT_STATIC_ASSERT(offsetof(HVDPListNode, text) == 25, list_node_text);
+DPXUT_STATIC_ASSERT(sizeof(HVDPListNode) == 26, list_node_size);
+
+typedef struct HVDPList {
+  HVDPListNode *head;          /* first node or null; a host may move it
+                                  along the list as a cursor */
+  HVDPListNode *tail;          /* last node or null */
+  int (*compare)(const char *, const char *); /* strcasecmp; for the host */
+  void (*freeData)(void *);    /* releases a node's data; may be null */
+} HVDPList;
+DPXUT_STATIC_ASSERT(offsetof(HVDPList, tail) == 8, list_tail);
+DPXUT_STATIC_ASSERT(offsetof(HVDPList, compare) == 16, list_compare);
+DPXUT_STATIC_ASSERT(offsetof(HVDPList, freeData) == 24, list_free_data);
+DPXUT_STATIC_ASSERT(sizeof(HVDPList) == 32, list_size);
+
+/* A node of a host-built name list: the next node, then a heap string.
+ * A host's node may carry further members after these two. */
+typedef struct HVDPNameListNode {
+  struct HVDPNameListNode *next;
+  char *name;
+} HVDPNameListNode;
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameListNode, name) == 8, name_list_name);
+
+/* Makes *list empty, with compare = strcasecmp and the given freeData. */
+void HVDPInitList(HVDPList *list, void (*freeData)(void *));
+/* Appends a node holding a copy of text and the pointer data. Returns the
+ * node, valid until HVDPDestroyList, or null when out of memory (the list
+ * is then unchanged). */
+HVDPListNode *HVDPAppendToList(HVDPList *list, const char *text, void *data);
+/* Moves head back to the first node and returns it (null when empty). */
+HVDPListNode *HVDPGetListHead(HVDPList *list);
+/* Frees every node, passing each non-null data to freeData when set, and
+ * leaves the list empty; compare and freeData stay for further use. */
+void HVDPDestroyList(HVDPList *list);
+/* Frees each node of a host-built name list and its name with free, and
+ * sets *nameList to null. Returns 0, or HVDPUT_INVALID_PARAMETER when
+ * nameList is null. */
+uint32_t HVDPFreeNameList(HVDPNameListNode **nameList);
 
 /* @@targets-extensions */
 
