@@ -171,15 +171,134 @@ uint32_t HVDPFreeNameList(HVDPNameListNode **nameList);
  *    multibyte measuring
  * ======================================================================== */
 /* @@namespaces-generic */
+/* Name spaces and generic characters.
+ *
+ * A name space number says how a name's characters are encoded: 0, 1, 2
+ * and 4 (and 3) hold locale bytes in the server's code set; adding 0x100
+ * gives the UTF-8 form, adding 0x200 the wide form (32-bit wchar_t, 4 bytes
+ * per character). The tests work on exact values: 0x103, 0x203 and every
+ * other number are locale bytes.
+ *
+ * Generic characters are the few characters path and wildcard code looks
+ * for ('/', '\\', ':', '*', '?', '.' and the terminator), keyed by their
+ * locale code and handed out in the encoding of any name space. Generic
+ * strings are short separator strings (":/", "/\\", "::" ...) keyed by the
+ * locale string. Results point into process-wide tables that are filled on
+ * first use (converted from the server's code set, running the conversion
+ * set-up if needed) and never change afterwards; do not modify or free them.
+ */
+
+/* 1 for the wide name spaces 0x200, 0x201, 0x202, 0x204; else 0. */
+uint16_t HVDPIsNameSpaceUnicode(uint32_t nameSpace);
+/* 1 for the UTF-8 name spaces 0x100, 0x101, 0x102, 0x104; else 0. */
+uint16_t HVDPIsNameSpaceUtf8(uint32_t nameSpace);
+/* 1 for the locale name spaces 0 to 4; else 0. */
+uint16_t HVDPIsNameSpaceAscii(uint32_t nameSpace);
+
+/* The locale form of a UTF-8 or wide name space (0x201 -> 1, 0x104 -> 4);
+ * any other number is returned unchanged. The two names are one function. */
+uint32_t MapToKFSNameSpace(uint32_t nameSpace);
+uint32_t MapToAsciiNameSpace(uint32_t nameSpace);
+/* The wide (+0x200) or UTF-8 (+0x100) form of a base name space 0, 1, 2 or
+ * 4; any other number (3, 0x101 ...) is returned unchanged. */
+uint32_t MapToUnicodeNameSpace(uint32_t nameSpace);
+uint32_t MapToUtf8NameSpace(uint32_t nameSpace);
+
 
 /* @@namespace-strings */
 
 /* @@multibyte */
+/* Multibyte measuring. Locale-name-space text is in the server's multibyte
+ * code set (see the conversion set-up below), where one character takes one
+ * or more bytes. These functions answer how many bytes the character that
+ * begins at a position occupies; every walk over such text uses them. They
+ * work on NUL-terminated byte strings and keep no state the caller sees.
+ * A byte that begins no valid character, and a sequence cut short by the
+ * NUL, measure as one byte, so walks over damaged text never stall.
+ */
+
+/* Byte length of the first character of s in the server code set, trying
+ * at most n bytes: 0 when s is null or empty (no set-up is run then), -1
+ * when the code set has no iconv conversion to UTF-8, otherwise 1 to n.
+ * Runs the conversion set-up first while DPInitICONV is 0. */
+int dp_mblen(const char *s, size_t n);
+
+/* Byte length (at least 1) of the character at s, looking at no more than
+ * MB_CUR_MAX bytes of the current locale and never past the NUL. Measures
+ * with mblen when DPUseMbFunctions is non-zero, else with dp_mblen. On the
+ * terminating NUL it returns 1: callers stop at the NUL themselves. */
+int HVCharType(const char *s);
+
+/* s advanced by HVCharType(s) bytes; null for a null s. */
+char *HVNextChar(const char *s);
+
+/* s moved back by HVCharType(s) bytes -- the length of the character that
+ * begins AT s, not of the one before it (meant for stepping back over
+ * single-byte characters); start is not read. Null for a null s. */
+char *HVPrevChar(const char *start, const char *s);
 
 /* ========================================================================
  * 8. Conversion set-up, UTF-8/wide and locale conversions
  * ======================================================================== */
 /* @@conversion-setup */
+/* Conversion set-up. Before text moves between the server's code set and
+ * Unicode the library finds that code set: the first "RC_LC_ALL=" line of
+ * /etc/sysconfig/language, else its last valid "RC_LANG=" line before that,
+ * else the environment names a locale (a UTF-8 locale such as xx_YY.UTF-8
+ * stands for its language's own locale xx_YY), and nl_langinfo(CODESET) of
+ * that locale is the code set. The first conversion that needs it runs the
+ * set-up; a host may run it itself, and undo its changes to the process
+ * locale with DPShutDownUniLibrary. The objects below are process-wide and
+ * unsynchronised: run the set-up and shut-down while no thread converts. */
+
+/* Set by the host, never by the library. Non-zero: conversions may use the
+ * platform's multibyte functions, so the set-up leaves LC_CTYPE switched to
+ * the server's language and sets LC_ALL to it. */
+extern int DPUseMbFunctions;
+/* 1 once the set-up has run (conversions also set it after running the
+ * set-up, whatever its result); 0 before, and again after shut-down. */
+extern int DPInitICONV;
+/* NUL-terminated iconv name of the server's code set, e.g. "UTF-8" or
+ * "EUC-JP". Kept across shut-down. */
+extern char dp_current_codeset[128];
+/* The host's LC_CTYPE locale name from before the set-up switched it, for
+ * the shut-down; malloc'ed and owned by the library (released when
+ * replaced and at shut-down). Read only. */
+extern char *resetCharSetToThis;
+/* The locale name as configured in the language file ("" when none), for
+ * the shut-down; owned by the library like resetCharSetToThis. */
+extern char *resetLocaleToThis;
+
+/* Runs the set-up. codeSet names the code set to use (at most 127 bytes);
+ * null or "" discovers it. Returns 0, or 0xFFFFFFFF when no code set is
+ * found, the name is too long, or iconv cannot convert it to and from
+ * UTF-8 (dp_current_codeset then already holds the new name, DPInitICONV is
+ * unchanged). With a null codeSet it returns 0 at once once set up; with a
+ * name it always runs again. */
+uint32_t DPInitUniLibrary(const char *codeSet);
+
+/* Undoes the set-up: DPInitICONV = 0, LC_CTYPE back to resetCharSetToThis,
+ * and, with DPUseMbFunctions set, LC_ALL to the configured locale name; both
+ * saved names are released and set to null. Returns 0. */
+uint32_t DPShutDownUniLibrary(void);
+
+/* Discovers the server code set and writes its name into codeSet (at least
+ * 128 bytes). Replaces the two saved names. Returns 0 or 0xFFFFFFFF (no
+ * current locale, the configured locale cannot be selected, no code set
+ * name, or no memory). */
+uint32_t GetServerMBCSCodeSet(char *codeSet);
+
+/* Writes the configured locale name (at most 255 bytes and the NUL) into
+ * locale (at least 256 bytes). Returns 0, or 0xFFFFFFFF when the file is
+ * missing or has no valid value. */
+uint32_t GetLocaleFromConfigFile(char *locale);
+
+/* Extracts the value of one KEY=value line: the text after the first "="
+ * without the blanks and double quotes around it. line is cut in place
+ * after the value; value (at least 256 bytes) receives it. Returns 0, or
+ * 0xFFFFFFFF when there is no "=", the value is empty or only blanks and
+ * quotes, or it is longer than 255 bytes. */
+uint32_t GetValueFromLocaleString(char *line, char *value);
 
 /* @@utf8-wide */
 

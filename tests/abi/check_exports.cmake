@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)  # IN_LIST needs policy CMP0057 in script mode
 # Compares the dynamic symbol table of LIBRARY with the symbol list LIST:
 # fails on any exported symbol not listed and any listed symbol missing.
 execute_process(COMMAND nm -D --defined-only ${LIBRARY}

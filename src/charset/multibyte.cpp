@@ -1,0 +1,236 @@
+// Multibyte measuring: the byte length of the character that begins at a
+// position in server code set text, by trial conversion to UTF-8 through
+// iconv (dp_mblen) or by the platform's mblen (HVCharType with
+// DPUseMbFunctions set), and the two steppers built on it.
+//
+// A measurement converts the first k bytes for k = 1, 2, ... from the
+// initial shift state until a prefix converts as a whole. Its answer is a
+// function of the code set and the bytes alone, so each thread remembers,
+// per code set, the outcome of the first try for every byte and of the
+// second try for every pair after a lead byte; only sequences that are
+// still incomplete after two bytes are converted again. The tables are
+// built by the very same trials, so they answer exactly what the trial
+// would. Measuring then costs no iconv_open and, mostly, no iconv at all.
+#include "charset/multibyte.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "charset/setup.h"
+#include "common/export.h"
+#include "common/heap.h"
+#include "common/iconv_cache.h"
+#include "dpxut.h"
+
+namespace dpxut::charset {
+namespace {
+
+constexpr size_t kScratch = 16;  // output area shared by the tries of one measurement
+
+// One measurement in progress: its descriptor, and an output area whose
+// free space is not renewed between tries.
+struct Trial {
+  IconvLease& cd;
+  char out[kScratch];
+  char* out_pos = out;
+  size_t out_left = kScratch;
+
+  explicit Trial(IconvLease& lease) noexcept : cd(lease) {}
+
+  // Converts exactly the first k bytes of s: 0 when they convert as a
+  // whole, else the errno of the failure.
+  int attempt(const char* s, size_t k) noexcept {
+    const char* in = s;
+    size_t in_left = k;
+    if (cd.convert(&in, &in_left, &out_pos, &out_left) != kIconvFailed) return 0;
+    return errno != 0 ? errno : EILSEQ;
+  }
+};
+
+// The measurement itself, from try k_from on; the tries before it must
+// already have run on `trial` and failed with EINVAL. s[0..k_from-1] are
+// not NUL and k_from <= n.
+int measure_from(Trial& trial, const char* s, size_t n, size_t k_from) noexcept {
+  for (size_t k = k_from;; ++k) {
+    const int err = trial.attempt(s, k);
+    if (err == 0) return k <= INT_MAX ? static_cast<int>(k) : 1;
+    // An incomplete sequence cut by the NUL or by n counts as one byte;
+    // the NUL test also keeps the next try inside the string.
+    if (err != EINVAL || s[k] == '\0' || k + 1 > n) return 1;
+  }
+}
+
+int measure_fresh(IconvLease& cd, const char* s, size_t n) noexcept {
+  cd.reset_state();
+  Trial trial(cd);
+  return measure_from(trial, s, n, 1);
+}
+
+// Outcomes remembered in the tables.
+enum Outcome : uint8_t {
+  kUnknown = 0,   // row entry not filled (never read: rows are built whole)
+  kOneByte = 1,   // the measurement ends with 1
+  kTwoBytes = 2,  // the second try converts: 2
+  kLead = 3,      // first table: the first try is incomplete (EINVAL)
+  kLonger = 3,    // row: the second try is incomplete too
+};
+
+// Per-thread tables for one code set. Plain data plus heap rows released
+// by the thread's closer, so that measuring during thread exit still works
+// (by trial, without tables).
+struct Tables {
+  bool ready;
+  bool closed;
+  uint64_t generation;
+  char codeset[kCodeSetSize];
+  uint8_t first[256];   // kOneByte or kLead, for the first try on each byte
+  uint8_t* rows[256];   // for a lead byte: outcome of the second try per next byte
+};
+
+constinit thread_local Tables tl_tables{};
+
+void drop_rows(Tables& t) noexcept {
+  for (uint8_t*& row : t.rows) {
+    std::free(row);
+    row = nullptr;
+  }
+}
+
+struct TablesCloser {
+  ~TablesCloser() {
+    drop_rows(tl_tables);
+    tl_tables.ready = false;
+    tl_tables.closed = true;
+  }
+};
+
+// Fills the first table: one try on each single byte.
+void build_first(IconvLease& cd, uint8_t (&first)[256]) noexcept {
+  first[0] = kOneByte;  // never consulted: empty strings end earlier
+  for (unsigned b = 1; b < 256; ++b) {
+    const char byte = static_cast<char>(b);
+    cd.reset_state();
+    Trial trial(cd);
+    first[b] = trial.attempt(&byte, 1) == EINVAL ? kLead : kOneByte;
+  }
+}
+
+// Fills the row of a lead byte: the first try (incomplete) and then the
+// second on each pair, on one trial each as a measurement would run them.
+uint8_t* build_row(IconvLease& cd, unsigned lead) noexcept {
+  auto* row = static_cast<uint8_t*>(std::malloc(256));
+  if (row == nullptr) return nullptr;
+  row[0] = kUnknown;  // a NUL after the lead is answered before the row
+  for (unsigned b = 1; b < 256; ++b) {
+    const char pair[2] = {static_cast<char>(lead), static_cast<char>(b)};
+    cd.reset_state();
+    Trial trial(cd);
+    int err = trial.attempt(pair, 1);
+    if (err == EINVAL) err = trial.attempt(pair, 2);
+    else err = EILSEQ;  // cannot happen for a lead byte; never claim 2
+    row[b] = err == 0 ? kTwoBytes : err == EINVAL ? kLonger : kOneByte;
+  }
+  return row;
+}
+
+// The calling thread's tables for the current code set, built on first use;
+// null when they cannot be had (the code set does not open, or the thread
+// is exiting). *opened tells the caller whether a descriptor could be
+// opened at all.
+Tables* tables_for(const char (&codeset)[kCodeSetSize], bool* opened) noexcept {
+  static thread_local TablesCloser closer;
+  (void)closer;
+  Tables& t = tl_tables;
+  const uint64_t gen = iconv_cache_generation();
+  if (t.ready && t.generation == gen && std::strcmp(t.codeset, codeset) == 0) {
+    *opened = true;
+    return &t;
+  }
+  IconvLease cd("UTF-8", codeset);
+  *opened = static_cast<bool>(cd);
+  if (!cd || t.closed) return nullptr;
+  drop_rows(t);
+  build_first(cd, t.first);
+  std::memcpy(t.codeset, codeset, sizeof t.codeset);
+  t.generation = gen;
+  t.ready = true;
+  return &t;
+}
+
+}  // namespace
+
+int mblen_by_trial(const char* s, size_t n) noexcept {
+  if (s == nullptr || s[0] == '\0') return 0;
+  ensure_setup();
+  char codeset[kCodeSetSize];
+  if (!current_codeset(codeset)) return -1;
+  IconvLease cd("UTF-8", codeset);
+  if (!cd) return -1;
+  if (n == 0) return 1;
+  return measure_fresh(cd, s, n);
+}
+
+int measure(const char* s, size_t n) noexcept {
+  if (s == nullptr || s[0] == '\0') return 0;  // before any set-up
+  ensure_setup();
+  char codeset[kCodeSetSize];
+  if (!current_codeset(codeset)) return -1;
+  bool opened = false;
+  Tables* t = tables_for(codeset, &opened);
+  if (t == nullptr) return opened ? mblen_by_trial(s, n) : -1;
+  if (n == 0) return 1;
+
+  const auto b0 = static_cast<unsigned char>(s[0]);
+  if (t->first[b0] == kOneByte) return 1;
+  // The first try was incomplete.
+  if (s[1] == '\0' || n < 2) return 1;
+  uint8_t*& row = t->rows[b0];
+  if (row == nullptr) {
+    IconvLease cd("UTF-8", codeset);
+    if (!cd) return -1;
+    row = build_row(cd, b0);
+    if (row == nullptr) return measure_fresh(cd, s, n);
+  }
+  switch (row[static_cast<unsigned char>(s[1])]) {
+    case kTwoBytes:
+      return 2;
+    case kOneByte:
+      return 1;
+    default:
+      break;
+  }
+  // Still incomplete after two bytes: rare (three-byte EUC, most UTF-8
+  // beyond two bytes), measured by trial from the start.
+  if (s[2] == '\0' || n < 3) return 1;
+  IconvLease cd("UTF-8", codeset);
+  if (!cd) return -1;
+  return measure_fresh(cd, s, n);
+}
+
+}  // namespace dpxut::charset
+
+using namespace dpxut::charset;
+
+DPXUT_EXPORT int dp_mblen(const char* s, size_t n) { return measure(s, n); }
+
+DPXUT_EXPORT int HVCharType(const char* s) {
+  if (s == nullptr) return 1;
+  // strnlen bounds the scan to one maximal character of the current locale.
+  const size_t n = strnlen(s, MB_CUR_MAX);
+  const int r = DPUseMbFunctions != 0 ? std::mblen(s, n) : dp_mblen(s, n);
+  return r > 0 ? r : 1;
+}
+
+DPXUT_EXPORT char* HVNextChar(const char* s) {
+  if (s == nullptr) return nullptr;
+  return const_cast<char*>(s + HVCharType(s));
+}
+
+DPXUT_EXPORT char* HVPrevChar(const char* start, const char* s) {
+  (void)start;  // steps back by the length of the character at s, by design
+  if (s == nullptr) return nullptr;
+  return const_cast<char*>(s - HVCharType(s));
+}

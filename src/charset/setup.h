@@ -1,0 +1,28 @@
+// Internal side of the conversion set-up: the server code set as a safe
+// copy, and the test hook that points the language configuration reader at
+// another file. The exported objects and functions are declared in dpxut.h.
+#pragma once
+
+#include <cstddef>
+
+namespace dpxut::charset {
+
+// Size of dp_current_codeset, the NUL included.
+inline constexpr size_t kCodeSetSize = 128;
+
+// Copies dp_current_codeset into out. False when the host left it without a
+// NUL in its 128 bytes (out is then empty): such a name is never handed to
+// iconv_open.
+bool current_codeset(char (&out)[kCodeSetSize]) noexcept;
+
+// Runs the set-up on first use, as every conversion that needs the server
+// code set does: when DPInitICONV is 0, DPInitUniLibrary(NULL) and then
+// DPInitICONV = 1, whatever the set-up returned.
+void ensure_setup() noexcept;
+
+// Tests only (not exported): read the language configuration from path
+// instead of the system file; null restores the system file. The string
+// must stay alive while the set-up may run.
+void set_language_file_for_testing(const char* path) noexcept;
+
+}  // namespace dpxut::charset
