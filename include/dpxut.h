@@ -301,6 +301,162 @@ uint32_t GetLocaleFromConfigFile(char *locale);
 uint32_t GetValueFromLocaleString(char *line, char *value);
 
 /* @@utf8-wide */
+/* ------------------------------------------------------------------------
+ * UTF-8 and wide conversion, UTF-8 and wide string primitives
+ *
+ * UTF-8 text converts to and from wide strings (arrays of 32-bit wchar_t)
+ * without iconv. Only 16 bits of each character survive: decoding stores
+ * the low 16 bits of the value zero-extended in a wide element, encoding
+ * takes the low 16 bits of each element (a wide string still ends at its
+ * first all-zero element). Sequences of 4 to 6 bytes are accepted and cut to
+ * 16 bits; over-long forms, stray continuation bytes and sequences cut
+ * short are rejected.
+ *
+ * Conversions are done in two calls: with a null destination, DPutf82uni
+ * and DPuni2utf8 report in *size the converted length without terminator;
+ * the caller allocates that length plus one unit and calls again with *size
+ * set to the full capacity, and gets back the length written. Wide strings
+ * may sit at any address.
+ * ------------------------------------------------------------------------ */
+
+/* One row of the UTF-8 coder table. Row n (from 1) describes sequences of
+ * n bytes: a lead byte b starts one when (b & cmask) == cval; the value,
+ * masked with lmask, must be at least lval (smaller is an over-long form);
+ * the continuation bytes carry `shift` bits. A row with cmask 0 ends the
+ * table. */
+typedef struct DPutf8TabRow {
+  int32_t cmask;
+  int32_t cval;
+  int32_t shift;
+  int64_t lmask;
+  int64_t lval;
+} DPutf8TabRow;
+DPXUT_STATIC_ASSERT(sizeof(DPutf8TabRow) == 28, utf8_tab_row_size);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, cmask) == 0, utf8_tab_cmask);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, cval) == 4, utf8_tab_cval);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, shift) == 8, utf8_tab_shift);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, lmask) == 12, utf8_tab_lmask);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, lval) == 20, utf8_tab_lval);
+
+/* The coder table: rows for 1- to 6-byte sequences and the end row. Never
+ * written. */
+extern const DPutf8TabRow tab[7];
+
+/* Decodes the character at utf and stores its low 16 bits in *uni (when
+ * uni is not null). Returns the bytes consumed (1 to 6), 0 when utf is null,
+ * -1 for an invalid or over-long sequence (nothing stored). Never reads past
+ * a NUL byte. */
+int dp_utf2uni(uint16_t *uni, const char *utf);
+
+/* Encodes the 16-bit value uni at utf (room for 6 bytes; no terminator).
+ * Returns the bytes written (1 to 3), or 0 when utf is null. */
+int dp_uni2utf(char *utf, uint16_t uni);
+
+/* Sizing passes: 0 and the converted length without terminator (wide
+ * elements, resp. UTF-8 bytes) in *count / *bytes, or
+ * HVDPUT_INVALID_PARAMETER for invalid UTF-8 or a null argument. */
+uint32_t dp_utfs2unisize(const char *utf, size_t *count);
+uint32_t dp_unis2utfsize(const wchar_t *uni, size_t *bytes);
+
+/* Filling passes into a destination of `capacity` units (elements, resp.
+ * bytes) including the terminator. Return the units written without the
+ * terminator, or HVDPUT_INVALID_PARAMETER (invalid UTF-8, null argument) or
+ * HVDPUT_OVERFLOW (too small; the destination then holds a partial,
+ * unterminated result). Nothing is written beyond `capacity` units. */
+size_t dp_utfs2unis(wchar_t *uni, const char *utf, size_t capacity);
+size_t dp_unis2utfs(char *utf, const wchar_t *uni, size_t capacity);
+
+/* UTF-8 to wide, and wide to UTF-8. With a null destination, *size
+ * receives the converted length without terminator. Otherwise *size is the
+ * destination's capacity including the terminator (elements, resp. bytes)
+ * and receives the length written. Return 0, HVDPUT_INVALID_PARAMETER (null
+ * source or size, invalid UTF-8) or HVDPUT_OVERFLOW; on failure *size is
+ * left unchanged. */
+uint32_t DPutf82uni(wchar_t *uni, const char *utf, size_t *size);
+uint32_t DPuni2utf8(char *utf, const wchar_t *uni, size_t *size);
+
+/* Wide-string primitives; s, a and b may sit at any address.
+ * DPunirev reverses the elements of s in place, DPuniupr replaces each
+ * element by its towupper (current locale); both return s (null for null).
+ * DPunidup returns a malloc copy of s (caller frees), null when out of
+ * memory. DPuninicmp compares at most n characters (all when n < 0)
+ * ignoring case like wcsncasecmp; 0 when n is 0, -1 for a null string. */
+wchar_t *DPunirev(wchar_t *s);
+wchar_t *DPuniupr(wchar_t *s);
+wchar_t *DPunidup(const wchar_t *s);
+int DPuninicmp(const wchar_t *a, const wchar_t *b, int32_t n);
+
+/* UTF-8 string primitives, built in. All take NUL-terminated strings.
+ * xutf8size: byte length announced by the lead byte at p (1 to 6; 1 for a
+ *   continuation byte, 0xFE and 0xFF; 0 for a null p).
+ * xutf8next: p + xutf8size(p), but never beyond a NUL byte that cuts the
+ *   sequence short. xutf8prev: p - xutf8size(p).
+ * xutf8len: number of characters (a sequence cut by the NUL counts as one).
+ * xutf8chr / xutf8rchr: first / last character of s whose bytes equal the
+ *   character at ch; null if none (the NUL character is never found).
+ * xutf8upr: upper-cases s in place (towupper, current locale) and returns
+ *   s; invalid UTF-8 is left unchanged, and a character whose upper case
+ *   would make the string longer than it was keeps its own form.
+ * xutf8rev: reverses the characters of s in place; returns s, or null when
+ *   no working buffer can be allocated (s unchanged).
+ * xutf8icmp / xutf8nicmp: compare upper-cased copies, the whole strings /
+ *   at most n bytes; -1 when a copy cannot be made.
+ * xutf8cat, xutf8ncat, xutf8dup, xutf8cmp, xutf8str: strcat, strncat,
+ *   strdup (caller frees), strcmp, strstr. */
+uint32_t xutf8size(const char *p);
+char *xutf8next(const char *p);
+char *xutf8prev(const char *p);
+size_t xutf8len(const char *s);
+char *xutf8ncat(char *dst, const char *src, size_t n);
+char *xutf8cat(char *dst, const char *src);
+char *xutf8dup(const char *s);
+int xutf8cmp(const char *a, const char *b);
+char *xutf8str(const char *haystack, const char *needle);
+char *xutf8chr(const char *s, const char *ch);
+char *xutf8rchr(const char *s, const char *ch);
+char *xutf8upr(char *s);
+char *xutf8rev(char *s);
+int xutf8nicmp(const char *a, const char *b, uint32_t n);
+int xutf8icmp(const char *a, const char *b);
+
+/* Hooks. A host may store its own function in any of these variables
+ * (null at load); the matching DPutf8* wrapper reads its variable on every
+ * call and calls the function there with its own arguments, or the
+ * built-in when the variable is null. The library never writes them. */
+typedef uint32_t (*DPutf8SizeHook)(const char *p);
+typedef char *(*DPutf8NextHook)(const char *p);
+typedef size_t (*DPutf8LenHook)(const char *s);
+typedef char *(*DPutf8ChrHook)(const char *s, const char *ch);
+typedef int (*DPutf8CmpHook)(const char *a, const char *b);
+typedef char *(*DPutf8StrHook)(const char *haystack, const char *needle);
+typedef char *(*DPutf8InPlaceHook)(char *s);
+
+extern DPutf8SizeHook imp_utf8width;     /* DPutf8Size */
+extern DPutf8NextHook imp_utf8next;      /* DPutf8next */
+extern DPutf8LenHook imp_utf8len;        /* DPutf8len */
+extern DPutf8ChrHook imp_utf8chr;        /* DPutf8chr */
+extern DPutf8ChrHook imp_utf8rchr;       /* DPutf8rchr */
+extern DPutf8CmpHook imp_utf8cmp;        /* DPutf8cmp */
+extern DPutf8StrHook imp_utf8str;        /* DPutf8str */
+extern DPutf8InPlaceHook imp_utf8upr;    /* DPutf8upr */
+extern DPutf8InPlaceHook imp_utf8rev;    /* DPutf8rev */
+
+/* Public UTF-8 functions: the hooked ones follow their hook variable, the
+ * others always call the built-in of the same name (see xutf8* above). */
+uint32_t DPutf8Size(const char *p);
+char *DPutf8next(const char *p);
+size_t DPutf8len(const char *s);
+char *DPutf8chr(const char *s, const char *ch);
+char *DPutf8rchr(const char *s, const char *ch);
+int DPutf8cmp(const char *a, const char *b);
+char *DPutf8str(const char *haystack, const char *needle);
+char *DPutf8upr(char *s);
+char *DPutf8rev(char *s);
+char *DPutf8ncat(char *dst, const char *src, size_t n);
+char *DPutf8cat(char *dst, const char *src);
+char *DPutf8dup(const char *s);
+int DPutf8nicmp(const char *a, const char *b, uint32_t n);
+int DPutf8icmp(const char *a, const char *b);
 
 /* @@locale-conversions */
 
