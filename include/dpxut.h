@@ -159,6 +159,65 @@ uint32_t HVDPFreeNameList(HVDPNameListNode **nameList);
  * 6. Allocated strings, wildcard matching, paths
  * ======================================================================== */
 /* @@allocated-strings */
+/* Allocated strings. An HVDPStringBuffer is one malloc block that holds a
+ * growing string: a 16-bit capacity (the block's size minus 2) and the text
+ * right after it, NUL-terminated in the encoding of its name space (one
+ * zero byte, or four for wide text, which therefore sits at offset 2 and is
+ * never aligned for wchar_t). The host keeps a pointer variable, null at
+ * first, and passes its address; the functions create the record, replace
+ * it by a larger one when the text would leave fewer than 32 bytes free
+ * (asking for the need plus 256 bytes), store the new address in the
+ * variable, and return a pointer to the text. Every replacement frees the
+ * old block: text pointers obtained before it become invalid. Release the
+ * record with HVDPFreeString or HVDPFreeGenericString. All functions return
+ * null on a null source or when memory runs out; the record and its text
+ * are then as they were.
+ *
+ * Limits: plain records are sized by a signed 16-bit request, so they hold
+ * at most 32,764 bytes of text; generic records hold at most 65,534 bytes
+ * of text (65,528 for wide text) in their 16-bit capacity. A copy or join
+ * that would need more returns null and leaves the record unchanged.
+ */
+typedef struct HVDPStringBuffer {
+  uint16_t capacity;           /* bytes of text area, terminator included */
+  char text[1];                /* `capacity` bytes of text area */
+} HVDPStringBuffer;
+DPXUT_STATIC_ASSERT(offsetof(HVDPStringBuffer, text) == 2, string_buffer_text);
+
+/* Allocates a record of `size` bytes (capacity size - 2); a size of 0 or
+ * less asks for 256 bytes, or for an existing record its capacity + 256.
+ * An existing record's text is carried over (cut to fit a smaller block)
+ * and the old block freed. The smallest block is 3 bytes. Returns the
+ * record, also stored in *buffer; null when buffer is null or on failure. */
+HVDPStringBuffer *HVDPAllocString(HVDPStringBuffer **buffer, int16_t size);
+/* Copies `length` bytes of string (0xFFFF: all of it; the copy stops early
+ * at a NUL) into the record, replacing its text. Returns the text. */
+char *HVDPCopyString(HVDPStringBuffer **buffer, const char *string, uint16_t length);
+/* Appends `length` bytes of string (0xFFFF: all of it) to the text. */
+char *HVDPCatString(HVDPStringBuffer **buffer, const char *string, uint16_t length);
+/* Copies first, then appends the count - 1 further strings that follow it
+ * (null ones are skipped). Returns the text; null when first is null or a
+ * step fails, the strings joined so far staying in the record. */
+char *HVDPCatStrings(uint8_t count, HVDPStringBuffer **buffer, const char *first, ...);
+/* Frees the record and sets *buffer to null; nothing for null. */
+void HVDPFreeString(HVDPStringBuffer **buffer);
+/* Joins first and the count - 1 further strings (null ones skipped) into
+ * the host's array dest, which must be large enough; dest may be first.
+ * Returns dest (null for a null dest). */
+char *HVDPStr(uint8_t count, char *dest, const char *first, ...);
+
+/* The generic family: the same for text in the encoding of nameSpace,
+ * whole strings only. The size of HVDPAllocGenericString is 32-bit; the
+ * new block is cleared. Text pointers are untyped: wide text in a record is
+ * unaligned and must be read with memcpy, not through a wchar_t pointer. */
+HVDPStringBuffer *HVDPAllocGenericString(uint32_t nameSpace, HVDPStringBuffer **buffer,
+                                         int32_t size);
+void *HVDPCopyGenericString(uint32_t nameSpace, HVDPStringBuffer **buffer, const void *string);
+void *HVDPCatGenericString(uint32_t nameSpace, HVDPStringBuffer **buffer, const void *string);
+void *HVDPCatGenericStrings(uint32_t nameSpace, uint8_t count, HVDPStringBuffer **buffer,
+                            const void *first, ...);
+void HVDPFreeGenericString(HVDPStringBuffer **buffer);
+void *HVDPGenericStr(uint32_t nameSpace, uint8_t count, void *dest, const void *first, ...);
 
 /* @@wildcards */
 
