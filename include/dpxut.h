@@ -263,8 +263,111 @@ uint32_t MapToAsciiNameSpace(uint32_t nameSpace);
 uint32_t MapToUnicodeNameSpace(uint32_t nameSpace);
 uint32_t MapToUtf8NameSpace(uint32_t nameSpace);
 
+/* The generic character with locale code `code` (0x2F, 0x5C, 0x3A, 0x2A,
+ * 0x3F, 0x2E or 0 for the terminator) as a NUL-terminated string in locale
+ * bytes, UTF-8 or wide characters; null for any other code. GenericChar
+ * picks the form for the encoding of `nameSpace`. The terminator's form is
+ * the empty string. */
+const char *GenericMBCSChar(int code);
+const char *GenericUtf8Char(int code);
+const wchar_t *GenericUniChar(int code);
+const void *GenericChar(uint32_t nameSpace, int code);
+
+/* The UTF-8 or wide form of the generic string `key` (one of ":/", ":/\\",
+ * "/\\", ":", "/", "::", ">", "<", "|", "//", matched exactly), or null.
+ * GenericString hands back `key` itself in a locale name space, whatever
+ * it holds. */
+const char *GenericUtf8String(const char *key);
+const wchar_t *GenericUniString(const char *key);
+const void *GenericString(uint32_t nameSpace, const char *key);
+
+/* Copies the one character at `ch` (4 bytes in a wide name space, the
+ * length its first byte announces otherwise) to `dst`; writes no
+ * terminator and does nothing when `ch` is null. */
+void DPsetChar(uint32_t nameSpace, void *dst, const void *ch);
+/* 1 if the character at `s` equals the character at `ch`, measured by `ch`
+ * (with the generic terminator: 1 exactly when `s` is at the end). */
+uint16_t DPcheckChar(uint32_t nameSpace, const void *s, const void *ch);
+/* 1 if the character at `s` is the generic '?' (DPisQuestion), or the
+ * generic '*' or '?' (DPisWild); else 0. */
+uint16_t DPisQuestion(uint32_t nameSpace, const void *s);
+uint16_t DPisWild(uint32_t nameSpace, const void *s);
 
 /* @@namespace-strings */
+/* Name-space string functions.
+ *
+ * The string library of the character layer: each function takes a name
+ * space number first and works in its encoding -- wide strings when
+ * HVDPIsNameSpaceUnicode is 1, UTF-8 when HVDPIsNameSpaceUtf8 is 1, locale
+ * bytes otherwise. Strings are NUL-terminated in that encoding; wide strings
+ * may sit at any address. Lengths are byte counts (4 per wide character)
+ * unless a function says otherwise. Copies are malloc'ed and released by
+ * the caller with free. A null string is refused quietly (null, 0, or
+ * nothing done; comparisons sort null first); no function checks for room
+ * in a destination.
+ */
+
+/* 4 in a wide name space, else 1: the size of one character unit. */
+uint32_t DPsizeOfChar(uint32_t nameSpace);
+/* Length of `s` in bytes (4 per wide character), terminator not counted. */
+uint32_t DPstrlen(uint32_t nameSpace, const void *s);
+/* Heap copy of `s` (release with free); null when out of memory. */
+void *DPstrdup(uint32_t nameSpace, const void *s);
+/* strcpy / strcat in the name space's units; always return 0. */
+int DPstrcpy(uint32_t nameSpace, void *dst, const void *src);
+int DPstrcat(uint32_t nameSpace, void *dst, const void *src);
+/* strncpy with `n` wide characters in a wide name space, `n` bytes
+ * otherwise; pads with terminators and may leave `dst` unterminated when
+ * `src` fills the count. Returns 0. */
+int DPstrncpy(uint32_t nameSpace, void *dst, const void *src, uint32_t n);
+
+/* Comparisons: negative, 0 or positive like strcmp. DPstrncmp counts `n`
+ * in wide characters in a wide name space and in bytes otherwise; in a
+ * UTF-8 name space it compares only the first min(length a, length b, n)
+ * bytes, so a string equals each of its prefixes. DPstricmp and DPstrnicmp
+ * ignore case; DPstrnicmp counts `n` in bytes in every name space and
+ * returns -1 when a working copy cannot be allocated. */
+int DPstrcmp(uint32_t nameSpace, const void *a, const void *b);
+int DPstrncmp(uint32_t nameSpace, const void *a, const void *b, uint32_t n);
+int DPstricmp(uint32_t nameSpace, const void *a, const void *b);
+int DPstrnicmp(uint32_t nameSpace, const void *a, const void *b, uint32_t n);
+/* 1 if DPstrnicmp(nameSpace, a, b, n) is 0, else 0. */
+int StrNIEqu(uint32_t nameSpace, const void *a, const void *b, uint32_t n);
+/* 1 if `a` and `b` have the same DPstrlen and are equal ignoring case. */
+int StrIEqu(uint32_t nameSpace, const void *a, const void *b);
+
+/* Upper-cases `s` in place; returns `s`. */
+void *DPstrupr(uint32_t nameSpace, void *s);
+/* Reverses `s` in place: wide characters, UTF-8 characters, or locale
+ * bytes. Returns `s`, or null (string unchanged) when the UTF-8 reversal
+ * cannot allocate its working buffer. */
+void *DPstrrev(uint32_t nameSpace, void *s);
+
+/* First / last occurrence in `s` of the one character at `ch`, or null.
+ * In the wide and locale name spaces the generic terminator finds the end
+ * of `s`; in the UTF-8 name spaces it is never found. */
+void *DPstrchr(uint32_t nameSpace, const void *s, const void *ch);
+void *DPstrrchr(uint32_t nameSpace, const void *s, const void *ch);
+/* First occurrence of `needle` in `haystack`, or null. */
+void *DPstrstr(uint32_t nameSpace, const void *haystack, const void *needle);
+
+/* Character stepping. DPnextChar steps over the character at `p`;
+ * DPprevChar steps back by the length of the character AT `p` (not of the
+ * one before it). DPlastChar points at the last character of `s`, or at `s`
+ * itself when `s` is empty. DPendChar returns the position in `set` of the
+ * last character of `s`, or null when `s` does not end with one of them. */
+void *DPnextChar(uint32_t nameSpace, const void *p);
+void *DPprevChar(uint32_t nameSpace, const void *p);
+void *DPlastChar(uint32_t nameSpace, const void *s);
+void *DPendChar(uint32_t nameSpace, const void *s, const void *set);
+
+/* Byte-string helpers without a name space. strrev reverses the bytes of
+ * `src` in place and returns it (`dst` is not used); strlwr and strupr map
+ * every byte through tolower / toupper of the current locale and return
+ * `s`. */
+char *strrev(char *dst, char *src);
+char *strlwr(char *s);
+char *strupr(char *s);
 
 /* @@multibyte */
 /* Multibyte measuring. Locale-name-space text is in the server's multibyte
@@ -518,6 +621,62 @@ int DPutf8nicmp(const char *a, const char *b, uint32_t n);
 int DPutf8icmp(const char *a, const char *b);
 
 /* @@locale-conversions */
+/* Locale conversions. Move text between the server's code set (found by
+ * the conversion set-up above, which the first call runs while DPInitICONV
+ * is 0) and UTF-8 or wide strings, through iconv. Each function takes the
+ * destination, the size and the source, and is called twice: with a null
+ * destination it stores in *size the size of the converted string with its
+ * terminator; then, with a destination whose capacity (terminator
+ * included) is in *size, it converts. Sizes count bytes for locale and
+ * UTF-8 text and wide characters for wide text. Every function returns 0,
+ * HVDPUT_INVALID_PARAMETER (null source or size, text that is invalid or
+ * that the code set cannot hold, a code set iconv does not know) or
+ * HVDPUT_OVERFLOW (the destination is too small); on failure *size is left
+ * as it was and the destination may hold a partial, unterminated result.
+ * On success the filling call leaves *size at the capacity, except that
+ * DPloc2uni and DPloc2uniNoMap report the characters converted (terminator
+ * not counted) when DPUseMbFunctions made them convert with mbsrtowcs.
+ * Wide strings may sit at any address.
+ *
+ * Special sequences. A wide character that the code set cannot hold is
+ * written by DPuni2loc as the six bytes "[XXXX]": "[", its code in four
+ * upper-case hexadecimal digits, "]"; a character above U+FFFF as two such
+ * sequences holding its UTF-16 surrogate pair. DPloc2uni turns every
+ * special sequence (digits in either case) back into its character, a
+ * surrogate pair into one character, once the text holds at least one. The
+ * NoMap variants refuse such characters and leave sequences as text. */
+
+/* UTF-8 to locale text, and back. */
+uint32_t DPutf82loc(char *loc, size_t *size, const char *utf);
+uint32_t DPloc2utf8(char *utf, size_t *size, const char *loc);
+/* Wide to locale text; DPuni2loc writes special sequences for characters
+ * the code set cannot hold. These two run the set-up before they look at
+ * their arguments. */
+uint32_t DPuni2loc(char *loc, size_t *size, const wchar_t *uni);
+uint32_t DPuni2locNoMap(char *loc, size_t *size, const wchar_t *uni);
+/* Locale text to wide; DPloc2uni decodes special sequences. */
+uint32_t DPloc2uni(wchar_t *uni, size_t *size, const char *loc);
+uint32_t DPloc2uniNoMap(wchar_t *uni, size_t *size, const char *loc);
+
+/* The passes behind the functions above, for hosts that drive the two
+ * steps themselves; they run no set-up. The sizing passes store the size
+ * with the terminator in *size and return a completion code. The filling
+ * passes take the capacity with the terminator and return it on success
+ * (dp_locs2unis through mbsrtowcs: the characters converted), or the
+ * completion code HVDPUT_INVALID_PARAMETER or HVDPUT_OVERFLOW. map non-zero
+ * selects the special sequences, as in DPuni2loc and DPloc2uni. */
+uint32_t dp_utfs2locsize(const char *utf, size_t *size);
+uint32_t dp_locs2utfsize(const char *loc, size_t *size);
+size_t dp_utfs2locs(char *loc, const char *utf, size_t capacity);
+size_t dp_locs2utfs(char *utf, const char *loc, size_t capacity);
+uint32_t dp_unis2locsize(const wchar_t *uni, size_t *size, int map);
+size_t dp_unis2locs(char *loc, const wchar_t *uni, size_t capacity, int map);
+uint32_t dp_locs2unisize(const char *loc, size_t *size, int map);
+size_t dp_locs2unis(wchar_t *uni, const char *loc, size_t capacity, int map);
+
+/* 1 if a special sequence starts at s ("[", four hexadecimal digits in
+ * either case, "]"), else 0; reads nothing past the NUL. */
+int isSpecialSequence(const char *s);
 
 #pragma pack(pop)
 

@@ -45,6 +45,7 @@ TEST(NameSpace, TestsAndMappingsFollowExactValues) {
     EXPECT_EQ(MapToAsciiNameSpace(f.ns), f.kfs);
     EXPECT_EQ(MapToUnicodeNameSpace(f.ns), f.toUnicode);
     EXPECT_EQ(MapToUtf8NameSpace(f.ns), f.toUtf8);
+    EXPECT_EQ(DPsizeOfChar(f.ns), f.unicode ? 4u : 1u);
   }
 }
 
@@ -56,7 +57,9 @@ TEST(NameSpace, EveryNumberHasExactlyOneEncoding) {
     EXPECT_FALSE(HVDPIsNameSpaceUnicode(ns) && HVDPIsNameSpaceUtf8(ns)) << ns;
     utf8 += HVDPIsNameSpaceUtf8(ns);
     wide += HVDPIsNameSpaceUnicode(ns);
-    if (HVDPIsNameSpaceAscii(ns)) EXPECT_LE(ns, 4u);
+    if (HVDPIsNameSpaceAscii(ns)) {
+      EXPECT_LE(ns, 4u);
+    }
   }
   EXPECT_EQ(utf8, 4);
   EXPECT_EQ(wide, 4);
