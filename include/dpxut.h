@@ -220,6 +220,57 @@ void HVDPFreeGenericString(HVDPStringBuffer **buffer);
 void *HVDPGenericStr(uint32_t nameSpace, uint8_t count, void *dest, const void *first, ...);
 
 /* @@wildcards */
+/* Wildcard matching. Two families match a name against a pattern; neither
+ * changes its arguments or keeps state, and no pattern makes a match take
+ * more than polynomial time.
+ *
+ * HVDPMatchName works on whole characters of any name space with the
+ * wildcards '*' (any run of characters) and '?' (one character). A pattern
+ * character equal to the name character is taken literally first, so a '*'
+ * or '?' facing the same character in the name matches it as itself. A '*'
+ * followed by more pattern does not extend over a '.' in the name unless a
+ * try at that '.' failed; a '*' ending the pattern matches everything.
+ * Results: HVDP_MATCH (0) the name matches; HVDP_NAME_ENDED (1) the name
+ * ended while the pattern still required characters; HVDP_PATTERN_ENDED (2)
+ * the pattern ended while the name went on (with `partial` non-zero, also
+ * when a try after a '*' ran out of pattern first); HVDP_NO_MATCH (-1);
+ * HVDPUT_OUT_OF_MEMORY (as a signed value) when working memory cannot be
+ * had. Matching ignores case in name spaces 4, 0x104 and 0x204 only.
+ *
+ * HVDPWildMatch compares locale byte strings on the low seven bits of the
+ * first byte of each character, and knows three more wildcards: 0xAA, a
+ * '*' that does not pass a '.' in the name; 0xBF, a '?' that also matches
+ * nothing at the end of the name or before a '.'; 0xAE, a '.' that also
+ * matches the end of the name. HVDPGenericWildMatch applies the same rules
+ * to the characters of any name space, except that up to its first star a
+ * plain '?' facing a '.' consumes nothing and only plain '*' continue the
+ * first star. Both return 1 for a match, else 0.
+ */
+#define HVDP_MATCH          0
+#define HVDP_NAME_ENDED     1
+#define HVDP_PATTERN_ENDED  2
+#define HVDP_NO_MATCH       (-1)
+
+/* Matches name against pattern, both NUL-terminated in the encoding of
+ * nameSpace; case-insensitive in name spaces 4, 0x104 and 0x204. A null
+ * argument gives HVDP_NO_MATCH. */
+int32_t HVDPMatchName(uint32_t nameSpace, const void *pattern, const void *name, int16_t partial);
+/* HVDPMatchName without case folding, in every name space. */
+int32_t matchNameEnabled(uint32_t nameSpace, const void *pattern, const void *name,
+                         int16_t partial);
+/* HVDPMatchName on upper-cased copies, in every name space. */
+int32_t matchIName(uint32_t nameSpace, const void *pattern, const void *name, int16_t partial);
+
+/* 1 when name matches pattern by the byte-level rules (locale bytes, or
+ * any name space's characters for the generic form), else 0 (also for a
+ * null argument). */
+int32_t HVDPWildMatch(const char *pattern, const char *name);
+int32_t HVDPGenericWildMatch(uint32_t nameSpace, const void *pattern, const void *name);
+
+/* 1 when string holds a plain '*' or '?' character (the enhanced bytes do
+ * not count), else 0 (also for an empty or null string). */
+int32_t HVDPIsWild(const char *string);
+int32_t HVDPGenericIsWild(uint32_t nameSpace, const void *string);
 
 /* @@path-handling */
 
