@@ -50,7 +50,7 @@ class Text {
   void Init(const std::vector<uint32_t>& units) {
     size_ = (units.size() + 1) * 4;
     data_.reset(new unsigned char[size_]);
-    std::memcpy(data_.get(), units.data(), units.size() * 4);
+    if (!units.empty()) std::memcpy(data_.get(), units.data(), units.size() * 4);
     std::memset(data_.get() + units.size() * 4, 0, 4);
   }
   bool wide_ = false;
