@@ -73,6 +73,130 @@ extern "C" {
  * 2. Dates and times
  * ======================================================================== */
 /* @@dates */
+/*
+ * Dates travel in three forms. The DOS packed date and time is a 32-bit
+ * value: the date in bits 31-16 (year-1980 in 15-9, month in 8-5, day in
+ * 4-0) and the time in bits 15-0 (hour in 15-11, minute in 10-5, second/2
+ * in 4-0); packed values order like the moments they stand for, and 0
+ * means "no date". The ECMA time stamp is the 16-byte record that SIDF
+ * time-stamp fields carry. Unix time is an unsigned 32-bit count of seconds
+ * since 1970-01-01 00:00 UTC. These functions never allocate; the date
+ * functions return 0 or 1 (1: not converted), the compare -1, 0, 1 or
+ * HVDP_ECMA_INCOMPARABLE. Fields read from media are never trusted: any
+ * bytes convert without fault.
+ */
+
+/* typeAndTimeZone: bits 15-12 the type, bits 11-0 the zone in minutes east
+ * of UTC as a 12-bit two's complement number. Type 0 (whole word 0): the
+ * fields are UTC. Type 1: local time with its zone; zone -2047 (0x801)
+ * means "not specified". Bytes 9-15 are written 0 and ignored on reading. */
+typedef struct HVDPECMATimeStamp {
+  uint16_t typeAndTimeZone;
+  int16_t year;                   /* full year, e.g. 2024 */
+  uint8_t month;                  /* 1-12 */
+  uint8_t day;                    /* 1-31 */
+  uint8_t hour;                   /* 0-23 */
+  uint8_t minute;                 /* 0-59 */
+  uint8_t second;                 /* 0-59 */
+  uint8_t centiseconds;
+  uint8_t hundredsOfMicroseconds;
+  uint8_t microseconds;
+  uint8_t reserved[4];
+} HVDPECMATimeStamp;
+DPXUT_STATIC_ASSERT(sizeof(HVDPECMATimeStamp) == 16, ecma_stamp_size);
+DPXUT_STATIC_ASSERT(offsetof(HVDPECMATimeStamp, typeAndTimeZone) == 0, ecma_type_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPECMATimeStamp, year) == 2, ecma_year_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPECMATimeStamp, month) == 4, ecma_month_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPECMATimeStamp, day) == 5, ecma_day_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPECMATimeStamp, hour) == 6, ecma_hour_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPECMATimeStamp, minute) == 7, ecma_minute_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPECMATimeStamp, second) == 8, ecma_second_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPECMATimeStamp, centiseconds) == 9, ecma_centi_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPECMATimeStamp, hundredsOfMicroseconds) == 10, ecma_hmicro_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPECMATimeStamp, microseconds) == 11, ecma_micro_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPECMATimeStamp, reserved) == 12, ecma_reserved_off);
+
+#define HVDP_ECMA_TYPE_LOCAL        0x1000u     /* type 1 in typeAndTimeZone */
+#define HVDP_ECMA_ZONE_UNSPECIFIED  (-2047)     /* zone reported when unknown */
+#define HVDP_ECMA_INCOMPARABLE      0xFFFFF801u /* HVDPECMATimeCompare */
+
+/* 1 if dateAndTime lies outside [firstDateAndTime, lastDateAndTime], else
+ * 0. A bound of 0 is no bound, and a dateAndTime of 0 (no date) is never
+ * outside. All three are DOS packed dates and times. */
+uint32_t HVDPCheckDateAndTimeRange(uint32_t firstDateAndTime,
+                                   uint32_t lastDateAndTime,
+                                   uint32_t dateAndTime);
+
+/* Packed DOS date ((year-1980)<<9 | month<<5 | day) and time
+ * (hour<<11 | minute<<5 | second/2), taken to 16 bits. Fields are not
+ * masked: a month above 15 or a day above 31 spills into its neighbour. */
+uint16_t HVDPPackDate(uint16_t year, uint16_t month, uint16_t day);
+uint16_t HVDPPackTime(uint16_t hour, uint16_t minute, uint16_t second);
+
+/* Packed DOS date and time. Every field is masked to its width; the year
+ * keeps the low 7 bits of year-1980, so 2108 packs as 1980. */
+uint32_t HVDPPackDateTime(uint32_t year, uint32_t month, uint32_t day,
+                          uint32_t hour, uint32_t minute, uint32_t second);
+
+/* Split a packed date (low 16 bits of packedDate), a packed time (low 16
+ * bits of packedTime) or a packed date and time into fields. Nothing is
+ * validated; seconds come out even. Null out-pointers are skipped. */
+void HVDPUnPackDate(uint32_t packedDate, uint16_t *year, uint16_t *month,
+                    uint16_t *day);
+void HVDPUnPackTime(uint32_t packedTime, uint16_t *hour, uint16_t *minute,
+                    uint16_t *second);
+void HVDPUnPackDateTime(uint32_t packedDateTime, uint16_t *year,
+                        uint16_t *month, uint16_t *day, uint16_t *hour,
+                        uint16_t *minute, uint16_t *second);
+
+/* The present local time, packed; 0 if the clock cannot be read or lies
+ * outside 1980-2107. */
+uint32_t HVDPGetCurrentDateAndTime(void);
+
+/* Packs the stamp's fields as they stand (no zone shift) into
+ * *dosDateTime and returns 0. A year before 1980 or after 2107, which the
+ * packed form cannot hold, or a null stamp stores 0 (no date) and
+ * returns 1. */
+uint32_t HVDPECMAToDOSTime(const HVDPECMATimeStamp *stamp,
+                           uint32_t *dosDateTime);
+
+/* Unpacks dosDateTime, a local time, into the stamp's fields unshifted and
+ * records the server's standard zone (type 1). Returns 0; 1 for a null
+ * stamp. */
+uint32_t HVDPDOSTimeToECMA(uint32_t dosDateTime, HVDPECMATimeStamp *stamp);
+
+/* Reads the stamp's fields as UTC and stores the seconds since 1970 in
+ * *unixTime and the stamp's zone in *timeZone (minutes east; 0 for a
+ * type-0 word; HVDP_ECMA_ZONE_UNSPECIFIED for an unspecified zone or a word
+ * of another type). The zone does not shift the seconds. Returns 0; for a
+ * year before 1970, a moment past 2106-02-07 06:28:15 or a null stamp,
+ * stores 0 and HVDP_ECMA_ZONE_UNSPECIFIED and returns 1. Does not depend on
+ * the process time zone. */
+uint32_t HVDPECMAToUnixTime(const HVDPECMATimeStamp *stamp,
+                            uint32_t *unixTime, int32_t *timeZone);
+
+/* Writes unixTime as UTC fields into the stamp. withTimeZone non-zero
+ * records the server's standard zone in the word (type 1), 0 writes word 0;
+ * the fields are UTC either way, so HVDPECMAToUnixTime gives unixTime back.
+ * Returns 0; 1 for a null stamp. */
+uint32_t HVDPUnixTimeToECMA(uint32_t unixTime, HVDPECMATimeStamp *stamp,
+                            uint32_t withTimeZone);
+
+/* Orders two stamps by the moments they denote: fields read as UTC minus
+ * the zone offset. Returns 0xFFFFFFFF if first is earlier, 0 if equal, 1 if
+ * later, or HVDP_ECMA_INCOMPARABLE when either stamp is null, before 1970,
+ * or has no specified zone. */
+uint32_t HVDPECMATimeCompare(const HVDPECMATimeStamp *first,
+                             const HVDPECMATimeStamp *second);
+
+/* The server's standard-time offset in minutes east of UTC (daylight
+ * saving time not included), from the process time zone (TZ). */
+int32_t GenECMATimeZone(void);
+
+/* The server's current offset from UTC in seconds east, daylight saving
+ * time included. Recomputed on each call; if the clock cannot be read, the
+ * standard offset is fixed for the rest of the process. */
+int32_t SetTZOffset(void);
 
 /* ========================================================================
  * 3. Stream headers: media, session and record headers

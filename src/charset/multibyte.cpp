@@ -6,11 +6,12 @@
 // A measurement converts the first k bytes for k = 1, 2, ... from the
 // initial shift state until a prefix converts as a whole. Its answer is a
 // function of the code set and the bytes alone, so each thread remembers,
-// per code set, the outcome of the first try for every byte and of the
-// second try for every pair after a lead byte; only sequences that are
-// still incomplete after two bytes are converted again. The tables are
-// built by the very same trials, so they answer exactly what the trial
-// would. Measuring then costs no iconv_open and, mostly, no iconv at all.
+// per code set, the outcome of the first try for every byte, of the second
+// try for every pair after a lead byte, and (in a small memo) of the third
+// try for the triples met so far; only sequences still incomplete after
+// three bytes are converted again. The tables are filled by the very same
+// trials, so they answer exactly what the trial would. Measuring then costs
+// no iconv_open and, mostly, no iconv at all.
 #include "charset/multibyte.h"
 
 #include <cerrno>
@@ -74,9 +75,20 @@ enum Outcome : uint8_t {
   kUnknown = 0,   // row entry not filled (never read: rows are built whole)
   kOneByte = 1,   // the measurement ends with 1
   kTwoBytes = 2,  // the second try converts: 2
+  kThreeBytes = 4,  // memo: the third try converts: 3
   kLead = 3,      // first table: the first try is incomplete (EINVAL)
   kLonger = 3,    // row: the second try is incomplete too
 };
+
+// The length a remembered outcome settles, or 0 while still incomplete.
+int decided(uint8_t outcome) noexcept {
+  switch (outcome) {
+    case kOneByte: return 1;
+    case kTwoBytes: return 2;
+    case kThreeBytes: return 3;
+    default: return 0;
+  }
+}
 
 // Per-thread tables for one code set. Plain data plus heap rows released
 // by the thread's closer, so that measuring during thread exit still works
@@ -88,7 +100,14 @@ struct Tables {
   char codeset[kCodeSetSize];
   uint8_t first[256];   // kOneByte or kLead, for the first try on each byte
   uint8_t* rows[256];   // for a lead byte: outcome of the second try per next byte
+  uint32_t* memo;       // third tries, direct-mapped: outcome << 24 | b0 << 16 | b1 << 8 | b2
 };
+
+constexpr unsigned kMemoBits = 13;  // 8192 triples, 32 KiB
+
+uint32_t memo_slot(uint32_t triple) noexcept {
+  return (triple * 2654435761u) >> (32 - kMemoBits);
+}
 
 constinit thread_local Tables tl_tables{};
 
@@ -97,6 +116,8 @@ void drop_rows(Tables& t) noexcept {
     std::free(row);
     row = nullptr;
   }
+  std::free(t.memo);
+  t.memo = nullptr;
 }
 
 struct TablesCloser {
@@ -134,6 +155,15 @@ uint8_t* build_row(IconvLease& cd, unsigned lead) noexcept {
     row[b] = err == 0 ? kTwoBytes : err == EINVAL ? kLonger : kOneByte;
   }
   return row;
+}
+
+// Outcome of the third try on s, whose first two tries are incomplete.
+uint8_t classify_third(IconvLease& cd, const char* s) noexcept {
+  cd.reset_state();
+  Trial trial(cd);
+  if (trial.attempt(s, 1) != EINVAL || trial.attempt(s, 2) != EINVAL) return kOneByte;  // cannot happen
+  const int err = trial.attempt(s, 3);
+  return err == 0 ? kThreeBytes : err == EINVAL ? kLonger : kOneByte;
 }
 
 // The calling thread's tables for the current code set, built on first use;
@@ -194,17 +224,27 @@ int measure(const char* s, size_t n) noexcept {
     row = build_row(cd, b0);
     if (row == nullptr) return measure_fresh(cd, s, n);
   }
-  switch (row[static_cast<unsigned char>(s[1])]) {
-    case kTwoBytes:
-      return 2;
-    case kOneByte:
-      return 1;
-    default:
-      break;
-  }
-  // Still incomplete after two bytes: rare (three-byte EUC, most UTF-8
-  // beyond two bytes), measured by trial from the start.
+  if (const int len = decided(row[static_cast<unsigned char>(s[1])])) return len;
+  // Still incomplete after two bytes: three-byte EUC, UTF-8 beyond U+07FF.
   if (s[2] == '\0' || n < 3) return 1;
+  const uint32_t triple = static_cast<uint32_t>(b0) << 16 |
+                          static_cast<uint32_t>(static_cast<unsigned char>(s[1])) << 8 |
+                          static_cast<unsigned char>(s[2]);
+  if (t->memo == nullptr) {
+    t->memo = static_cast<uint32_t*>(std::calloc(size_t{1} << kMemoBits, sizeof(uint32_t)));
+  }
+  uint32_t* entry = t->memo != nullptr ? &t->memo[memo_slot(triple)] : nullptr;
+  uint8_t outcome = kUnknown;
+  if (entry != nullptr && (*entry & 0xFFFFFFu) == triple) outcome = static_cast<uint8_t>(*entry >> 24);
+  if (outcome == kUnknown) {
+    IconvLease cd("UTF-8", codeset);
+    if (!cd) return -1;
+    outcome = classify_third(cd, s);
+    if (entry != nullptr) *entry = static_cast<uint32_t>(outcome) << 24 | triple;
+  }
+  if (const int len = decided(outcome)) return len;
+  // Incomplete after three bytes (four-byte UTF-8 and longer): by trial.
+  if (s[3] == '\0' || n < 4) return 1;
   IconvLease cd("UTF-8", codeset);
   if (!cd) return -1;
   return measure_fresh(cd, s, n);

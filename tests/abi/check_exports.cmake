@@ -1,7 +1,7 @@
-cmake_minimum_required(VERSION 3.25)  # IN_LIST needs policy CMP0057 in script mode
 # Compares the dynamic symbol table of LIBRARY with the symbol list LIST:
 # fails on any exported symbol not listed and any listed symbol missing.
-cmake_policy(SET CMP0057 NEW)  # if(... IN_LIST ...) in script mode
+# Script mode starts with old policies; IN_LIST below needs CMP0057.
+cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND nm -D --defined-only ${LIBRARY}
   OUTPUT_VARIABLE nm_out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

@@ -198,6 +198,21 @@ void CompareWithTrial(const char* codeset) {
       }
     }
   }
+  // Every third byte after the leads of three- and four-byte sequences.
+  for (unsigned b0 : {0x8Fu, 0xE4u, 0xEDu, 0xF0u, 0x81u}) {
+    for (unsigned b1 = 1; b1 < 256; ++b1) {
+      for (unsigned b2 = 0; b2 < 256; ++b2) {
+        s[0] = static_cast<char>(b0);
+        s[1] = static_cast<char>(b1);
+        s[2] = static_cast<char>(b2);
+        for (size_t n : {size_t{3}, size_t{6}}) {
+          if (dp_mblen(s, n) != mblen_by_trial(s, n) && ++mismatches < 10) {
+            ADD_FAILURE() << codeset << " " << std::hex << b0 << " " << b1 << " " << b2;
+          }
+        }
+      }
+    }
+  }
   EXPECT_EQ(mismatches, 0u) << codeset;
 }
 
