@@ -66,8 +66,198 @@ extern "C" {
  * 1. Field codec, 64-bit quantities, sections, pad sections and CRC-32
  * ======================================================================== */
 /* @@field-codec */
+/* A SIDF stream is a sequence of fields. Each field is an identifier of one
+ * to four bytes (most significant byte first; a zero byte where a field is
+ * expected is filler), a size descriptor, and the data:
+ *   descriptor 00-7F   the data size itself (short form)
+ *   descriptor 80-BF   1, 2, 4 or 8 little-endian size bytes follow
+ *                      (2^(descriptor & 3) of them)
+ *   descriptor C0-FF   the descriptor byte is the whole value (embedded form;
+ *                      read back as 1 data byte, the descriptor itself)
+ * Fixed-size identifiers carry their size and have no descriptor: bit 6 of
+ * the last identifier byte set (short identifiers), or the high nibble of the
+ * second-to-last byte 0xF (long identifiers); the size is 2^(low 3 bits).
+ *
+ * DPDFGetNextField decodes the field at a read position, DPDFPutNextField
+ * encodes one at a write position. Both report a field cut by the end of the
+ * buffer through dataOverflow and return 0; the caller advances its position
+ * by bytesUsed and continues with the next buffer. Neither allocates nor
+ * keeps pointers. Numbers inside data are little-endian. */
+
+/* An unsigned 64-bit quantity (field sizes, overflow counts), in host byte
+ * order; half.low and half.high address its two 32-bit halves. */
+typedef union UINT64 {
+  uint64_t value;
+  struct {
+    uint32_t low;  /* bits 0-31 */
+    uint32_t high; /* bits 32-63 */
+  } half;
+} UINT64;
+DPXUT_STATIC_ASSERT(sizeof(UINT64) == 8, uint64_size);
+DPXUT_STATIC_ASSERT(offsetof(UINT64, value) == 0, uint64_value);
+DPXUT_STATIC_ASSERT(offsetof(UINT64, half.low) == 0, uint64_low);
+DPXUT_STATIC_ASSERT(offsetof(UINT64, half.high) == 4, uint64_high);
+
+/* One field. On reading, data points into the caller's buffer (null for a
+ * short-form size of 0); on writing, data is where the bytes come from. */
+typedef struct DPDFField {
+  uint32_t fieldId;      /* identifier, as the big-endian number of its bytes */
+  UINT64 dataSize;       /* declared data size */
+  const uint8_t *data;   /* first data byte */
+  uint32_t bytesUsed;    /* buffer bytes consumed or written, from its start */
+  UINT64 dataOverflow;   /* data bytes beyond the buffer's end, 0 if whole */
+} DPDFField;
+DPXUT_STATIC_ASSERT(offsetof(DPDFField, fieldId) == 0, dpdffield_fieldid);
+DPXUT_STATIC_ASSERT(offsetof(DPDFField, dataSize) == 4, dpdffield_datasize);
+DPXUT_STATIC_ASSERT(offsetof(DPDFField, data) == 12, dpdffield_data);
+DPXUT_STATIC_ASSERT(offsetof(DPDFField, bytesUsed) == 12 + sizeof(const uint8_t *),
+                    dpdffield_bytesused);
+DPXUT_STATIC_ASSERT(offsetof(DPDFField, dataOverflow) == 16 + sizeof(const uint8_t *),
+                    dpdffield_dataoverflow);
+DPXUT_STATIC_ASSERT(sizeof(DPDFField) == 24 + sizeof(const uint8_t *), dpdffield_size);
+
+/* Decodes the field that starts at buffer (zero filler bytes before it are
+ * skipped and counted in bytesUsed). Returns 0, or HVDPUT_BUFFER_UNDERFLOW
+ * when the buffer is empty, holds only filler, or ends inside the identifier
+ * or size descriptor. A field whose data runs past the end returns 0 with
+ * bytesUsed = bufferSize and dataOverflow = the missing data bytes. */
+uint32_t DPDFGetNextField(const uint8_t *buffer, uint32_t bufferSize, DPDFField *field);
+
+/* Encodes field->fieldId with a size descriptor chosen by sizeForm, then
+ * copies dataBytes bytes from field->data:
+ *   sizeForm 00-7F  short form: the size is sizeForm (dataBytes <= sizeForm)
+ *   sizeForm 80-BF  automatic: field->dataSize in the smallest form
+ *   sizeForm C0-FF  embedded: sizeForm is the value; no data is copied
+ * Fixed-size identifiers ignore sizeForm and get field->dataSize set to their
+ * size. dataBytes may be less than the declared size (the caller writes the
+ * rest later). Data that does not fit is counted in dataOverflow. Returns 0,
+ * HVDPUT_INVALID_PARAMETER (dataBytes above the declared size, or data
+ * needed from a null field->data) or HVDPUT_OVERFLOW (the identifier and
+ * descriptor do not fit; nothing is stored). */
+uint32_t DPDFPutNextField(uint8_t *buffer, uint32_t bufferSize, DPDFField *field,
+                          uint8_t sizeForm, uint32_t dataBytes);
+
+/* *value = the count (0-8) little-endian bytes at bytes, zero-extended.
+ * A null bytes or a count of 0 gives 0. count above 8: 0 and HVDPUT_OVERFLOW. */
+uint32_t DPDFSetUINT64(UINT64 *value, const uint8_t *bytes, uint16_t count);
+
+/* *out32 = *value when it fits in 32 bits; otherwise HVDPUT_OVERFLOW and
+ * *out32 is left alone. */
+uint32_t DPDFGetUINT64(const UINT64 *value, uint32_t *out32);
+
+/* *sum = *a + *b (sum may be a or b). HVDPUT_OVERFLOW when the true sum
+ * exceeds 2^64 - 1; the wrapped sum is stored all the same. */
+uint32_t DPDFAddUINT64(const UINT64 *a, const UINT64 *b, UINT64 *sum);
+
+/* *difference = *a - *b (may alias). HVDPUT_BUFFER_UNDERFLOW when a < b;
+ * difference is then left alone. */
+uint32_t DPDFSubUINT64(const UINT64 *a, const UINT64 *b, UINT64 *difference);
+
+/* *value += n, with the result and code of DPDFAddUINT64. */
+uint32_t DPDFIncrementUINT64(UINT64 *value, uint32_t n);
+
+/* *value -= n; HVDPUT_BUFFER_UNDERFLOW and no change when n exceeds it. */
+uint32_t DPDFDecrementUINT64(UINT64 *value, uint32_t n);
+
+/* *out32 = the little-endian number of *dataSize bytes at data (a field's
+ * value). Up to 4 bytes always fit; 5 to 8 bytes fit when the value is below
+ * 2^32. HVDPUT_OVERFLOW, with *out32 untouched, for a value that does not
+ * fit or a size above 8 bytes (nothing is read then). */
+uint32_t DPDFSetUINT32Data(const UINT64 *dataSize, const uint8_t *data, uint32_t *out32);
 
 /* @@sections-crc */
+/* Fields are grouped into sections: a head field (the section identifier,
+ * short-form size 2, data A5 5A), member fields in any order, and a closing
+ * field with the head's identifier again, either empty or holding a 4-byte
+ * little-endian check value. A member field with identifier
+ * DPDF_OFFSET_TO_END holds the distance from the end of its own data to the
+ * start of the closing field, so readers can jump over the section.
+ *
+ * DPDFGetFields reads a whole section into a table of destinations,
+ * DPDFPutFields writes one from a table of fields. Tables are arrays ended
+ * by a row whose identifier is DPDF_END_OF_TABLE. */
+
+#define DPDF_END_OF_TABLE   0x20000000u /* ends every table */
+#define DPDF_SECTION_MARK   0x10000000u /* header tables: the next row is the head */
+#define DPDF_SKIP_ENTRY     0x30000000u /* header tables: row is ignored */
+#define DPDF_OFFSET_TO_END  0x00000001u /* field: distance to the closing field */
+
+/* One row of a reading table. The caller sets fieldId, data, dataSize (the
+ * capacity of data) and clears found; a matching field sets found to 1 and
+ * dataSize to the bytes stored. */
+typedef struct DPDFGetEntry {
+  uint32_t fieldId;   /* identifier to collect */
+  void *data;         /* destination, owned by the caller */
+  uint32_t dataSize;  /* in: capacity of data; out: bytes stored */
+  uint16_t found;     /* 1 once the row has been filled */
+} DPDFGetEntry;
+DPXUT_STATIC_ASSERT(offsetof(DPDFGetEntry, fieldId) == 0, dpdfgetentry_fieldid);
+DPXUT_STATIC_ASSERT(offsetof(DPDFGetEntry, data) == 4, dpdfgetentry_data);
+DPXUT_STATIC_ASSERT(offsetof(DPDFGetEntry, dataSize) == 4 + sizeof(void *),
+                    dpdfgetentry_datasize);
+DPXUT_STATIC_ASSERT(offsetof(DPDFGetEntry, found) == 8 + sizeof(void *),
+                    dpdfgetentry_found);
+DPXUT_STATIC_ASSERT(sizeof(DPDFGetEntry) == 10 + sizeof(void *), dpdfgetentry_size);
+
+/* One row of a writing table: the field with its data and (for the
+ * automatic size form) dataSize, the number of data bytes to write and the
+ * sizeForm selector of DPDFPutNextField. A non-zero valueLocation asks for
+ * the address of the field's data in the buffer, stored back there; such a
+ * field is written with a placeholder to be overwritten later. */
+typedef struct DPDFPutEntry {
+  DPDFField field;         /* receives bytesUsed and dataOverflow */
+  uint32_t dataBytes;      /* data bytes to write */
+  uintptr_t valueLocation; /* in: non-zero asks; out: address of the data */
+  uint8_t sizeForm;        /* size descriptor selector, as DPDFPutNextField */
+} DPDFPutEntry;
+DPXUT_STATIC_ASSERT(offsetof(DPDFPutEntry, field) == 0, dpdfputentry_field);
+DPXUT_STATIC_ASSERT(offsetof(DPDFPutEntry, dataBytes) == sizeof(DPDFField),
+                    dpdfputentry_databytes);
+DPXUT_STATIC_ASSERT(offsetof(DPDFPutEntry, valueLocation) == sizeof(DPDFField) + 4,
+                    dpdfputentry_valuelocation);
+DPXUT_STATIC_ASSERT(offsetof(DPDFPutEntry, sizeForm) ==
+                        sizeof(DPDFField) + 4 + sizeof(uintptr_t),
+                    dpdfputentry_sizeform);
+DPXUT_STATIC_ASSERT(sizeof(DPDFPutEntry) == sizeof(DPDFField) + 5 + sizeof(uintptr_t),
+                    dpdfputentry_size);
+
+/* Reads the section at *buffer whose head has identifier headId. Each member
+ * field fills the first row with its identifier not yet found: up to the
+ * row's capacity (longer values are cut), the rest of the destination set to
+ * zero. Unknown and surplus fields are skipped. *buffer and *bufferSize are
+ * advanced past every field consumed, also on failure. Returns 0,
+ * HVDPUT_FIELD_ID_MISMATCH (the first field is not headId; nothing consumed)
+ * or HVDPUT_BUFFER_UNDERFLOW (the buffer ends before the closing field; a
+ * field cut by the end is neither consumed nor stored). */
+uint32_t DPDFGetFields(uint32_t headId, DPDFGetEntry *table, uint8_t **buffer,
+                       uint32_t *bufferSize);
+
+/* Writes a section at *buffer: row 0 is the head (its data, dataBytes and
+ * sizeForm are replaced by the signature), the other rows are the members,
+ * then the closing field. crcMode 0: closing field without data; 1: with the
+ * check value of the head and members; other: with FF FF FF FF. Rows with
+ * DPDF_OFFSET_TO_END or a non-zero valueLocation get a placeholder as data;
+ * the library points data at constant storage of its own. Advances *buffer
+ * and *bufferSize past what was written, also on failure (the caller then
+ * discards the partial section). Returns 0, HVDPUT_OVERFLOW (a field does not
+ * fit wholly), HVDPUT_BUFFER_UNDERFLOW (the offset field's width cannot hold
+ * its distance), HVDPUT_INVALID_PARAMETER (an empty table, or an offset
+ * row whose sizeForm is not a short-form width) or a code of
+ * DPDFPutNextField. */
+uint32_t DPDFPutFields(DPDFPutEntry *table, uint8_t **buffer, uint32_t *bufferSize,
+                       uint32_t crcMode);
+
+/* Fills exactly size bytes at buffer with something every reader skips:
+ * 1-13 bytes of zero filler, or pad sections (identifier 0x808019) of 14 to
+ * 65549 bytes each, as many as size needs. */
+void HVDPPadBlankSpace(uint8_t *buffer, uint32_t size);
+
+/* Continues the CRC-32 register crc (reflected polynomial 0xEDB88320, no
+ * final inversion) over length bytes at data and returns it. Check values
+ * start the register at 0xFFFFFFFF: the stored value is the complement of
+ * the usual CRC-32. A null data or a length of 0 returns crc. Calls chain
+ * over consecutive pieces of data. */
+uint32_t HVDPGenerateCRC(uint32_t length, uint32_t crc, const uint8_t *data);
 
 /* ========================================================================
  * 2. Dates and times
