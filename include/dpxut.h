@@ -66,8 +66,198 @@ extern "C" {
  * 1. Field codec, 64-bit quantities, sections, pad sections and CRC-32
  * ======================================================================== */
 /* @@field-codec */
+/* A SIDF stream is a sequence of fields. Each field is an identifier of one
+ * to four bytes (most significant byte first; a zero byte where a field is
+ * expected is filler), a size descriptor, and the data:
+ *   descriptor 00-7F   the data size itself (short form)
+ *   descriptor 80-BF   1, 2, 4 or 8 little-endian size bytes follow
+ *                      (2^(descriptor & 3) of them)
+ *   descriptor C0-FF   the descriptor byte is the whole value (embedded form;
+ *                      read back as 1 data byte, the descriptor itself)
+ * Fixed-size identifiers carry their size and have no descriptor: bit 6 of
+ * the last identifier byte set (short identifiers), or the high nibble of the
+ * second-to-last byte 0xF (long identifiers); the size is 2^(low 3 bits).
+ *
+ * DPDFGetNextField decodes the field at a read position, DPDFPutNextField
+ * encodes one at a write position. Both report a field cut by the end of the
+ * buffer through dataOverflow and return 0; the caller advances its position
+ * by bytesUsed and continues with the next buffer. Neither allocates nor
+ * keeps pointers. Numbers inside data are little-endian. */
+
+/* An unsigned 64-bit quantity (field sizes, overflow counts), in host byte
+ * order; half.low and half.high address its two 32-bit halves. */
+typedef union UINT64 {
+  uint64_t value;
+  struct {
+    uint32_t low;  /* bits 0-31 */
+    uint32_t high; /* bits 32-63 */
+  } half;
+} UINT64;
+DPXUT_STATIC_ASSERT(sizeof(UINT64) == 8, uint64_size);
+DPXUT_STATIC_ASSERT(offsetof(UINT64, value) == 0, uint64_value);
+DPXUT_STATIC_ASSERT(offsetof(UINT64, half.low) == 0, uint64_low);
+DPXUT_STATIC_ASSERT(offsetof(UINT64, half.high) == 4, uint64_high);
+
+/* One field. On reading, data points into the caller's buffer (null for a
+ * short-form size of 0); on writing, data is where the bytes come from. */
+typedef struct DPDFField {
+  uint32_t fieldId;      /* identifier, as the big-endian number of its bytes */
+  UINT64 dataSize;       /* declared data size */
+  const uint8_t *data;   /* first data byte */
+  uint32_t bytesUsed;    /* buffer bytes consumed or written, from its start */
+  UINT64 dataOverflow;   /* data bytes beyond the buffer's end, 0 if whole */
+} DPDFField;
+DPXUT_STATIC_ASSERT(offsetof(DPDFField, fieldId) == 0, dpdffield_fieldid);
+DPXUT_STATIC_ASSERT(offsetof(DPDFField, dataSize) == 4, dpdffield_datasize);
+DPXUT_STATIC_ASSERT(offsetof(DPDFField, data) == 12, dpdffield_data);
+DPXUT_STATIC_ASSERT(offsetof(DPDFField, bytesUsed) == 12 + sizeof(const uint8_t *),
+                    dpdffield_bytesused);
+DPXUT_STATIC_ASSERT(offsetof(DPDFField, dataOverflow) == 16 + sizeof(const uint8_t *),
+                    dpdffield_dataoverflow);
+DPXUT_STATIC_ASSERT(sizeof(DPDFField) == 24 + sizeof(const uint8_t *), dpdffield_size);
+
+/* Decodes the field that starts at buffer (zero filler bytes before it are
+ * skipped and counted in bytesUsed). Returns 0, or HVDPUT_BUFFER_UNDERFLOW
+ * when the buffer is empty, holds only filler, or ends inside the identifier
+ * or size descriptor. A field whose data runs past the end returns 0 with
+ * bytesUsed = bufferSize and dataOverflow = the missing data bytes. */
+uint32_t DPDFGetNextField(const uint8_t *buffer, uint32_t bufferSize, DPDFField *field);
+
+/* Encodes field->fieldId with a size descriptor chosen by sizeForm, then
+ * copies dataBytes bytes from field->data:
+ *   sizeForm 00-7F  short form: the size is sizeForm (dataBytes <= sizeForm)
+ *   sizeForm 80-BF  automatic: field->dataSize in the smallest form
+ *   sizeForm C0-FF  embedded: sizeForm is the value; no data is copied
+ * Fixed-size identifiers ignore sizeForm and get field->dataSize set to their
+ * size. dataBytes may be less than the declared size (the caller writes the
+ * rest later). Data that does not fit is counted in dataOverflow. Returns 0,
+ * HVDPUT_INVALID_PARAMETER (dataBytes above the declared size, or data
+ * needed from a null field->data) or HVDPUT_OVERFLOW (the identifier and
+ * descriptor do not fit; nothing is stored). */
+uint32_t DPDFPutNextField(uint8_t *buffer, uint32_t bufferSize, DPDFField *field,
+                          uint8_t sizeForm, uint32_t dataBytes);
+
+/* *value = the count (0-8) little-endian bytes at bytes, zero-extended.
+ * A null bytes or a count of 0 gives 0. count above 8: 0 and HVDPUT_OVERFLOW. */
+uint32_t DPDFSetUINT64(UINT64 *value, const uint8_t *bytes, uint16_t count);
+
+/* *out32 = *value when it fits in 32 bits; otherwise HVDPUT_OVERFLOW and
+ * *out32 is left alone. */
+uint32_t DPDFGetUINT64(const UINT64 *value, uint32_t *out32);
+
+/* *sum = *a + *b (sum may be a or b). HVDPUT_OVERFLOW when the true sum
+ * exceeds 2^64 - 1; the wrapped sum is stored all the same. */
+uint32_t DPDFAddUINT64(const UINT64 *a, const UINT64 *b, UINT64 *sum);
+
+/* *difference = *a - *b (may alias). HVDPUT_BUFFER_UNDERFLOW when a < b;
+ * difference is then left alone. */
+uint32_t DPDFSubUINT64(const UINT64 *a, const UINT64 *b, UINT64 *difference);
+
+/* *value += n, with the result and code of DPDFAddUINT64. */
+uint32_t DPDFIncrementUINT64(UINT64 *value, uint32_t n);
+
+/* *value -= n; HVDPUT_BUFFER_UNDERFLOW and no change when n exceeds it. */
+uint32_t DPDFDecrementUINT64(UINT64 *value, uint32_t n);
+
+/* *out32 = the little-endian number of *dataSize bytes at data (a field's
+ * value). Up to 4 bytes always fit; 5 to 8 bytes fit when the value is below
+ * 2^32. HVDPUT_OVERFLOW, with *out32 untouched, for a value that does not
+ * fit or a size above 8 bytes (nothing is read then). */
+uint32_t DPDFSetUINT32Data(const UINT64 *dataSize, const uint8_t *data, uint32_t *out32);
 
 /* @@sections-crc */
+/* Fields are grouped into sections: a head field (the section identifier,
+ * short-form size 2, data A5 5A), member fields in any order, and a closing
+ * field with the head's identifier again, either empty or holding a 4-byte
+ * little-endian check value. A member field with identifier
+ * DPDF_OFFSET_TO_END holds the distance from the end of its own data to the
+ * start of the closing field, so readers can jump over the section.
+ *
+ * DPDFGetFields reads a whole section into a table of destinations,
+ * DPDFPutFields writes one from a table of fields. Tables are arrays ended
+ * by a row whose identifier is DPDF_END_OF_TABLE. */
+
+#define DPDF_END_OF_TABLE   0x20000000u /* ends every table */
+#define DPDF_SECTION_MARK   0x10000000u /* header tables: the next row is the head */
+#define DPDF_SKIP_ENTRY     0x30000000u /* header tables: row is ignored */
+#define DPDF_OFFSET_TO_END  0x00000001u /* field: distance to the closing field */
+
+/* One row of a reading table. The caller sets fieldId, data, dataSize (the
+ * capacity of data) and clears found; a matching field sets found to 1 and
+ * dataSize to the bytes stored. */
+typedef struct DPDFGetEntry {
+  uint32_t fieldId;   /* identifier to collect */
+  void *data;         /* destination, owned by the caller */
+  uint32_t dataSize;  /* in: capacity of data; out: bytes stored */
+  uint16_t found;     /* 1 once the row has been filled */
+} DPDFGetEntry;
+DPXUT_STATIC_ASSERT(offsetof(DPDFGetEntry, fieldId) == 0, dpdfgetentry_fieldid);
+DPXUT_STATIC_ASSERT(offsetof(DPDFGetEntry, data) == 4, dpdfgetentry_data);
+DPXUT_STATIC_ASSERT(offsetof(DPDFGetEntry, dataSize) == 4 + sizeof(void *),
+                    dpdfgetentry_datasize);
+DPXUT_STATIC_ASSERT(offsetof(DPDFGetEntry, found) == 8 + sizeof(void *),
+                    dpdfgetentry_found);
+DPXUT_STATIC_ASSERT(sizeof(DPDFGetEntry) == 10 + sizeof(void *), dpdfgetentry_size);
+
+/* One row of a writing table: the field with its data and (for the
+ * automatic size form) dataSize, the number of data bytes to write and the
+ * sizeForm selector of DPDFPutNextField. A non-zero valueLocation asks for
+ * the address of the field's data in the buffer, stored back there; such a
+ * field is written with a placeholder to be overwritten later. */
+typedef struct DPDFPutEntry {
+  DPDFField field;         /* receives bytesUsed and dataOverflow */
+  uint32_t dataBytes;      /* data bytes to write */
+  uintptr_t valueLocation; /* in: non-zero asks; out: address of the data */
+  uint8_t sizeForm;        /* size descriptor selector, as DPDFPutNextField */
+} DPDFPutEntry;
+DPXUT_STATIC_ASSERT(offsetof(DPDFPutEntry, field) == 0, dpdfputentry_field);
+DPXUT_STATIC_ASSERT(offsetof(DPDFPutEntry, dataBytes) == sizeof(DPDFField),
+                    dpdfputentry_databytes);
+DPXUT_STATIC_ASSERT(offsetof(DPDFPutEntry, valueLocation) == sizeof(DPDFField) + 4,
+                    dpdfputentry_valuelocation);
+DPXUT_STATIC_ASSERT(offsetof(DPDFPutEntry, sizeForm) ==
+                        sizeof(DPDFField) + 4 + sizeof(uintptr_t),
+                    dpdfputentry_sizeform);
+DPXUT_STATIC_ASSERT(sizeof(DPDFPutEntry) == sizeof(DPDFField) + 5 + sizeof(uintptr_t),
+                    dpdfputentry_size);
+
+/* Reads the section at *buffer whose head has identifier headId. Each member
+ * field fills the first row with its identifier not yet found: up to the
+ * row's capacity (longer values are cut), the rest of the destination set to
+ * zero. Unknown and surplus fields are skipped. *buffer and *bufferSize are
+ * advanced past every field consumed, also on failure. Returns 0,
+ * HVDPUT_FIELD_ID_MISMATCH (the first field is not headId; nothing consumed)
+ * or HVDPUT_BUFFER_UNDERFLOW (the buffer ends before the closing field; a
+ * field cut by the end is neither consumed nor stored). */
+uint32_t DPDFGetFields(uint32_t headId, DPDFGetEntry *table, uint8_t **buffer,
+                       uint32_t *bufferSize);
+
+/* Writes a section at *buffer: row 0 is the head (its data, dataBytes and
+ * sizeForm are replaced by the signature), the other rows are the members,
+ * then the closing field. crcMode 0: closing field without data; 1: with the
+ * check value of the head and members; other: with FF FF FF FF. Rows with
+ * DPDF_OFFSET_TO_END or a non-zero valueLocation get a placeholder as data;
+ * the library points data at constant storage of its own. Advances *buffer
+ * and *bufferSize past what was written, also on failure (the caller then
+ * discards the partial section). Returns 0, HVDPUT_OVERFLOW (a field does not
+ * fit wholly), HVDPUT_BUFFER_UNDERFLOW (the offset field's width cannot hold
+ * its distance), HVDPUT_INVALID_PARAMETER (an empty table, or an offset
+ * row whose sizeForm is not a short-form width) or a code of
+ * DPDFPutNextField. */
+uint32_t DPDFPutFields(DPDFPutEntry *table, uint8_t **buffer, uint32_t *bufferSize,
+                       uint32_t crcMode);
+
+/* Fills exactly size bytes at buffer with something every reader skips:
+ * 1-13 bytes of zero filler, or pad sections (identifier 0x808019) of 14 to
+ * 65549 bytes each, as many as size needs. */
+void HVDPPadBlankSpace(uint8_t *buffer, uint32_t size);
+
+/* Continues the CRC-32 register crc (reflected polynomial 0xEDB88320, no
+ * final inversion) over length bytes at data and returns it. Check values
+ * start the register at 0xFFFFFFFF: the stored value is the complement of
+ * the usual CRC-32. A null data or a length of 0 returns crc. Calls chain
+ * over consecutive pieces of data. */
+uint32_t HVDPGenerateCRC(uint32_t length, uint32_t crc, const uint8_t *data);
 
 /* ========================================================================
  * 2. Dates and times
@@ -202,8 +392,115 @@ int32_t SetTZOffset(void);
  * 3. Stream headers: media, session and record headers
  * ======================================================================== */
 /* @@header-writer-media */
+/* Media and session headers are SIDF sections (head, member fields, closing
+ * field) that describe a medium (section 0x808000) and a backup session
+ * (section 0x808004). The Set functions write only the member fields into
+ * the host's buffer, taken by value, and report the bytes written through
+ * *bytesWritten (set to 0 first); the host writes the head field (short-form
+ * size 2, data A5 5A) before them and the closing field after them with
+ * DPDFPutNextField, and advances its own position. The Get functions take
+ * the buffer positioned at the head field, read the whole section with
+ * DPDFGetFields and fill the host's record; they do not report the section's
+ * length. Texts are written with a one-byte size: at most 126 characters,
+ * measured within their member (a member without a zero is written whole).
+ * Flags are written C0 (false: 0 or 0xC0) or C1 (true: any other value) and
+ * read back as that raw byte, so a description read back writes unchanged. */
+
+#define HVDP_MEDIA_HEADER_ID    0x808000u /* media header section */
+#define HVDP_SESSION_HEADER_ID  0x808004u /* session header section */
+#define HVDP_HEADER_TEXT_MAX    126       /* characters in one header text */
+
+/* Description of a medium. Fields: 0x80F401 and 0x80F400 (stamps), 0x808030
+ * (text), 0x80F100 (low 16 bits of number), 0x80802F (flag). */
+typedef struct HVDPMediaHeaderInfo {
+  HVDPECMATimeStamp firstTimeStamp;
+  HVDPECMATimeStamp secondTimeStamp;
+  char text[64];   /* zero-terminated unless all 64 bytes are text */
+  uint32_t number; /* 16 bits of it are recorded */
+  uint32_t flag;   /* read back as 0xC0 or 0xC1 (0 when absent) */
+} HVDPMediaHeaderInfo;
+DPXUT_STATIC_ASSERT(sizeof(HVDPMediaHeaderInfo) == 104, media_info_size);
+DPXUT_STATIC_ASSERT(offsetof(HVDPMediaHeaderInfo, firstTimeStamp) == 0, media_first_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPMediaHeaderInfo, secondTimeStamp) == 16, media_second_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPMediaHeaderInfo, text) == 32, media_text_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPMediaHeaderInfo, number) == 96, media_number_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPMediaHeaderInfo, flag) == 100, media_flag_off);
+
+/* Writes the five member fields of a media header at buffer. Returns 0;
+ * HVDPUT_INVALID_PARAMETER (null argument, text above 126 characters;
+ * nothing written); HVDPUT_OVERFLOW when a field does not fit (the fields
+ * before it stand in the buffer and are counted in *bytesWritten). */
+uint32_t HVDPSetMediaHeaderInfo(const HVDPMediaHeaderInfo *info, uint8_t *buffer,
+                                uint32_t bufferSize, uint32_t *bytesWritten);
+
+/* Reads the media header section at buffer into *info. Also accepts the
+ * older fields: the text in 0x81EFFE, the stamps as Unix times (0x80F20B,
+ * 0x80F20C) or as one DOS date and time (0x81F2FF). Members without a field
+ * keep their content; number and flag are always set. Returns 0,
+ * HVDPUT_INVALID_PARAMETER (null argument), HVDPUT_FIELD_ID_MISMATCH (not a
+ * media header) or HVDPUT_BUFFER_UNDERFLOW (the buffer ends before the
+ * closing field; *info may hold some members already). */
+uint32_t HVDPGetMediaHeaderInfo(const uint8_t *buffer, uint32_t bufferSize,
+                                HVDPMediaHeaderInfo *info);
 
 /* @@session-header */
+/* Description of a backup session. The operating system is recorded as a
+ * code (0 "Halvane", 1 "DOS", 2 "OS/2", 3 "Macintosh", 4 "Unix", 5 "NT",
+ * 6 "Lan Manager", 7 "Lan Server", 8 "Vines"; names match without regard to
+ * case) and the format family as 1 ("DPX", any case) or 2 (any other family,
+ * read back as "common"). shortName is not recorded: the reader derives it
+ * from fullName. Fields: 0x80F403 stamp, 0x8072 number, 0x80802D flag,
+ * 0x808005..0x808008 text1..text4, 0x02 fullName, 0x03 operating system,
+ * 0x04 text5, 0x8009 family. All texts are zero-terminated. */
+typedef struct HVDPSessionHeaderInfo {
+  HVDPECMATimeStamp timeStamp;
+  uint32_t number;
+  uint32_t flag;        /* read back as 0xC0 or 0xC1 (0 when absent) */
+  char text1[80];
+  char text2[80];
+  char text3[40];
+  char text4[10];
+  char shortName[48];
+  char osName[40];
+  char text5[10];
+  char familyName[32];
+  char fullName[256];
+} HVDPSessionHeaderInfo;
+DPXUT_STATIC_ASSERT(sizeof(HVDPSessionHeaderInfo) == 620, session_info_size);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, timeStamp) == 0, session_stamp_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, number) == 16, session_number_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, flag) == 20, session_flag_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, text1) == 24, session_text1_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, text2) == 104, session_text2_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, text3) == 184, session_text3_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, text4) == 224, session_text4_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, shortName) == 234, session_short_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, osName) == 282, session_os_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, text5) == 322, session_text5_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, familyName) == 332, session_family_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, fullName) == 364, session_full_off);
+
+/* Writes the eleven member fields of a session header at buffer. An
+ * operating system missing from the table is written as its name (when it
+ * starts with a printable ASCII character) or as code 0xFFFFFFFF. Returns 0;
+ * HVDPUT_INVALID_PARAMETER (null argument, a text above 126 characters;
+ * nothing written); HVDPUT_OVERFLOW when a field does not fit (the fields
+ * before it stand in the buffer and are counted in *bytesWritten). */
+uint32_t HVDPSetSessionHeaderInfo(const HVDPSessionHeaderInfo *info, uint8_t *buffer,
+                                  uint32_t bufferSize, uint32_t *bytesWritten);
+
+/* Reads the session header section at buffer into *info. osName and
+ * familyName receive the name of their code, or the value itself when the
+ * field holds text; an unknown code or a missing field leaves them as they
+ * were. shortName becomes the part of fullName after its last full stop for
+ * the DPX family, the whole fullName when the section has no family field,
+ * and is left alone otherwise; names are cut to their members. The older DOS
+ * date and time field 0x8042 wins over 0x80F403. Members without a field
+ * keep their content; number and flag are always set. Returns 0,
+ * HVDPUT_INVALID_PARAMETER (null argument), HVDPUT_FIELD_ID_MISMATCH or
+ * HVDPUT_BUFFER_UNDERFLOW. */
+uint32_t HVDPGetSessionHeaderInfo(const uint8_t *buffer, uint32_t bufferSize,
+                                  HVDPSessionHeaderInfo *info);
 
 /* @@record-header */
 
@@ -239,8 +536,144 @@ int32_t SetTZOffset(void);
  *    multibyte measuring
  * ======================================================================== */
 /* @@namespaces-generic */
+/* Name spaces and generic characters.
+ *
+ * A name space number says how a name's characters are encoded: 0, 1, 2
+ * and 4 (and 3) hold locale bytes in the server's code set; adding 0x100
+ * gives the UTF-8 form, adding 0x200 the wide form (32-bit wchar_t, 4 bytes
+ * per character). The tests work on exact values: 0x103, 0x203 and every
+ * other number are locale bytes.
+ *
+ * Generic characters are the few characters path and wildcard code looks
+ * for ('/', '\\', ':', '*', '?', '.' and the terminator), keyed by their
+ * locale code and handed out in the encoding of any name space. Generic
+ * strings are short separator strings (":/", "/\\", "::" ...) keyed by the
+ * locale string. Results point into process-wide tables that are filled on
+ * first use (converted from the server's code set, running the conversion
+ * set-up if needed) and never change afterwards; do not modify or free them.
+ */
+
+/* 1 for the wide name spaces 0x200, 0x201, 0x202, 0x204; else 0. */
+uint16_t HVDPIsNameSpaceUnicode(uint32_t nameSpace);
+/* 1 for the UTF-8 name spaces 0x100, 0x101, 0x102, 0x104; else 0. */
+uint16_t HVDPIsNameSpaceUtf8(uint32_t nameSpace);
+/* 1 for the locale name spaces 0 to 4; else 0. */
+uint16_t HVDPIsNameSpaceAscii(uint32_t nameSpace);
+
+/* The locale form of a UTF-8 or wide name space (0x201 -> 1, 0x104 -> 4);
+ * any other number is returned unchanged. The two names are one function. */
+uint32_t MapToKFSNameSpace(uint32_t nameSpace);
+uint32_t MapToAsciiNameSpace(uint32_t nameSpace);
+/* The wide (+0x200) or UTF-8 (+0x100) form of a base name space 0, 1, 2 or
+ * 4; any other number (3, 0x101 ...) is returned unchanged. */
+uint32_t MapToUnicodeNameSpace(uint32_t nameSpace);
+uint32_t MapToUtf8NameSpace(uint32_t nameSpace);
+
+/* The generic character with locale code `code` (0x2F, 0x5C, 0x3A, 0x2A,
+ * 0x3F, 0x2E or 0 for the terminator) as a NUL-terminated string in locale
+ * bytes, UTF-8 or wide characters; null for any other code. GenericChar
+ * picks the form for the encoding of `nameSpace`. The terminator's form is
+ * the empty string. */
+const char *GenericMBCSChar(int code);
+const char *GenericUtf8Char(int code);
+const wchar_t *GenericUniChar(int code);
+const void *GenericChar(uint32_t nameSpace, int code);
+
+/* The UTF-8 or wide form of the generic string `key` (one of ":/", ":/\\",
+ * "/\\", ":", "/", "::", ">", "<", "|", "//", matched exactly), or null.
+ * GenericString hands back `key` itself in a locale name space, whatever
+ * it holds. */
+const char *GenericUtf8String(const char *key);
+const wchar_t *GenericUniString(const char *key);
+const void *GenericString(uint32_t nameSpace, const char *key);
+
+/* Copies the one character at `ch` (4 bytes in a wide name space, the
+ * length its first byte announces otherwise) to `dst`; writes no
+ * terminator and does nothing when `ch` is null. */
+void DPsetChar(uint32_t nameSpace, void *dst, const void *ch);
+/* 1 if the character at `s` equals the character at `ch`, measured by `ch`
+ * (with the generic terminator: 1 exactly when `s` is at the end). */
+uint16_t DPcheckChar(uint32_t nameSpace, const void *s, const void *ch);
+/* 1 if the character at `s` is the generic '?' (DPisQuestion), or the
+ * generic '*' or '?' (DPisWild); else 0. */
+uint16_t DPisQuestion(uint32_t nameSpace, const void *s);
+uint16_t DPisWild(uint32_t nameSpace, const void *s);
 
 /* @@namespace-strings */
+/* Name-space string functions.
+ *
+ * The string library of the character layer: each function takes a name
+ * space number first and works in its encoding -- wide strings when
+ * HVDPIsNameSpaceUnicode is 1, UTF-8 when HVDPIsNameSpaceUtf8 is 1, locale
+ * bytes otherwise. Strings are NUL-terminated in that encoding; wide strings
+ * may sit at any address. Lengths are byte counts (4 per wide character)
+ * unless a function says otherwise. Copies are malloc'ed and released by
+ * the caller with free. A null string is refused quietly (null, 0, or
+ * nothing done; comparisons sort null first); no function checks for room
+ * in a destination.
+ */
+
+/* 4 in a wide name space, else 1: the size of one character unit. */
+uint32_t DPsizeOfChar(uint32_t nameSpace);
+/* Length of `s` in bytes (4 per wide character), terminator not counted. */
+uint32_t DPstrlen(uint32_t nameSpace, const void *s);
+/* Heap copy of `s` (release with free); null when out of memory. */
+void *DPstrdup(uint32_t nameSpace, const void *s);
+/* strcpy / strcat in the name space's units; always return 0. */
+int DPstrcpy(uint32_t nameSpace, void *dst, const void *src);
+int DPstrcat(uint32_t nameSpace, void *dst, const void *src);
+/* strncpy with `n` wide characters in a wide name space, `n` bytes
+ * otherwise; pads with terminators and may leave `dst` unterminated when
+ * `src` fills the count. Returns 0. */
+int DPstrncpy(uint32_t nameSpace, void *dst, const void *src, uint32_t n);
+
+/* Comparisons: negative, 0 or positive like strcmp. DPstrncmp counts `n`
+ * in wide characters in a wide name space and in bytes otherwise; in a
+ * UTF-8 name space it compares only the first min(length a, length b, n)
+ * bytes, so a string equals each of its prefixes. DPstricmp and DPstrnicmp
+ * ignore case; DPstrnicmp counts `n` in bytes in every name space and
+ * returns -1 when a working copy cannot be allocated. */
+int DPstrcmp(uint32_t nameSpace, const void *a, const void *b);
+int DPstrncmp(uint32_t nameSpace, const void *a, const void *b, uint32_t n);
+int DPstricmp(uint32_t nameSpace, const void *a, const void *b);
+int DPstrnicmp(uint32_t nameSpace, const void *a, const void *b, uint32_t n);
+/* 1 if DPstrnicmp(nameSpace, a, b, n) is 0, else 0. */
+int StrNIEqu(uint32_t nameSpace, const void *a, const void *b, uint32_t n);
+/* 1 if `a` and `b` have the same DPstrlen and are equal ignoring case. */
+int StrIEqu(uint32_t nameSpace, const void *a, const void *b);
+
+/* Upper-cases `s` in place; returns `s`. */
+void *DPstrupr(uint32_t nameSpace, void *s);
+/* Reverses `s` in place: wide characters, UTF-8 characters, or locale
+ * bytes. Returns `s`, or null (string unchanged) when the UTF-8 reversal
+ * cannot allocate its working buffer. */
+void *DPstrrev(uint32_t nameSpace, void *s);
+
+/* First / last occurrence in `s` of the one character at `ch`, or null.
+ * In the wide and locale name spaces the generic terminator finds the end
+ * of `s`; in the UTF-8 name spaces it is never found. */
+void *DPstrchr(uint32_t nameSpace, const void *s, const void *ch);
+void *DPstrrchr(uint32_t nameSpace, const void *s, const void *ch);
+/* First occurrence of `needle` in `haystack`, or null. */
+void *DPstrstr(uint32_t nameSpace, const void *haystack, const void *needle);
+
+/* Character stepping. DPnextChar steps over the character at `p`;
+ * DPprevChar steps back by the length of the character AT `p` (not of the
+ * one before it). DPlastChar points at the last character of `s`, or at `s`
+ * itself when `s` is empty. DPendChar returns the position in `set` of the
+ * last character of `s`, or null when `s` does not end with one of them. */
+void *DPnextChar(uint32_t nameSpace, const void *p);
+void *DPprevChar(uint32_t nameSpace, const void *p);
+void *DPlastChar(uint32_t nameSpace, const void *s);
+void *DPendChar(uint32_t nameSpace, const void *s, const void *set);
+
+/* Byte-string helpers without a name space. strrev reverses the bytes of
+ * `src` in place and returns it (`dst` is not used); strlwr and strupr map
+ * every byte through tolower / toupper of the current locale and return
+ * `s`. */
+char *strrev(char *dst, char *src);
+char *strlwr(char *s);
+char *strupr(char *s);
 
 /* @@multibyte */
 /* Multibyte measuring. Locale-name-space text is in the server's multibyte
@@ -336,8 +769,220 @@ uint32_t GetLocaleFromConfigFile(char *locale);
 uint32_t GetValueFromLocaleString(char *line, char *value);
 
 /* @@utf8-wide */
+/* ------------------------------------------------------------------------
+ * UTF-8 and wide conversion, UTF-8 and wide string primitives
+ *
+ * UTF-8 text converts to and from wide strings (arrays of 32-bit wchar_t)
+ * without iconv. Only 16 bits of each character survive: decoding stores
+ * the low 16 bits of the value zero-extended in a wide element, encoding
+ * takes the low 16 bits of each element (a wide string still ends at its
+ * first all-zero element). Sequences of 4 to 6 bytes are accepted and cut to
+ * 16 bits; over-long forms, stray continuation bytes and sequences cut
+ * short are rejected.
+ *
+ * Conversions are done in two calls: with a null destination, DPutf82uni
+ * and DPuni2utf8 report in *size the converted length without terminator;
+ * the caller allocates that length plus one unit and calls again with *size
+ * set to the full capacity, and gets back the length written. Wide strings
+ * may sit at any address.
+ * ------------------------------------------------------------------------ */
+
+/* One row of the UTF-8 coder table. Row n (from 1) describes sequences of
+ * n bytes: a lead byte b starts one when (b & cmask) == cval; the value,
+ * masked with lmask, must be at least lval (smaller is an over-long form);
+ * the continuation bytes carry `shift` bits. A row with cmask 0 ends the
+ * table. */
+typedef struct DPutf8TabRow {
+  int32_t cmask;
+  int32_t cval;
+  int32_t shift;
+  int64_t lmask;
+  int64_t lval;
+} DPutf8TabRow;
+DPXUT_STATIC_ASSERT(sizeof(DPutf8TabRow) == 28, utf8_tab_row_size);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, cmask) == 0, utf8_tab_cmask);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, cval) == 4, utf8_tab_cval);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, shift) == 8, utf8_tab_shift);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, lmask) == 12, utf8_tab_lmask);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, lval) == 20, utf8_tab_lval);
+
+/* The coder table: rows for 1- to 6-byte sequences and the end row. Never
+ * written. */
+extern const DPutf8TabRow tab[7];
+
+/* Decodes the character at utf and stores its low 16 bits in *uni (when
+ * uni is not null). Returns the bytes consumed (1 to 6), 0 when utf is null,
+ * -1 for an invalid or over-long sequence (nothing stored). Never reads past
+ * a NUL byte. */
+int dp_utf2uni(uint16_t *uni, const char *utf);
+
+/* Encodes the 16-bit value uni at utf (room for 6 bytes; no terminator).
+ * Returns the bytes written (1 to 3), or 0 when utf is null. */
+int dp_uni2utf(char *utf, uint16_t uni);
+
+/* Sizing passes: 0 and the converted length without terminator (wide
+ * elements, resp. UTF-8 bytes) in *count / *bytes, or
+ * HVDPUT_INVALID_PARAMETER for invalid UTF-8 or a null argument. */
+uint32_t dp_utfs2unisize(const char *utf, size_t *count);
+uint32_t dp_unis2utfsize(const wchar_t *uni, size_t *bytes);
+
+/* Filling passes into a destination of `capacity` units (elements, resp.
+ * bytes) including the terminator. Return the units written without the
+ * terminator, or HVDPUT_INVALID_PARAMETER (invalid UTF-8, null argument) or
+ * HVDPUT_OVERFLOW (too small; the destination then holds a partial,
+ * unterminated result). Nothing is written beyond `capacity` units. */
+size_t dp_utfs2unis(wchar_t *uni, const char *utf, size_t capacity);
+size_t dp_unis2utfs(char *utf, const wchar_t *uni, size_t capacity);
+
+/* UTF-8 to wide, and wide to UTF-8. With a null destination, *size
+ * receives the converted length without terminator. Otherwise *size is the
+ * destination's capacity including the terminator (elements, resp. bytes)
+ * and receives the length written. Return 0, HVDPUT_INVALID_PARAMETER (null
+ * source or size, invalid UTF-8) or HVDPUT_OVERFLOW; on failure *size is
+ * left unchanged. */
+uint32_t DPutf82uni(wchar_t *uni, const char *utf, size_t *size);
+uint32_t DPuni2utf8(char *utf, const wchar_t *uni, size_t *size);
+
+/* Wide-string primitives; s, a and b may sit at any address.
+ * DPunirev reverses the elements of s in place, DPuniupr replaces each
+ * element by its towupper (current locale); both return s (null for null).
+ * DPunidup returns a malloc copy of s (caller frees), null when out of
+ * memory. DPuninicmp compares at most n characters (all when n < 0)
+ * ignoring case like wcsncasecmp; 0 when n is 0, -1 for a null string. */
+wchar_t *DPunirev(wchar_t *s);
+wchar_t *DPuniupr(wchar_t *s);
+wchar_t *DPunidup(const wchar_t *s);
+int DPuninicmp(const wchar_t *a, const wchar_t *b, int32_t n);
+
+/* UTF-8 string primitives, built in. All take NUL-terminated strings.
+ * xutf8size: byte length announced by the lead byte at p (1 to 6; 1 for a
+ *   continuation byte, 0xFE and 0xFF; 0 for a null p).
+ * xutf8next: p + xutf8size(p), but never beyond a NUL byte that cuts the
+ *   sequence short. xutf8prev: p - xutf8size(p).
+ * xutf8len: number of characters (a sequence cut by the NUL counts as one).
+ * xutf8chr / xutf8rchr: first / last character of s whose bytes equal the
+ *   character at ch; null if none (the NUL character is never found).
+ * xutf8upr: upper-cases s in place (towupper, current locale) and returns
+ *   s; invalid UTF-8 is left unchanged, and a character whose upper case
+ *   would make the string longer than it was keeps its own form.
+ * xutf8rev: reverses the characters of s in place; returns s, or null when
+ *   no working buffer can be allocated (s unchanged).
+ * xutf8icmp / xutf8nicmp: compare upper-cased copies, the whole strings /
+ *   at most n bytes; -1 when a copy cannot be made.
+ * xutf8cat, xutf8ncat, xutf8dup, xutf8cmp, xutf8str: strcat, strncat,
+ *   strdup (caller frees), strcmp, strstr. */
+uint32_t xutf8size(const char *p);
+char *xutf8next(const char *p);
+char *xutf8prev(const char *p);
+size_t xutf8len(const char *s);
+char *xutf8ncat(char *dst, const char *src, size_t n);
+char *xutf8cat(char *dst, const char *src);
+char *xutf8dup(const char *s);
+int xutf8cmp(const char *a, const char *b);
+char *xutf8str(const char *haystack, const char *needle);
+char *xutf8chr(const char *s, const char *ch);
+char *xutf8rchr(const char *s, const char *ch);
+char *xutf8upr(char *s);
+char *xutf8rev(char *s);
+int xutf8nicmp(const char *a, const char *b, uint32_t n);
+int xutf8icmp(const char *a, const char *b);
+
+/* Hooks. A host may store its own function in any of these variables
+ * (null at load); the matching DPutf8* wrapper reads its variable on every
+ * call and calls the function there with its own arguments, or the
+ * built-in when the variable is null. The library never writes them. */
+typedef uint32_t (*DPutf8SizeHook)(const char *p);
+typedef char *(*DPutf8NextHook)(const char *p);
+typedef size_t (*DPutf8LenHook)(const char *s);
+typedef char *(*DPutf8ChrHook)(const char *s, const char *ch);
+typedef int (*DPutf8CmpHook)(const char *a, const char *b);
+typedef char *(*DPutf8StrHook)(const char *haystack, const char *needle);
+typedef char *(*DPutf8InPlaceHook)(char *s);
+
+extern DPutf8SizeHook imp_utf8width;     /* DPutf8Size */
+extern DPutf8NextHook imp_utf8next;      /* DPutf8next */
+extern DPutf8LenHook imp_utf8len;        /* DPutf8len */
+extern DPutf8ChrHook imp_utf8chr;        /* DPutf8chr */
+extern DPutf8ChrHook imp_utf8rchr;       /* DPutf8rchr */
+extern DPutf8CmpHook imp_utf8cmp;        /* DPutf8cmp */
+extern DPutf8StrHook imp_utf8str;        /* DPutf8str */
+extern DPutf8InPlaceHook imp_utf8upr;    /* DPutf8upr */
+extern DPutf8InPlaceHook imp_utf8rev;    /* DPutf8rev */
+
+/* Public UTF-8 functions: the hooked ones follow their hook variable, the
+ * others always call the built-in of the same name (see xutf8* above). */
+uint32_t DPutf8Size(const char *p);
+char *DPutf8next(const char *p);
+size_t DPutf8len(const char *s);
+char *DPutf8chr(const char *s, const char *ch);
+char *DPutf8rchr(const char *s, const char *ch);
+int DPutf8cmp(const char *a, const char *b);
+char *DPutf8str(const char *haystack, const char *needle);
+char *DPutf8upr(char *s);
+char *DPutf8rev(char *s);
+char *DPutf8ncat(char *dst, const char *src, size_t n);
+char *DPutf8cat(char *dst, const char *src);
+char *DPutf8dup(const char *s);
+int DPutf8nicmp(const char *a, const char *b, uint32_t n);
+int DPutf8icmp(const char *a, const char *b);
 
 /* @@locale-conversions */
+/* Locale conversions. Move text between the server's code set (found by
+ * the conversion set-up above, which the first call runs while DPInitICONV
+ * is 0) and UTF-8 or wide strings, through iconv. Each function takes the
+ * destination, the size and the source, and is called twice: with a null
+ * destination it stores in *size the size of the converted string with its
+ * terminator; then, with a destination whose capacity (terminator
+ * included) is in *size, it converts. Sizes count bytes for locale and
+ * UTF-8 text and wide characters for wide text. Every function returns 0,
+ * HVDPUT_INVALID_PARAMETER (null source or size, text that is invalid or
+ * that the code set cannot hold, a code set iconv does not know) or
+ * HVDPUT_OVERFLOW (the destination is too small); on failure *size is left
+ * as it was and the destination may hold a partial, unterminated result.
+ * On success the filling call leaves *size at the capacity, except that
+ * DPloc2uni and DPloc2uniNoMap report the characters converted (terminator
+ * not counted) when DPUseMbFunctions made them convert with mbsrtowcs.
+ * Wide strings may sit at any address.
+ *
+ * Special sequences. A wide character that the code set cannot hold is
+ * written by DPuni2loc as the six bytes "[XXXX]": "[", its code in four
+ * upper-case hexadecimal digits, "]"; a character above U+FFFF as two such
+ * sequences holding its UTF-16 surrogate pair. DPloc2uni turns every
+ * special sequence (digits in either case) back into its character, a
+ * surrogate pair into one character, once the text holds at least one. The
+ * NoMap variants refuse such characters and leave sequences as text. */
+
+/* UTF-8 to locale text, and back. */
+uint32_t DPutf82loc(char *loc, size_t *size, const char *utf);
+uint32_t DPloc2utf8(char *utf, size_t *size, const char *loc);
+/* Wide to locale text; DPuni2loc writes special sequences for characters
+ * the code set cannot hold. These two run the set-up before they look at
+ * their arguments. */
+uint32_t DPuni2loc(char *loc, size_t *size, const wchar_t *uni);
+uint32_t DPuni2locNoMap(char *loc, size_t *size, const wchar_t *uni);
+/* Locale text to wide; DPloc2uni decodes special sequences. */
+uint32_t DPloc2uni(wchar_t *uni, size_t *size, const char *loc);
+uint32_t DPloc2uniNoMap(wchar_t *uni, size_t *size, const char *loc);
+
+/* The passes behind the functions above, for hosts that drive the two
+ * steps themselves; they run no set-up. The sizing passes store the size
+ * with the terminator in *size and return a completion code. The filling
+ * passes take the capacity with the terminator and return it on success
+ * (dp_locs2unis through mbsrtowcs: the characters converted), or the
+ * completion code HVDPUT_INVALID_PARAMETER or HVDPUT_OVERFLOW. map non-zero
+ * selects the special sequences, as in DPuni2loc and DPloc2uni. */
+uint32_t dp_utfs2locsize(const char *utf, size_t *size);
+uint32_t dp_locs2utfsize(const char *loc, size_t *size);
+size_t dp_utfs2locs(char *loc, const char *utf, size_t capacity);
+size_t dp_locs2utfs(char *utf, const char *loc, size_t capacity);
+uint32_t dp_unis2locsize(const wchar_t *uni, size_t *size, int map);
+size_t dp_unis2locs(char *loc, const wchar_t *uni, size_t capacity, int map);
+uint32_t dp_locs2unisize(const char *loc, size_t *size, int map);
+size_t dp_locs2unis(wchar_t *uni, const char *loc, size_t capacity, int map);
+
+/* 1 if a special sequence starts at s ("[", four hexadecimal digits in
+ * either case, "]"), else 0; reads nothing past the NUL. */
+int isSpecialSequence(const char *s);
 
 #pragma pack(pop)
 
