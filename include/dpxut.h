@@ -561,6 +561,161 @@ uint32_t HVDPGetRecordHeaderOnly(uint8_t **buffer, uint32_t *bufferSize,
  * 4. Data set names: name buffer, name lists, targets and extensions
  * ======================================================================== */
 /* @@name-buffer */
+/* Data set name buffer.
+ *
+ * One heap block holds a data set's names, one per name space, each tagged
+ * with its name space number, a caller's tag and, when separators are given,
+ * tables of where its components and separators lie. The block is also a
+ * stored format: SIDF field 0x813E carries it byte for byte from offset 2.
+ * Layout (little-endian, unaligned):
+ *   0  u16 bufferSize   allocated size (1024 when created, never > 65535)
+ *   2  u16 dataSize     bytes in use counted from offset 2
+ *   4  u8  nameCount    entries (at most 255)
+ *   5  u8  headerExtra  bytes between offset 6 and the first entry
+ *   6 + headerExtra     the entries, back to back:
+ *      0      u32 nameSpace, 4 u32 nameTag, 8 u8 n (components)
+ *      9      u16 x n component positions, then u16 x n separator positions
+ *      9+4n   u16 nameLength, then the name's bytes (never reversed, in its
+ *             name space's encoding, 4 bytes per wide character) and one
+ *             zero byte
+ * Positions are byte offsets in the name; 0xFFFF stands for "none" and is
+ * also the value of every slot the position walk does not reach.
+ *
+ * The caller holds an HVDPNameBuffer pointer (null while there is none) and
+ * passes its address to the put functions, which create the block (1024
+ * bytes) and resize it with realloc, storing the new address there: once
+ * 1024 bytes are used up every further name resizes it to exactly the size
+ * used. The caller releases the block with free. Walks go through 32-byte
+ * handles: first / next / close; a next call that runs out of entries closes
+ * its handle and nulls the caller's pointer.
+ *
+ * Readers never trust the image: an entry is returned only when it lies
+ * wholly within the first 2 + dataSize bytes (and within bufferSize) and
+ * its name is followed by its zero byte; otherwise the walk ends with
+ * HVDPUT_BUFFER_UNDERFLOW and no pointer into the image is handed out.
+ */
+
+/* The header of a name buffer; the entries follow it. */
+typedef struct HVDPNameBuffer {
+  uint16_t bufferSize;
+  uint16_t dataSize;
+  uint8_t nameCount;
+  uint8_t headerExtra;
+} HVDPNameBuffer;
+DPXUT_STATIC_ASSERT(sizeof(HVDPNameBuffer) == 6, name_buffer_size);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, bufferSize) == 0, name_buffer_size_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, dataSize) == 2, name_buffer_data_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, nameCount) == 4, name_buffer_count_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, headerExtra) == 5, name_buffer_extra_off);
+
+/* A walk through a name buffer; opaque, 32 bytes on the heap. */
+typedef struct HVDPNameHandle HVDPNameHandle;
+
+/* One name as the get functions return it. The pointers point into the
+ * buffer, stay valid while it is neither changed nor freed, and are not
+ * aligned: read the position tables with memcpy. The name's zero byte
+ * follows its nameLength bytes. */
+typedef struct HVDPDataSetName {
+  uint32_t nameSpace;
+  uint32_t nameTag;
+  uint16_t positionCount;         /* n */
+  uint16_t *componentPositions;   /* n u16, null when n is 0 */
+  uint16_t *separatorPositions;   /* n u16, null when n is 0 */
+  uint16_t nameLength;            /* bytes */
+  void *name;
+} HVDPDataSetName;
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, nameSpace) == 0, dsname_ns_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, nameTag) == 4, dsname_tag_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, positionCount) == 8, dsname_count_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, componentPositions) == 10, dsname_comp_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, separatorPositions) == 10 + sizeof(void *), dsname_sep_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, nameLength) == 10 + 2 * sizeof(void *), dsname_len_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, name) == 12 + 2 * sizeof(void *), dsname_name_off);
+DPXUT_STATIC_ASSERT(sizeof(HVDPDataSetName) == 12 + 3 * sizeof(void *), dsname_size);
+
+/* Starts (or restarts) *buffer with one name and opens a writing handle in
+ * *handle. A reused buffer loses its names but keeps its block. `reverse`
+ * non-zero: the name's components run from leaf to root, and the positions
+ * are found by scanning reversed copies of name and separators.
+ * firstSeparator (a volume's ":") and separator ("/") are strings of the
+ * name space and may be null; without either no positions are recorded.
+ * nameLength is the name's length in bytes (the non-L forms measure it).
+ * Returns 0, HVDPUT_INVALID_PARAMETER (null buffer, handle or name),
+ * HVDPUT_OUT_OF_MEMORY, or HVDPUT_OVERFLOW (more than 255 components, or
+ * a block beyond 65535 bytes; the handle stays open). A failed resize frees
+ * the block and sets *buffer to null. Close the handle with HVDPCloseName. */
+uint32_t HVDPPutFirstName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                          uint32_t nameTag, uint16_t reverse,
+                          const void *firstSeparator, const void *separator,
+                          const void *name, HVDPNameHandle **handle);
+uint32_t HVDPPutFirstLName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                           uint32_t nameTag, uint16_t reverse,
+                           const void *firstSeparator, const void *separator,
+                           uint32_t nameLength, const void *name,
+                           HVDPNameHandle **handle);
+
+/* Appends one name through the writing handle of HVDPPutFirstName, with
+ * the same buffer pointer. Adds HVDPUT_NO_MORE_ENTRIES when the handle
+ * already wrote 255 names, and HVDPUT_INVALID_HANDLE for a handle that is
+ * not a live writing handle; *buffer must still be the block the handle
+ * writes (HVDPUT_INVALID_PARAMETER otherwise). */
+uint32_t HVDPPutNextName(HVDPNameBuffer **buffer, HVDPNameHandle **handle,
+                         uint32_t nameSpace, uint32_t nameTag,
+                         uint16_t reverse, const void *firstSeparator,
+                         const void *separator, const void *name);
+uint32_t HVDPPutNextLName(HVDPNameBuffer **buffer, HVDPNameHandle **handle,
+                          uint32_t nameSpace, uint32_t nameTag,
+                          uint16_t reverse, const void *firstSeparator,
+                          const void *separator, uint32_t nameLength,
+                          const void *name);
+
+/* Writes a buffer that holds exactly this one name; no handle stays open.
+ * Returns the put's code, or the close's when the put succeeded. */
+uint32_t HVDPPutOneName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                        uint32_t nameTag, uint16_t reverse,
+                        const void *firstSeparator, const void *separator,
+                        const void *name);
+uint32_t HVDPPutOneLName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                         uint32_t nameTag, uint16_t reverse,
+                         const void *firstSeparator, const void *separator,
+                         uint32_t nameLength, const void *name);
+
+/* Opens a reading handle on nameBuffer and returns its first name in
+ * *dataSetName. Returns 0 with the handle open; otherwise the handle is
+ * closed (*handle null) and the result is HVDPUT_NO_MORE_ENTRIES for an
+ * empty buffer, HVDPUT_BUFFER_UNDERFLOW for an entry that does not lie
+ * within the buffer's data, HVDPUT_INVALID_PARAMETER or
+ * HVDPUT_OUT_OF_MEMORY. On failure *dataSetName is left as it was. */
+uint32_t HVDPGetFirstName(const HVDPNameBuffer *nameBuffer,
+                          HVDPDataSetName *dataSetName,
+                          HVDPNameHandle **handle);
+
+/* The next name of a reading handle. At the end (HVDPUT_NO_MORE_ENTRIES)
+ * and on a damaged entry (HVDPUT_BUFFER_UNDERFLOW) the handle is closed
+ * and *handle set to null. HVDPUT_INVALID_PARAMETER for null arguments or
+ * a null *handle, HVDPUT_INVALID_HANDLE for a handle that is not live. */
+uint32_t HVDPGetNextName(HVDPNameHandle **handle, HVDPDataSetName *dataSetName);
+
+/* The first name of nameBuffer without leaving a handle open; codes as
+ * HVDPGetFirstName. */
+uint32_t HVDPGetOneName(const HVDPNameBuffer *nameBuffer,
+                        HVDPDataSetName *dataSetName);
+
+/* The first name whose name space is nameSpace. HVDPUT_NO_MORE_ENTRIES
+ * when there is none (*dataSetName then holds the last name read),
+ * HVDPUT_BUFFER_UNDERFLOW when a damaged entry comes first. */
+uint32_t HVDPGetDataSetName(const HVDPNameBuffer *nameBuffer,
+                            uint32_t nameSpace, HVDPDataSetName *dataSetName);
+
+/* Frees a live handle and sets *handle to null; HVDPUT_INVALID_HANDLE for a
+ * null or dead handle. The buffer is never freed here. */
+uint32_t HVDPCloseName(HVDPNameHandle **handle);
+
+/* GenericCountPositions(nameSpace, firstSeparator, separator, name, count)
+ * with the arguments in another order; `unused` is not read. */
+void CountPositions(const void *firstSeparator, const void *separator,
+                    const void *name, uint32_t nameSpace, uint32_t unused,
+                    uint16_t *count);
 
 /* @@name-lists */
 
@@ -733,6 +888,80 @@ uint32_t SIDFUnpackNameList(struct HVDPNameBuffer **buffer, const uint8_t *listD
 /* @@wildcards */
 
 /* @@path-handling */
+/* Path handling.
+ *
+ * These functions take a path apart in place, in the encoding of its name
+ * space (locale bytes, UTF-8, or wide characters at any address). Which
+ * characters separate components depends on the name space number:
+ *   0, 0x100, 0x200                        '\\' or '/'
+ *   1, 0x101, 0x201                        ':'
+ *   2, 3, 4, 0x102, 0x104, 0x202, 0x204    '/'
+ *   any other                              none
+ * A volume is the text before the first ':' with that colon (VOL: in
+ * VOL:dir/x); name spaces 1, 0x101 and 0x201 write it with a doubled colon
+ * (VOL::dir). Functions that cut the caller's string to inspect it put the
+ * character back before they return; only the strip functions leave it cut.
+ * Absence is reported as a null pointer or a zero count.
+ */
+
+/* Removes a trailing separator by writing the terminator over it; a lone
+ * character ("/") or an empty path is never stripped. Returns the name
+ * space's form of the removed separator (a constant, not a position in
+ * path), or null. *where (if given) receives the position it stood at, null
+ * for a path of at most one character, and is left alone otherwise. */
+const void *HVDPGenericStripEndSeparator(uint32_t nameSpace, void *path,
+                                         void **where);
+/* As above; returns the first byte of the removed separator ('\\', '/' or
+ * ':'), or 0. */
+uint32_t HVDPStripEndSeparator(uint32_t nameSpace, void *path, void **where);
+
+/* Sets *lastSeparator to the last separator of *path (null if none) by the
+ * rule of the low 16 bits of nameSpace, and *volume to null (the volume is
+ * not filled in). For a name space without separators *path is set to null
+ * and *volume is left alone. */
+void GetVolumeAndLastSeparator(uint32_t nameSpace, void **path, void **volume,
+                               void **lastSeparator);
+
+/* 0 when the name space has separators and path begins with '/' (a
+ * trailing separator aside), else 1; a volume does not count as absolute. */
+int32_t HVDPPathIsNotFullyQualified(uint32_t nameSpace, void *path);
+
+/* Pointer into path to its last component, which keeps a trailing
+ * separator (/usr/lib/ gives lib/); null when path has no separator. The
+ * result is also stored in *child when child is not null. */
+void *HVDPGetPathChild(uint32_t nameSpace, void *path, void **child);
+
+/* Copies the volume (with its colon, at most 16 characters) of *path into
+ * `volume`, which holds 16 characters and a terminator, and advances *path
+ * past it (past "::" in name spaces 1, 0x101, 0x201). Returns volume, or
+ * null when there is no volume or it is too long (*path unchanged). */
+void *HVDPGetVolume(void **path, uint32_t nameSpace, void *volume);
+
+/* Cuts path right after its last separator (a trailing separator does not
+ * count) and returns the new end, or null when there is no separator. When
+ * child is given, the cut component is copied into it: at most childSize
+ * bytes in whole characters of the name space, always terminated (nothing
+ * is written when childSize cannot hold one character); it is empty when
+ * there is no separator. A trailing separator stays in the string past the
+ * new end, unless the cut falls on it (a// becomes a/). */
+void *HVDPStripPathChild(uint32_t nameSpace, void *path, void *child,
+                         uint32_t childSize);
+
+/* 1 if the byte string `name` has DOS 8.3 form (at most 8 bytes, or at most
+ * 8, a dot and at most 3; no leading dot; the empty name passes), else 0.
+ * Only lengths and dots are checked. */
+int32_t HVDPLegalDOSName(const char *name);
+
+/* Stores in *count the number of components the name buffer records for
+ * name (see HVDPPutFirstName): with a non-empty firstSeparator (":") the
+ * text before it is one component, each separator after it closes one, and
+ * any text after the last is one more; without one, each separator counts
+ * once, twice when the name does not begin with it. With ":" and "/":
+ * VOL:dir/sub/file 4, VOL: 1, dir/x 0; with "/" only: dir/sub/file 3,
+ * /dir/sub 2. Counts beyond 0xFFFF are stored as 0xFFFF. */
+void GenericCountPositions(uint32_t nameSpace, const void *firstSeparator,
+                           const void *separator, const void *name,
+                           uint16_t *count);
 
 /* @@path-normalisation */
 

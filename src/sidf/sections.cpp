@@ -37,10 +37,14 @@ void advance(uint8_t** buffer, uint32_t* size, uint32_t* counter, uint32_t n) no
 void store_member(DPDFGetEntry* table, const DPDFField& f) noexcept {
   for (DPDFGetEntry* row = table; row->fieldId != DPDF_END_OF_TABLE; ++row) {
     if (row->fieldId != f.fieldId || row->found != 0) continue;
+    // Members of packed records are copied out before use: they may be
+    // misaligned, so no reference may bind to them (std::min takes two).
+    const uint64_t size = f.dataSize.value;
+    const uint32_t capacity = row->dataSize;
     uint32_t length = 0;
     if (row->data != nullptr) {
-      length = static_cast<uint32_t>(std::min<uint64_t>(f.dataSize.value, row->dataSize));
-      if (row->dataSize > length) std::memset(row->data, 0, row->dataSize);
+      length = size < capacity ? static_cast<uint32_t>(size) : capacity;
+      if (capacity > length) std::memset(row->data, 0, capacity);
       if (length != 0) std::memcpy(row->data, f.data, length);
     }
     row->found = 1;
@@ -133,7 +137,8 @@ uint32_t put_table(DPDFPutEntry* table, uint8_t** buffer, uint32_t* buffer_size,
     if (row->valueLocation != 0) {
       // The bytes written from a placeholder already are the placeholder,
       // so nothing is copied to the location again.
-      const uint32_t tail = is_embedded(id, row->sizeForm) ? 1 : std::min(row->dataBytes, used);
+      const uint32_t data_bytes = row->dataBytes;
+      const uint32_t tail = is_embedded(id, row->sizeForm) ? 1 : std::min(data_bytes, used);
       row->valueLocation = reinterpret_cast<uintptr_t>(*buffer + used - tail);
     }
     advance(buffer, buffer_size, bytes_written, used);

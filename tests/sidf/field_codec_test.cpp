@@ -70,15 +70,15 @@ TEST(FieldCodec, DecodesEveryIdentifierAndSizeForm) {
     DPDFField f;
     std::memset(&f, 0xEE, sizeof f);
     ASSERT_EQ(DPDFGetNextField(in.data(), static_cast<uint32_t>(in.size()), &f), c.rc);
-    EXPECT_EQ(f.dataOverflow.value, c.overflow);
+    EXPECT_EQ(+f.dataOverflow.value, c.overflow);
     if (c.rc != 0) continue;
-    EXPECT_EQ(f.fieldId, c.id);
-    EXPECT_EQ(f.dataSize.value, c.size);
-    EXPECT_EQ(f.bytesUsed, c.used);
+    EXPECT_EQ(+f.fieldId, c.id);
+    EXPECT_EQ(+f.dataSize.value, c.size);
+    EXPECT_EQ(+f.bytesUsed, c.used);
     if (c.data_at == kNull) {
-      EXPECT_EQ(f.data, nullptr);
+      EXPECT_EQ(+f.data, nullptr);
     } else {
-      EXPECT_EQ(f.data, in.data() + c.data_at);
+      EXPECT_EQ(+f.data, in.data() + c.data_at);
     }
   }
 }
@@ -133,14 +133,14 @@ TEST(FieldCodec, EncodesEverySizeFormByteExact) {
     f.data = c.data ? src_padded.data() : nullptr;
     f.dataOverflow.value = 12345;
     ASSERT_EQ(DPDFPutNextField(out.data(), c.buffer_size, &f, c.form, c.data_bytes), c.rc);
-    EXPECT_EQ(f.dataOverflow.value, c.overflow);
+    EXPECT_EQ(+f.dataOverflow.value, c.overflow);
     if (c.rc != 0) {
       EXPECT_EQ(out, std::vector<uint8_t>(c.buffer_size, 0xEE));
       continue;
     }
     const auto want = hex(c.expect);
-    ASSERT_EQ(f.bytesUsed, want.size());
-    EXPECT_EQ(to_hex(out.data(), f.bytesUsed), to_hex(want));
+    ASSERT_EQ(+f.bytesUsed, want.size());
+    EXPECT_EQ(to_hex(out.data(), +f.bytesUsed), to_hex(want));
   }
 }
 
@@ -151,7 +151,7 @@ TEST(FieldCodec, FixedSizeIdentifierGetsItsSizeWhenEncoded) {
   const uint8_t v[4] = {5, 0, 0, 0};
   f.data = v;
   ASSERT_EQ(DPDFPutNextField(out, sizeof out, &f, 0x80, 4), 0u);
-  EXPECT_EQ(f.dataSize.value, 4u);
+  EXPECT_EQ(+f.dataSize.value, 4u);
 }
 
 // Whole fields of every shape, with the bytes a decoder needs before it
@@ -178,22 +178,22 @@ void decode_every_prefix(const WholeField& w, uint8_t* limit) {
   const auto whole = hex(w.bytes);
   DPDFField full;
   ASSERT_EQ(DPDFGetNextField(whole.data(), static_cast<uint32_t>(whole.size()), &full), 0u);
-  ASSERT_EQ(full.bytesUsed, whole.size());
+  ASSERT_EQ(+full.bytesUsed, whole.size());
   for (size_t len = 0; len <= whole.size(); ++len) {
     SCOPED_TRACE(len);
     uint8_t* at = limit - len;
     std::memcpy(at, whole.data(), len);
     DPDFField f;
     const uint32_t rc = DPDFGetNextField(at, static_cast<uint32_t>(len), &f);
-    EXPECT_EQ(f.dataOverflow.value, len < w.header ? 0u : whole.size() - len);
+    EXPECT_EQ(+f.dataOverflow.value, len < w.header ? 0u : whole.size() - len);
     if (len < w.header) {
       EXPECT_EQ(rc, HVDPUT_BUFFER_UNDERFLOW);
       continue;
     }
     ASSERT_EQ(rc, 0u);
-    EXPECT_EQ(f.fieldId, full.fieldId);
-    EXPECT_EQ(f.dataSize.value, full.dataSize.value);
-    EXPECT_EQ(f.bytesUsed, len);
+    EXPECT_EQ(+f.fieldId, +full.fieldId);
+    EXPECT_EQ(+f.dataSize.value, +full.dataSize.value);
+    EXPECT_EQ(+f.bytesUsed, len);
   }
 }
 
@@ -270,7 +270,7 @@ TEST(FieldCodec, RandomFieldsReadBackEqual) {
       if (fixed || size + offset > payload.size()) size = std::min<uint64_t>(size, payload.size() - offset);
       const uint32_t bytes = embedded ? 0 : static_cast<uint32_t>(size);
       ASSERT_EQ(DPDFPutNextField(stream.data() + pos, static_cast<uint32_t>(stream.size() - pos), &f, form, bytes), 0u);
-      ASSERT_EQ(f.dataOverflow.value, 0u);
+      ASSERT_EQ(+f.dataOverflow.value, 0u);
       written.push_back({f.fieldId, embedded ? 1 : size, embedded ? form : offset, embedded});
       pos += f.bytesUsed;
       if (rng() % 4 == 0) stream[pos++] = 0;  // filler between fields
@@ -279,13 +279,13 @@ TEST(FieldCodec, RandomFieldsReadBackEqual) {
     for (const auto& w : written) {
       DPDFField f;
       ASSERT_EQ(DPDFGetNextField(stream.data() + at, pos - at, &f), 0u);
-      ASSERT_EQ(f.fieldId, w.id);
-      ASSERT_EQ(f.dataSize.value, w.size);
-      ASSERT_EQ(f.dataOverflow.value, 0u);
+      ASSERT_EQ(+f.fieldId, w.id);
+      ASSERT_EQ(+f.dataSize.value, w.size);
+      ASSERT_EQ(+f.dataOverflow.value, 0u);
       if (w.embedded) {
-        ASSERT_EQ(f.data[0], w.offset);
+        ASSERT_EQ(+f.data[0], w.offset);
       } else if (w.size) {
-        ASSERT_EQ(std::memcmp(f.data, payload.data() + w.offset, w.size), 0);
+        ASSERT_EQ(std::memcmp(+f.data, payload.data() + w.offset, w.size), 0);
       }
       at += f.bytesUsed;
     }
@@ -298,15 +298,15 @@ TEST(Uint64, BuildsAndNarrowsWithOverflowChecks) {
   UINT64 v;
   const uint8_t bytes[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
   EXPECT_EQ(DPDFSetUINT64(&v, bytes, 3), 0u);
-  EXPECT_EQ(v.value, 0x030201u);
-  EXPECT_EQ(v.half.low, 0x030201u);
+  EXPECT_EQ(+v.value, 0x030201u);
+  EXPECT_EQ(+v.half.low, 0x030201u);
   EXPECT_EQ(DPDFSetUINT64(&v, bytes, 8), 0u);
-  EXPECT_EQ(v.half.high, 0x08070605u);
+  EXPECT_EQ(+v.half.high, 0x08070605u);
   EXPECT_EQ(DPDFSetUINT64(&v, bytes, 9), HVDPUT_OVERFLOW);
-  EXPECT_EQ(v.value, 0u);
+  EXPECT_EQ(+v.value, 0u);
   v.value = 7;
   EXPECT_EQ(DPDFSetUINT64(&v, nullptr, 4), 0u);
-  EXPECT_EQ(v.value, 0u);
+  EXPECT_EQ(+v.value, 0u);
 
   uint32_t out = 99;
   v.value = 0xFFFFFFFFu;
@@ -339,24 +339,24 @@ TEST(Uint64, AddsAndSubtractsWithCarryAndBorrowChecks) {
     b.value = c.b;
     r.value = 0x5555;
     EXPECT_EQ(DPDFAddUINT64(&a, &b, &r), c.add_rc);
-    EXPECT_EQ(r.value, c.sum);
+    EXPECT_EQ(+r.value, c.sum);
     r.value = 0x5555;
     EXPECT_EQ(DPDFSubUINT64(&a, &b, &r), c.sub_rc);
-    EXPECT_EQ(r.value, c.sub_rc ? 0x5555 : c.diff);
+    EXPECT_EQ(+r.value, c.sub_rc ? 0x5555 : c.diff);
     EXPECT_EQ(DPDFAddUINT64(&a, &b, &a), c.add_rc);  // sum may be an operand
-    EXPECT_EQ(a.value, c.sum);
+    EXPECT_EQ(+a.value, c.sum);
   }
   UINT64 v;
   v.value = 0xFFFFFFFFu;
   EXPECT_EQ(DPDFIncrementUINT64(&v, 2), 0u);
-  EXPECT_EQ(v.value, k4G + 1);
+  EXPECT_EQ(+v.value, k4G + 1);
   EXPECT_EQ(DPDFDecrementUINT64(&v, 0xFFFFFFFFu), 0u);
-  EXPECT_EQ(v.value, 2u);
+  EXPECT_EQ(+v.value, 2u);
   EXPECT_EQ(DPDFDecrementUINT64(&v, 3), HVDPUT_BUFFER_UNDERFLOW);
-  EXPECT_EQ(v.value, 2u);
+  EXPECT_EQ(+v.value, 2u);
   v.value = UINT64_MAX;
   EXPECT_EQ(DPDFIncrementUINT64(&v, 1), HVDPUT_OVERFLOW);
-  EXPECT_EQ(v.value, 0u);
+  EXPECT_EQ(+v.value, 0u);
 }
 
 TEST(Uint64, ConvertsFieldValuesOfUpToEightBytes) {
@@ -382,7 +382,7 @@ TEST(Uint64, ConvertsFieldValuesOfUpToEightBytes) {
     size.value = c.size;
     uint32_t out = 77;
     EXPECT_EQ(DPDFSetUINT32Data(&size, data.data(), &out), c.rc);
-    EXPECT_EQ(out, c.value);
+    EXPECT_EQ(out, +c.value);
   }
 }
 
