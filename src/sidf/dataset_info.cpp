@@ -398,6 +398,7 @@ uint32_t parse_call(HVDPRecordHeaderInfo* info, Bytes bytes, uint32_t& consumed)
 }  // namespace dpxut::sidf::record
 
 using namespace dpxut;
+using namespace dpxut::sidf;
 using namespace dpxut::sidf::record;
 
 DPXUT_EXPORT uint32_t HVDPGetDataSetInfo(uint8_t** data, uint32_t* size, HVDPRecordHeaderInfo* info) {

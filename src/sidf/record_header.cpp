@@ -147,6 +147,7 @@ uint32_t put_info_section(HVDPRecordHeaderInfo* info, uint16_t withCheckValues, 
 }  // namespace dpxut::sidf::record
 
 using namespace dpxut;
+using namespace dpxut::sidf;
 using namespace dpxut::sidf::record;
 
 // First section: head 9 (or 0x8001), stamp 0x54 (full header only), length
