@@ -876,8 +876,9 @@ uint32_t SaveDataSetInfo(const uint8_t *data, uint32_t size, HVDPRecordHeaderInf
  * buffer never exceeds 65535 bytes) with the stored image at listData: the
  * data of a 0x813E field, which is a name buffer from its dataSize word on.
  * Returns 0, HVDPUT_OUT_OF_MEMORY (*buffer null), HVDPUT_INVALID_PARAMETER
- * (a length word below 4 or entries that do not lie within it; the buffer
- * is left empty) or HVDPUT_OVERFLOW (an image too long for a name buffer). */
+ * (a length word below 4, nothing changed; or entries that do not lie
+ * within the length, the buffer is left empty) or HVDPUT_OVERFLOW (an image
+ * too long for a name buffer, nothing changed). */
 uint32_t SIDFUnpackNameList(struct HVDPNameBuffer **buffer, const uint8_t *listData);
 
 /* ========================================================================
