@@ -229,4 +229,17 @@ inline std::vector<RecordName> expected_names(const RecordDescription& d) {
   return out;
 }
 
+// True when `r`, read from a whole stream of `size` bytes written from `d`,
+// holds what `d` described.
+inline bool reads_back(const RecordDescription& d, const RecordRead& r, size_t size) {
+  if (r.rc != 0 || r.consumed != size || r.headerLength != size || r.recordLength != 0 ||
+      r.shortHeader != (d.shortHeader ? 1u : 0u))
+    return false;
+  if (d.shortHeader) return true;
+  return r.state == HVDP_STATE_DONE && std::memcmp(r.values, d.values, sizeof d.values) == 0 &&
+         std::memcmp(r.bytes, d.bytes, sizeof d.bytes) == 0 && std::memcmp(r.dates, d.dates, sizeof d.dates) == 0 &&
+         r.extension == d.extension && r.dataSize == 48 + d.extension.size() && r.byteValue == d.byteValue &&
+         r.names == expected_names(d);
+}
+
 }  // namespace dpxut::test
