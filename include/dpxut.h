@@ -852,12 +852,14 @@ DPXUT_STATIC_ASSERT(sizeof(HVDPRecordHeaderInfo) == 44 + 6 * HVDP_RHI_PTR, rhi_s
 /* Reads the data set information section at *data (see above). Returns 0;
  * HVDPUT_FIELD_ID_MISMATCH (state 0 and the first field is not 0x813F);
  * HVDPUT_BUFFER_UNDERFLOW (the section does not end in the bytes given, a
- * cut field cannot be completed from the next buffer, or state 4);
- * HVDPUT_INVALID_PARAMETER (a null argument, or a malformed name list);
- * HVDPUT_OUT_OF_MEMORY; HVDPUT_OVERFLOW (an extension or name beyond the
- * 16-bit sizes of the blocks); or the name buffer's codes. On failure the
- * position, count, headerLength and recordLength are as before; what was
- * already stored in the block and the names stays. */
+ * cut field cannot be completed from the next buffer, an offset field
+ * beyond 32 bits, or state 4); HVDPUT_INVALID_PARAMETER (a null argument, a
+ * host block below 50 bytes, a malformed name list, or a saved start that
+ * held the closing field with bytes after it); HVDPUT_OUT_OF_MEMORY;
+ * HVDPUT_OVERFLOW (an extension or name beyond the 16-bit sizes of the
+ * blocks); or the name buffer's codes. On failure the position, count,
+ * headerLength and recordLength are as before; what was already stored in
+ * the block and the names stays. recordLength does not go below 0. */
 uint32_t HVDPGetDataSetInfo(uint8_t **data, uint32_t *size, HVDPRecordHeaderInfo *info);
 
 /* Checks that the size bytes at data hold a whole section: passes over an
