@@ -40,7 +40,7 @@ inline uint32_t PutMemberFields(DPDFPutEntry* table, uint8_t* buffer, uint32_t b
 
 // A header text field always uses the one-byte short-form size, which holds
 // at most 127 bytes: 126 characters and the terminating zero.
-inline constexpr size_t kHeaderTextMax = 126;
+inline constexpr size_t kHeaderTextMax = HVDP_HEADER_TEXT_MAX;
 
 // Embedded-form values of header flags.
 inline constexpr uint8_t kFlagFalse = 0xC0;

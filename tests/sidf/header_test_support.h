@@ -36,6 +36,13 @@ inline std::vector<uint8_t> section(uint32_t headId, const std::vector<uint8_t>&
   return out;
 }
 
+// Members of packed records may be misaligned, and gtest's comparisons
+// bind references: they compare copies.
+template <typename T>
+T copy(T value) {
+  return value;
+}
+
 // Exactly n bytes on the heap (n may be 0: a pointer that must not be read).
 struct ExactBytes {
   explicit ExactBytes(const uint8_t* p, size_t n) : bytes(new uint8_t[n ? n : 1]), size(n) {

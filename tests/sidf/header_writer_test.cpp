@@ -149,10 +149,10 @@ TEST(HeaderWriter, ReportsValueLocationsInsideTheBuffer) {
   EXPECT_EQ(to_hex(buffer.data(), 64 - remaining),
             to_hex(hex("09 02 A5 5A  0B 04 00 00 01 00  80 80 2F C1  09 04 FF FF FF FF")));
   // Field 0x0B keeps the caller's data; its location is its four value bytes.
-  EXPECT_EQ(rows[2].valueLocation, reinterpret_cast<uintptr_t>(buffer.data() + 6));
-  EXPECT_EQ(rows[2].field.data, kPlaceholder4);
+  EXPECT_EQ(test::copy(rows[2].valueLocation), reinterpret_cast<uintptr_t>(buffer.data() + 6));
+  EXPECT_EQ(test::copy(rows[2].field.data), kPlaceholder4);
   // An embedded-form value is the descriptor byte.
-  EXPECT_EQ(rows[3].valueLocation, reinterpret_cast<uintptr_t>(buffer.data() + 13));
+  EXPECT_EQ(test::copy(rows[3].valueLocation), reinterpret_cast<uintptr_t>(buffer.data() + 13));
 }
 
 TEST(HeaderWriter, StopsAtFirstFieldThatDoesNotFit) {
@@ -210,8 +210,8 @@ TEST(HeaderText, MeasuresWithinTheMember) {
     if (!c.accepted) continue;
     EXPECT_EQ(text.length(), c.length);
     const DPDFPutEntry row = text.row(0x02);
-    EXPECT_EQ(row.dataBytes, c.length + 1);
-    EXPECT_EQ(row.sizeForm, c.length + 1);
+    EXPECT_EQ(test::copy(row.dataBytes), c.length + 1);
+    EXPECT_EQ(test::copy(row.sizeForm), c.length + 1);
     EXPECT_EQ(row.field.data[c.length], 0);
     EXPECT_EQ(std::memcmp(row.field.data, c.member.data(), c.length), 0);
   }

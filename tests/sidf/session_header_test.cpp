@@ -231,8 +231,8 @@ TEST(SessionHeader, ReadsTextsTerminatedAndLeavesAbsentMembers) {
   EXPECT_EQ(std::string(info.text3, 40), untouched_text(40));
   EXPECT_EQ(std::string(info.osName, 40), untouched_text(40));
   EXPECT_EQ(std::string(info.familyName, 32), untouched_text(32));
-  EXPECT_EQ(info.flag, 0xC0u);
-  EXPECT_EQ(info.number, 0u);
+  EXPECT_EQ(test::copy(info.flag), 0xC0u);
+  EXPECT_EQ(test::copy(info.number), 0u);
   // Without a family field the short name is the full name, here the
   // caller's own (unterminated) content, cut to 47 characters.
   EXPECT_EQ(member_text(info.shortName, 48), untouched_text(47));
@@ -261,8 +261,8 @@ TEST(SessionHeader, RoundTripsGeneratedDescriptions) {
     HVDPSessionHeaderInfo back = test::untouched<HVDPSessionHeaderInfo>();
     ASSERT_EQ(read(section(kSessionId, members), back), 0u);
     EXPECT_EQ(std::memcmp(&back.timeStamp, &info.timeStamp, 16), 0);
-    EXPECT_EQ(back.number, info.number);
-    EXPECT_EQ(back.flag, info.flag == 0 ? 0xC0u : 0xC1u);
+    EXPECT_EQ(test::copy(back.number), test::copy(info.number));
+    EXPECT_EQ(test::copy(back.flag), info.flag == 0 ? 0xC0u : 0xC1u);
     // Texts of 80 characters fill their members whole and come back cut to 79.
     EXPECT_EQ(member_text(back.text1, 80), member_text(info.text1, 79));
     EXPECT_EQ(member_text(back.text2, 80), member_text(info.text2, 79));
