@@ -779,8 +779,10 @@ DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, extensionData) == HVDP_DATA_SET_IN
 /* The record description shared by the record header functions above and
  * the data set information parser. A host zeroes it once (or sets the
  * pointers to null or to blocks of its own) and may reuse it for every
- * record; it releases nameBuffer, dataSetInfo and, while state is 1,
- * savedData with free. */
+ * record; when done it releases nameBuffer, dataSetInfo and savedData
+ * (each when not null) with free. A copy in savedData left from a record
+ * whose section was never completed is released by the next call that
+ * starts a new section (state 0). */
 struct HVDPRecordHeaderInfo {
   uint32_t shortHeader;      /* 0: full header; else short (reader: 0 or 1) */
   uint32_t headerLength;     /* writer: header bytes; reader: bytes consumed */
