@@ -269,22 +269,6 @@ TEST(RecordHeader, LeavesPositionSizeAndCounterOnOverflow) {
   }
 }
 
-TEST(RecordHeader, RefusesNullArguments) {
-  RecordInfo record;
-  uint8_t bytes[128];
-  uint8_t* position = bytes;
-  uint32_t size = 128, counter = 0;
-  EXPECT_EQ(HVDPSetNewRecordHeader(nullptr, &size, &counter, 0, &record.info), HVDPUT_INVALID_PARAMETER);
-  EXPECT_EQ(HVDPSetNewRecordHeader(&position, nullptr, &counter, 0, &record.info), HVDPUT_INVALID_PARAMETER);
-  EXPECT_EQ(HVDPSetNewRecordHeader(&position, &size, nullptr, 0, &record.info), HVDPUT_INVALID_PARAMETER);
-  EXPECT_EQ(HVDPSetNewRecordHeader(&position, &size, &counter, 0, nullptr), HVDPUT_INVALID_PARAMETER);
-  EXPECT_EQ(HVDPGetRecordHeaderOnly(&position, &size, nullptr), HVDPUT_INVALID_PARAMETER);
-  EXPECT_EQ(HVDPUpdateRecordHeader(nullptr), HVDPUT_INVALID_PARAMETER);
-  // Without a block or a name buffer the header describes an empty data set.
-  EXPECT_EQ(HVDPSetNewRecordHeader(&position, &size, &counter, 0, &record.info), 0u);
-  EXPECT_EQ(counter, 29u + 71u);
-}
-
 // ---------------------------------------------------------------------------
 // Reading the first section.
 
