@@ -503,6 +503,59 @@ uint32_t HVDPGetSessionHeaderInfo(const uint8_t *buffer, uint32_t bufferSize,
                                   HVDPSessionHeaderInfo *info);
 
 /* @@record-header */
+/* A data set record starts with a record header of two sections. The first
+ * (head 9, or 0x8001 for a short header) holds the record's time stamp
+ * (field 0x54, full header only) and its length (field 0x0B: the bytes of
+ * the record that follow the first section). The second (head 0x813F, full
+ * header only) describes the data set: values, dates, extension, the byte
+ * value and up to ten names with their name spaces (0x11/0x12 pairs); see
+ * HVDPDataSetInfo and HVDPGetDataSetInfo below.
+ *
+ * Writing: HVDPSetNewRecordHeader writes both sections with a reserved
+ * length and leaves in the description where it stands; the host writes the
+ * record's data, adds its byte count to recordLength, and calls
+ * HVDPUpdateRecordHeader while the output buffer is still in place. Reading:
+ * HVDPGetRecordHeaderOnly reads the first section (skipping pad sections and
+ * any other section before it) and sets the parse state; HVDPGetDataSetInfo
+ * then reads the second section from the same position.
+ *
+ * The description, HVDPRecordHeaderInfo, is declared with the data set
+ * information below. Position and remaining size are passed by address and
+ * advanced past what was consumed or written. */
+
+#define HVDP_RECORD_HEADER_ID        0x09u   /* first section, full header */
+#define HVDP_SHORT_RECORD_HEADER_ID  0x8001u /* first section, short header */
+#define HVDP_DATA_SET_INFO_ID        0x813Fu /* second section */
+
+typedef struct HVDPRecordHeaderInfo HVDPRecordHeaderInfo;
+
+/* Writes a record header at *buffer: a full one (first and second section)
+ * when info->shortHeader is 0, else the short first section only. The first
+ * section's length and check value are reserved for HVDPUpdateRecordHeader.
+ * withCheckValues non-zero closes both sections with check values. On
+ * success *buffer, *bufferSize and *bytesWritten move past the header,
+ * headerLength is its size and recordLength the second section's size.
+ * Returns 0, HVDPUT_INVALID_PARAMETER (null argument) or HVDPUT_OVERFLOW
+ * (does not fit); on failure position, size and counter are as before. */
+uint32_t HVDPSetNewRecordHeader(uint8_t **buffer, uint32_t *bufferSize,
+                                uint32_t *bytesWritten, uint16_t withCheckValues,
+                                HVDPRecordHeaderInfo *info);
+
+/* Stores recordLength into the header written by HVDPSetNewRecordHeader
+ * and then the first section's check value, when it has one. The output
+ * buffer must still hold the header, unmoved. Returns 0. */
+uint32_t HVDPUpdateRecordHeader(HVDPRecordHeaderInfo *info);
+
+/* Reads the first section of the next record header at *buffer, skipping
+ * pad sections and any other section before it, and sets shortHeader,
+ * headerLength (the first section's length), recordLength, timeStamp and
+ * state (0: a data set information section follows; 3: short header, none
+ * follows; a state of 1 is kept for a short header). Returns 0,
+ * HVDPUT_INVALID_PARAMETER (a section head without the signature A5 5A, or
+ * a null argument) or HVDPUT_BUFFER_UNDERFLOW (the buffer ends first); on
+ * failure the position and size are as before. */
+uint32_t HVDPGetRecordHeaderOnly(uint8_t **buffer, uint32_t *bufferSize,
+                                 HVDPRecordHeaderInfo *info);
 
 /* ========================================================================
  * 4. Data set names: name buffer, name lists, targets and extensions
@@ -731,8 +784,165 @@ uint32_t HVDPFreeNameList(HVDPNameListNode **nameList);
  * 5. Data set information: description block and parser
  * ======================================================================== */
 /* @@description-block */
+/* The description of one data set apart from its names: a heap block that
+ * the record description points to (dataSetInfo) and the host releases with
+ * free. The fixed part is HVDP_DATA_SET_INFO_FIXED bytes; the extension's
+ * bytes follow it. extensionLength never exceeds bufferSize - 50: the parser
+ * creates a block of 51 bytes and grows it to extensionLength + 51 for a
+ * longer extension (storing the new address in the record). A host that
+ * writes records may build its block as it likes within that rule. Dates
+ * are DOS packed dates and times; 0 means no date (not written, and what
+ * the parser stores for a missing date or one before 1980). */
+#define HVDP_DATA_SET_INFO_FIXED  50u /* bufferSize through extensionLength */
+
+typedef struct HVDPDataSetInfo {
+  uint16_t bufferSize;      /* allocated size of the block in bytes */
+  uint16_t dataSize;        /* after a parse: 48 + extensionLength */
+  uint32_t value1;          /* field 0x81F2FE */
+  uint32_t value2;          /* field 0x81F2FD */
+  uint32_t value3;          /* field 0x81F2FC */
+  uint32_t value4;          /* field 0x81F2FB */
+  uint32_t value5;          /* field 0x81F2FA */
+  uint8_t byte1;            /* field 0x81F0FF */
+  uint8_t byte2;            /* field 0x81F0FE */
+  uint8_t byte3;            /* field 0x81F0FD */
+  uint8_t reserved[5];      /* zeroed by the parser, carried by no field */
+  uint32_t dateTime1;       /* stamp 0x44 (DOS form 0x81F2F9) */
+  uint32_t dateTime2;       /* stamp 0x64 (DOS form 0x81F2F8) */
+  uint32_t dateTime3;       /* stamp 0x74 (DOS form 0x81F2F7) */
+  uint32_t dateTime4;       /* stamp 0x54 (DOS form 0x81F2F6) */
+  uint16_t extensionLength; /* bytes of extensionData, field 0x81EFFD */
+  uint8_t extensionData[1]; /* extensionLength bytes, opaque */
+} HVDPDataSetInfo;
+DPXUT_STATIC_ASSERT(sizeof(HVDPDataSetInfo) == HVDP_DATA_SET_INFO_FIXED + 1, dsinfo_size);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, bufferSize) == 0, dsinfo_buffersize);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, dataSize) == 2, dsinfo_datasize);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, value1) == 4, dsinfo_value1);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, value2) == 8, dsinfo_value2);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, value3) == 12, dsinfo_value3);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, value4) == 16, dsinfo_value4);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, value5) == 20, dsinfo_value5);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, byte1) == 24, dsinfo_byte1);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, byte2) == 25, dsinfo_byte2);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, byte3) == 26, dsinfo_byte3);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, reserved) == 27, dsinfo_reserved);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, dateTime1) == 32, dsinfo_date1);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, dateTime2) == 36, dsinfo_date2);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, dateTime3) == 40, dsinfo_date3);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, dateTime4) == 44, dsinfo_date4);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, extensionLength) == 48, dsinfo_extlength);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, extensionData) == HVDP_DATA_SET_INFO_FIXED,
+                    dsinfo_extdata);
 
 /* @@dataset-info-parser */
+/* The record description shared by the record header functions above and
+ * the data set information parser. A host zeroes it once (or sets the
+ * pointers to null or to blocks of its own) and may reuse it for every
+ * record; when done it releases nameBuffer, dataSetInfo and savedData
+ * (each when not null) with free. A copy in savedData left from a record
+ * whose section was never completed is released by the next call that
+ * starts a new section (state 0). */
+struct HVDPRecordHeaderInfo {
+  uint32_t shortHeader;      /* 0: full header; else short (reader: 0 or 1) */
+  uint32_t headerLength;     /* writer: header bytes; reader: bytes consumed */
+  uint32_t recordLength;     /* field 0x0B: record bytes after the first section */
+  struct HVDPNameBuffer *nameBuffer; /* the data set's names */
+  HVDPDataSetInfo *dataSetInfo;      /* the description block */
+  HVDPECMATimeStamp timeStamp;       /* field 0x54 of the first section */
+  uint8_t *recordLengthLocation;     /* writer: field 0x0B's value bytes */
+  uint8_t *checkValueLocation;       /* writer: first check value, or null */
+  uint8_t *checkStart;               /* writer: first byte it covers */
+  uint32_t checkLength;              /* writer: bytes it covers */
+  uint32_t state;                    /* parse state, see below */
+  uint32_t savedLength;              /* bytes at savedData */
+  uint8_t *savedData;                /* saved start of a cut section */
+  uint32_t byteValue;                /* field 0x50 */
+};
+#define HVDP_RHI_PTR sizeof(void *)
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, shortHeader) == 0, rhi_short);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, headerLength) == 4, rhi_headerlength);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, recordLength) == 8, rhi_recordlength);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, nameBuffer) == 12, rhi_namebuffer);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, dataSetInfo) == 12 + HVDP_RHI_PTR,
+                    rhi_datasetinfo);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, timeStamp) == 12 + 2 * HVDP_RHI_PTR,
+                    rhi_timestamp);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, recordLengthLocation) ==
+                        28 + 2 * HVDP_RHI_PTR, rhi_lengthlocation);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, checkValueLocation) ==
+                        28 + 3 * HVDP_RHI_PTR, rhi_checklocation);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, checkStart) == 28 + 4 * HVDP_RHI_PTR,
+                    rhi_checkstart);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, checkLength) == 28 + 5 * HVDP_RHI_PTR,
+                    rhi_checklength);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, state) == 32 + 5 * HVDP_RHI_PTR, rhi_state);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, savedLength) == 36 + 5 * HVDP_RHI_PTR,
+                    rhi_savedlength);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, savedData) == 40 + 5 * HVDP_RHI_PTR,
+                    rhi_saveddata);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, byteValue) == 40 + 6 * HVDP_RHI_PTR,
+                    rhi_bytevalue);
+DPXUT_STATIC_ASSERT(sizeof(HVDPRecordHeaderInfo) == 44 + 6 * HVDP_RHI_PTR, rhi_size);
+#undef HVDP_RHI_PTR
+
+/* Reading the data set information section. After HVDPGetRecordHeaderOnly,
+ * HVDPGetDataSetInfo is called with the position at the section's opening
+ * field. It fills the description block (created when dataSetInfo is
+ * null), puts the names into nameBuffer (created when null), sets byteValue,
+ * and moves the position past the closing field; headerLength grows and
+ * recordLength shrinks by the bytes consumed. When the host's buffer ends
+ * inside the section, the call keeps a copy of the section's start, reports
+ * the whole buffer consumed (count 0) with state 1, and the next call, given
+ * the host's next buffer, completes the section from it. The section must
+ * end within that next buffer.
+ *
+ * state, as the record header reader and this parser set it:
+ *   0  a section follows: the next call starts a new data set
+ *   1  a cut section's start is saved in savedData (savedLength bytes)
+ *   2  the section has been read (a further call reads one more section
+ *      at the position without resetting the description)
+ *   3  short header, no section: the call does nothing and returns 0
+ *   4  a call in state 1 failed and the saved start is gone: every call
+ *      returns HVDPUT_BUFFER_UNDERFLOW until the next record header */
+#define HVDP_STATE_NEW_SECTION  0u
+#define HVDP_STATE_SAVED        1u
+#define HVDP_STATE_DONE         2u
+#define HVDP_STATE_NO_SECTION   3u
+#define HVDP_STATE_LOST         4u
+
+/* Reads the data set information section at *data (see above). Returns 0;
+ * HVDPUT_FIELD_ID_MISMATCH (state 0 and the first field is not 0x813F);
+ * HVDPUT_BUFFER_UNDERFLOW (the section does not end in the bytes given, a
+ * cut field cannot be completed from the next buffer, an offset field
+ * beyond 32 bits, or state 4); HVDPUT_INVALID_PARAMETER (a null argument, a
+ * host block below 50 bytes, a malformed name list, or a saved start that
+ * held the closing field with bytes after it); HVDPUT_OUT_OF_MEMORY;
+ * HVDPUT_OVERFLOW (an extension or name beyond the 16-bit sizes of the
+ * blocks); or the name buffer's codes. On failure the position, count,
+ * headerLength and recordLength are as before; what was already stored in
+ * the block and the names stays. recordLength does not go below 0. */
+uint32_t HVDPGetDataSetInfo(uint8_t **data, uint32_t *size, HVDPRecordHeaderInfo *info);
+
+/* Checks that the size bytes at data hold a whole section: passes over an
+ * opening 0x813F field and walks the fields, jumping with the offset field,
+ * up to the closing 0x813F field. A section cut short is copied with
+ * SaveDataSetInfo (state 1). Returns 0 (whole, or saved), the code of a
+ * failed save, or HVDPUT_BUFFER_UNDERFLOW (an offset beyond 32 bits). */
+uint32_t GetEntireDataSetInfo(const uint8_t *data, uint32_t size, HVDPRecordHeaderInfo *info);
+
+/* Copies the size bytes at data into a new heap block in savedData (a block
+ * already there is released), sets savedLength and state 1. Returns 0 or
+ * HVDPUT_OUT_OF_MEMORY (savedData null). */
+uint32_t SaveDataSetInfo(const uint8_t *data, uint32_t size, HVDPRecordHeaderInfo *info);
+
+/* Replaces the names of *buffer (created or resized as needed; a name
+ * buffer never exceeds 65535 bytes) with the stored image at listData: the
+ * data of a 0x813E field, which is a name buffer from its dataSize word on.
+ * Returns 0, HVDPUT_OUT_OF_MEMORY (*buffer null), HVDPUT_INVALID_PARAMETER
+ * (a length word below 4, nothing changed; or entries that do not lie
+ * within the length, the buffer is left empty) or HVDPUT_OVERFLOW (an image
+ * too long for a name buffer, nothing changed). */
+uint32_t SIDFUnpackNameList(struct HVDPNameBuffer **buffer, const uint8_t *listData);
 
 /* ========================================================================
  * 6. Allocated strings, wildcard matching, paths
