@@ -401,6 +401,161 @@ int32_t SetTZOffset(void);
  * 4. Data set names: name buffer, name lists, targets and extensions
  * ======================================================================== */
 /* @@name-buffer */
+/* Data set name buffer.
+ *
+ * One heap block holds a data set's names, one per name space, each tagged
+ * with its name space number, a caller's tag and, when separators are given,
+ * tables of where its components and separators lie. The block is also a
+ * stored format: SIDF field 0x813E carries it byte for byte from offset 2.
+ * Layout (little-endian, unaligned):
+ *   0  u16 bufferSize   allocated size (1024 when created, never > 65535)
+ *   2  u16 dataSize     bytes in use counted from offset 2
+ *   4  u8  nameCount    entries (at most 255)
+ *   5  u8  headerExtra  bytes between offset 6 and the first entry
+ *   6 + headerExtra     the entries, back to back:
+ *      0      u32 nameSpace, 4 u32 nameTag, 8 u8 n (components)
+ *      9      u16 x n component positions, then u16 x n separator positions
+ *      9+4n   u16 nameLength, then the name's bytes (never reversed, in its
+ *             name space's encoding, 4 bytes per wide character) and one
+ *             zero byte
+ * Positions are byte offsets in the name; 0xFFFF stands for "none" and is
+ * also the value of every slot the position walk does not reach.
+ *
+ * The caller holds an HVDPNameBuffer pointer (null while there is none) and
+ * passes its address to the put functions, which create the block (1024
+ * bytes) and resize it with realloc, storing the new address there: once
+ * 1024 bytes are used up every further name resizes it to exactly the size
+ * used. The caller releases the block with free. Walks go through 32-byte
+ * handles: first / next / close; a next call that runs out of entries closes
+ * its handle and nulls the caller's pointer.
+ *
+ * Readers never trust the image: an entry is returned only when it lies
+ * wholly within the first 2 + dataSize bytes (and within bufferSize) and
+ * its name is followed by its zero byte; otherwise the walk ends with
+ * HVDPUT_BUFFER_UNDERFLOW and no pointer into the image is handed out.
+ */
+
+/* The header of a name buffer; the entries follow it. */
+typedef struct HVDPNameBuffer {
+  uint16_t bufferSize;
+  uint16_t dataSize;
+  uint8_t nameCount;
+  uint8_t headerExtra;
+} HVDPNameBuffer;
+DPXUT_STATIC_ASSERT(sizeof(HVDPNameBuffer) == 6, name_buffer_size);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, bufferSize) == 0, name_buffer_size_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, dataSize) == 2, name_buffer_data_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, nameCount) == 4, name_buffer_count_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, headerExtra) == 5, name_buffer_extra_off);
+
+/* A walk through a name buffer; opaque, 32 bytes on the heap. */
+typedef struct HVDPNameHandle HVDPNameHandle;
+
+/* One name as the get functions return it. The pointers point into the
+ * buffer, stay valid while it is neither changed nor freed, and are not
+ * aligned: read the position tables with memcpy. The name's zero byte
+ * follows its nameLength bytes. */
+typedef struct HVDPDataSetName {
+  uint32_t nameSpace;
+  uint32_t nameTag;
+  uint16_t positionCount;         /* n */
+  uint16_t *componentPositions;   /* n u16, null when n is 0 */
+  uint16_t *separatorPositions;   /* n u16, null when n is 0 */
+  uint16_t nameLength;            /* bytes */
+  void *name;
+} HVDPDataSetName;
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, nameSpace) == 0, dsname_ns_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, nameTag) == 4, dsname_tag_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, positionCount) == 8, dsname_count_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, componentPositions) == 10, dsname_comp_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, separatorPositions) == 10 + sizeof(void *), dsname_sep_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, nameLength) == 10 + 2 * sizeof(void *), dsname_len_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, name) == 12 + 2 * sizeof(void *), dsname_name_off);
+DPXUT_STATIC_ASSERT(sizeof(HVDPDataSetName) == 12 + 3 * sizeof(void *), dsname_size);
+
+/* Starts (or restarts) *buffer with one name and opens a writing handle in
+ * *handle. A reused buffer loses its names but keeps its block. `reverse`
+ * non-zero: the name's components run from leaf to root, and the positions
+ * are found by scanning reversed copies of name and separators.
+ * firstSeparator (a volume's ":") and separator ("/") are strings of the
+ * name space and may be null; without either no positions are recorded.
+ * nameLength is the name's length in bytes (the non-L forms measure it).
+ * Returns 0, HVDPUT_INVALID_PARAMETER (null buffer, handle or name),
+ * HVDPUT_OUT_OF_MEMORY, or HVDPUT_OVERFLOW (more than 255 components, or
+ * a block beyond 65535 bytes; the handle stays open). A failed resize frees
+ * the block and sets *buffer to null. Close the handle with HVDPCloseName. */
+uint32_t HVDPPutFirstName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                          uint32_t nameTag, uint16_t reverse,
+                          const void *firstSeparator, const void *separator,
+                          const void *name, HVDPNameHandle **handle);
+uint32_t HVDPPutFirstLName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                           uint32_t nameTag, uint16_t reverse,
+                           const void *firstSeparator, const void *separator,
+                           uint32_t nameLength, const void *name,
+                           HVDPNameHandle **handle);
+
+/* Appends one name through the writing handle of HVDPPutFirstName, with
+ * the same buffer pointer. Adds HVDPUT_NO_MORE_ENTRIES when the handle
+ * already wrote 255 names, and HVDPUT_INVALID_HANDLE for a handle that is
+ * not a live writing handle; *buffer must still be the block the handle
+ * writes (HVDPUT_INVALID_PARAMETER otherwise). */
+uint32_t HVDPPutNextName(HVDPNameBuffer **buffer, HVDPNameHandle **handle,
+                         uint32_t nameSpace, uint32_t nameTag,
+                         uint16_t reverse, const void *firstSeparator,
+                         const void *separator, const void *name);
+uint32_t HVDPPutNextLName(HVDPNameBuffer **buffer, HVDPNameHandle **handle,
+                          uint32_t nameSpace, uint32_t nameTag,
+                          uint16_t reverse, const void *firstSeparator,
+                          const void *separator, uint32_t nameLength,
+                          const void *name);
+
+/* Writes a buffer that holds exactly this one name; no handle stays open.
+ * Returns the put's code, or the close's when the put succeeded. */
+uint32_t HVDPPutOneName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                        uint32_t nameTag, uint16_t reverse,
+                        const void *firstSeparator, const void *separator,
+                        const void *name);
+uint32_t HVDPPutOneLName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                         uint32_t nameTag, uint16_t reverse,
+                         const void *firstSeparator, const void *separator,
+                         uint32_t nameLength, const void *name);
+
+/* Opens a reading handle on nameBuffer and returns its first name in
+ * *dataSetName. Returns 0 with the handle open; otherwise the handle is
+ * closed (*handle null) and the result is HVDPUT_NO_MORE_ENTRIES for an
+ * empty buffer, HVDPUT_BUFFER_UNDERFLOW for an entry that does not lie
+ * within the buffer's data, HVDPUT_INVALID_PARAMETER or
+ * HVDPUT_OUT_OF_MEMORY. On failure *dataSetName is left as it was. */
+uint32_t HVDPGetFirstName(const HVDPNameBuffer *nameBuffer,
+                          HVDPDataSetName *dataSetName,
+                          HVDPNameHandle **handle);
+
+/* The next name of a reading handle. At the end (HVDPUT_NO_MORE_ENTRIES)
+ * and on a damaged entry (HVDPUT_BUFFER_UNDERFLOW) the handle is closed
+ * and *handle set to null. HVDPUT_INVALID_PARAMETER for null arguments or
+ * a null *handle, HVDPUT_INVALID_HANDLE for a handle that is not live. */
+uint32_t HVDPGetNextName(HVDPNameHandle **handle, HVDPDataSetName *dataSetName);
+
+/* The first name of nameBuffer without leaving a handle open; codes as
+ * HVDPGetFirstName. */
+uint32_t HVDPGetOneName(const HVDPNameBuffer *nameBuffer,
+                        HVDPDataSetName *dataSetName);
+
+/* The first name whose name space is nameSpace. HVDPUT_NO_MORE_ENTRIES
+ * when there is none (*dataSetName then holds the last name read),
+ * HVDPUT_BUFFER_UNDERFLOW when a damaged entry comes first. */
+uint32_t HVDPGetDataSetName(const HVDPNameBuffer *nameBuffer,
+                            uint32_t nameSpace, HVDPDataSetName *dataSetName);
+
+/* Frees a live handle and sets *handle to null; HVDPUT_INVALID_HANDLE for a
+ * null or dead handle. The buffer is never freed here. */
+uint32_t HVDPCloseName(HVDPNameHandle **handle);
+
+/* GenericCountPositions(nameSpace, firstSeparator, separator, name, count)
+ * with the arguments in another order; `unused` is not read. */
+void CountPositions(const void *firstSeparator, const void *separator,
+                    const void *name, uint32_t nameSpace, uint32_t unused,
+                    uint16_t *count);
 
 /* @@name-lists */
 
@@ -421,6 +576,80 @@ int32_t SetTZOffset(void);
 /* @@wildcards */
 
 /* @@path-handling */
+/* Path handling.
+ *
+ * These functions take a path apart in place, in the encoding of its name
+ * space (locale bytes, UTF-8, or wide characters at any address). Which
+ * characters separate components depends on the name space number:
+ *   0, 0x100, 0x200                        '\\' or '/'
+ *   1, 0x101, 0x201                        ':'
+ *   2, 3, 4, 0x102, 0x104, 0x202, 0x204    '/'
+ *   any other                              none
+ * A volume is the text before the first ':' with that colon (VOL: in
+ * VOL:dir/x); name spaces 1, 0x101 and 0x201 write it with a doubled colon
+ * (VOL::dir). Functions that cut the caller's string to inspect it put the
+ * character back before they return; only the strip functions leave it cut.
+ * Absence is reported as a null pointer or a zero count.
+ */
+
+/* Removes a trailing separator by writing the terminator over it; a lone
+ * character ("/") or an empty path is never stripped. Returns the name
+ * space's form of the removed separator (a constant, not a position in
+ * path), or null. *where (if given) receives the position it stood at, null
+ * for a path of at most one character, and is left alone otherwise. */
+const void *HVDPGenericStripEndSeparator(uint32_t nameSpace, void *path,
+                                         void **where);
+/* As above; returns the first byte of the removed separator ('\\', '/' or
+ * ':'), or 0. */
+uint32_t HVDPStripEndSeparator(uint32_t nameSpace, void *path, void **where);
+
+/* Sets *lastSeparator to the last separator of *path (null if none) by the
+ * rule of the low 16 bits of nameSpace, and *volume to null (the volume is
+ * not filled in). For a name space without separators *path is set to null
+ * and *volume is left alone. */
+void GetVolumeAndLastSeparator(uint32_t nameSpace, void **path, void **volume,
+                               void **lastSeparator);
+
+/* 0 when the name space has separators and path begins with '/' (a
+ * trailing separator aside), else 1; a volume does not count as absolute. */
+int32_t HVDPPathIsNotFullyQualified(uint32_t nameSpace, void *path);
+
+/* Pointer into path to its last component, which keeps a trailing
+ * separator (/usr/lib/ gives lib/); null when path has no separator. The
+ * result is also stored in *child when child is not null. */
+void *HVDPGetPathChild(uint32_t nameSpace, void *path, void **child);
+
+/* Copies the volume (with its colon, at most 16 characters) of *path into
+ * `volume`, which holds 16 characters and a terminator, and advances *path
+ * past it (past "::" in name spaces 1, 0x101, 0x201). Returns volume, or
+ * null when there is no volume or it is too long (*path unchanged). */
+void *HVDPGetVolume(void **path, uint32_t nameSpace, void *volume);
+
+/* Cuts path right after its last separator (a trailing separator does not
+ * count) and returns the new end, or null when there is no separator. When
+ * child is given, the cut component is copied into it: at most childSize
+ * bytes in whole characters of the name space, always terminated (nothing
+ * is written when childSize cannot hold one character); it is empty when
+ * there is no separator. A trailing separator stays in the string past the
+ * new end, unless the cut falls on it (a// becomes a/). */
+void *HVDPStripPathChild(uint32_t nameSpace, void *path, void *child,
+                         uint32_t childSize);
+
+/* 1 if the byte string `name` has DOS 8.3 form (at most 8 bytes, or at most
+ * 8, a dot and at most 3; no leading dot; the empty name passes), else 0.
+ * Only lengths and dots are checked. */
+int32_t HVDPLegalDOSName(const char *name);
+
+/* Stores in *count the number of components the name buffer records for
+ * name (see HVDPPutFirstName): with a non-empty firstSeparator (":") the
+ * text before it is one component, each separator after it closes one, and
+ * any text after the last is one more; without one, each separator counts
+ * once, twice when the name does not begin with it. With ":" and "/":
+ * VOL:dir/sub/file 4, VOL: 1, dir/x 0; with "/" only: dir/sub/file 3,
+ * /dir/sub 2. Counts beyond 0xFFFF are stored as 0xFFFF. */
+void GenericCountPositions(uint32_t nameSpace, const void *firstSeparator,
+                           const void *separator, const void *name,
+                           uint16_t *count);
 
 /* @@path-normalisation */
 
@@ -429,8 +658,144 @@ int32_t SetTZOffset(void);
  *    multibyte measuring
  * ======================================================================== */
 /* @@namespaces-generic */
+/* Name spaces and generic characters.
+ *
+ * A name space number says how a name's characters are encoded: 0, 1, 2
+ * and 4 (and 3) hold locale bytes in the server's code set; adding 0x100
+ * gives the UTF-8 form, adding 0x200 the wide form (32-bit wchar_t, 4 bytes
+ * per character). The tests work on exact values: 0x103, 0x203 and every
+ * other number are locale bytes.
+ *
+ * Generic characters are the few characters path and wildcard code looks
+ * for ('/', '\\', ':', '*', '?', '.' and the terminator), keyed by their
+ * locale code and handed out in the encoding of any name space. Generic
+ * strings are short separator strings (":/", "/\\", "::" ...) keyed by the
+ * locale string. Results point into process-wide tables that are filled on
+ * first use (converted from the server's code set, running the conversion
+ * set-up if needed) and never change afterwards; do not modify or free them.
+ */
+
+/* 1 for the wide name spaces 0x200, 0x201, 0x202, 0x204; else 0. */
+uint16_t HVDPIsNameSpaceUnicode(uint32_t nameSpace);
+/* 1 for the UTF-8 name spaces 0x100, 0x101, 0x102, 0x104; else 0. */
+uint16_t HVDPIsNameSpaceUtf8(uint32_t nameSpace);
+/* 1 for the locale name spaces 0 to 4; else 0. */
+uint16_t HVDPIsNameSpaceAscii(uint32_t nameSpace);
+
+/* The locale form of a UTF-8 or wide name space (0x201 -> 1, 0x104 -> 4);
+ * any other number is returned unchanged. The two names are one function. */
+uint32_t MapToKFSNameSpace(uint32_t nameSpace);
+uint32_t MapToAsciiNameSpace(uint32_t nameSpace);
+/* The wide (+0x200) or UTF-8 (+0x100) form of a base name space 0, 1, 2 or
+ * 4; any other number (3, 0x101 ...) is returned unchanged. */
+uint32_t MapToUnicodeNameSpace(uint32_t nameSpace);
+uint32_t MapToUtf8NameSpace(uint32_t nameSpace);
+
+/* The generic character with locale code `code` (0x2F, 0x5C, 0x3A, 0x2A,
+ * 0x3F, 0x2E or 0 for the terminator) as a NUL-terminated string in locale
+ * bytes, UTF-8 or wide characters; null for any other code. GenericChar
+ * picks the form for the encoding of `nameSpace`. The terminator's form is
+ * the empty string. */
+const char *GenericMBCSChar(int code);
+const char *GenericUtf8Char(int code);
+const wchar_t *GenericUniChar(int code);
+const void *GenericChar(uint32_t nameSpace, int code);
+
+/* The UTF-8 or wide form of the generic string `key` (one of ":/", ":/\\",
+ * "/\\", ":", "/", "::", ">", "<", "|", "//", matched exactly), or null.
+ * GenericString hands back `key` itself in a locale name space, whatever
+ * it holds. */
+const char *GenericUtf8String(const char *key);
+const wchar_t *GenericUniString(const char *key);
+const void *GenericString(uint32_t nameSpace, const char *key);
+
+/* Copies the one character at `ch` (4 bytes in a wide name space, the
+ * length its first byte announces otherwise) to `dst`; writes no
+ * terminator and does nothing when `ch` is null. */
+void DPsetChar(uint32_t nameSpace, void *dst, const void *ch);
+/* 1 if the character at `s` equals the character at `ch`, measured by `ch`
+ * (with the generic terminator: 1 exactly when `s` is at the end). */
+uint16_t DPcheckChar(uint32_t nameSpace, const void *s, const void *ch);
+/* 1 if the character at `s` is the generic '?' (DPisQuestion), or the
+ * generic '*' or '?' (DPisWild); else 0. */
+uint16_t DPisQuestion(uint32_t nameSpace, const void *s);
+uint16_t DPisWild(uint32_t nameSpace, const void *s);
 
 /* @@namespace-strings */
+/* Name-space string functions.
+ *
+ * The string library of the character layer: each function takes a name
+ * space number first and works in its encoding -- wide strings when
+ * HVDPIsNameSpaceUnicode is 1, UTF-8 when HVDPIsNameSpaceUtf8 is 1, locale
+ * bytes otherwise. Strings are NUL-terminated in that encoding; wide strings
+ * may sit at any address. Lengths are byte counts (4 per wide character)
+ * unless a function says otherwise. Copies are malloc'ed and released by
+ * the caller with free. A null string is refused quietly (null, 0, or
+ * nothing done; comparisons sort null first); no function checks for room
+ * in a destination.
+ */
+
+/* 4 in a wide name space, else 1: the size of one character unit. */
+uint32_t DPsizeOfChar(uint32_t nameSpace);
+/* Length of `s` in bytes (4 per wide character), terminator not counted. */
+uint32_t DPstrlen(uint32_t nameSpace, const void *s);
+/* Heap copy of `s` (release with free); null when out of memory. */
+void *DPstrdup(uint32_t nameSpace, const void *s);
+/* strcpy / strcat in the name space's units; always return 0. */
+int DPstrcpy(uint32_t nameSpace, void *dst, const void *src);
+int DPstrcat(uint32_t nameSpace, void *dst, const void *src);
+/* strncpy with `n` wide characters in a wide name space, `n` bytes
+ * otherwise; pads with terminators and may leave `dst` unterminated when
+ * `src` fills the count. Returns 0. */
+int DPstrncpy(uint32_t nameSpace, void *dst, const void *src, uint32_t n);
+
+/* Comparisons: negative, 0 or positive like strcmp. DPstrncmp counts `n`
+ * in wide characters in a wide name space and in bytes otherwise; in a
+ * UTF-8 name space it compares only the first min(length a, length b, n)
+ * bytes, so a string equals each of its prefixes. DPstricmp and DPstrnicmp
+ * ignore case; DPstrnicmp counts `n` in bytes in every name space and
+ * returns -1 when a working copy cannot be allocated. */
+int DPstrcmp(uint32_t nameSpace, const void *a, const void *b);
+int DPstrncmp(uint32_t nameSpace, const void *a, const void *b, uint32_t n);
+int DPstricmp(uint32_t nameSpace, const void *a, const void *b);
+int DPstrnicmp(uint32_t nameSpace, const void *a, const void *b, uint32_t n);
+/* 1 if DPstrnicmp(nameSpace, a, b, n) is 0, else 0. */
+int StrNIEqu(uint32_t nameSpace, const void *a, const void *b, uint32_t n);
+/* 1 if `a` and `b` have the same DPstrlen and are equal ignoring case. */
+int StrIEqu(uint32_t nameSpace, const void *a, const void *b);
+
+/* Upper-cases `s` in place; returns `s`. */
+void *DPstrupr(uint32_t nameSpace, void *s);
+/* Reverses `s` in place: wide characters, UTF-8 characters, or locale
+ * bytes. Returns `s`, or null (string unchanged) when the UTF-8 reversal
+ * cannot allocate its working buffer. */
+void *DPstrrev(uint32_t nameSpace, void *s);
+
+/* First / last occurrence in `s` of the one character at `ch`, or null.
+ * In the wide and locale name spaces the generic terminator finds the end
+ * of `s`; in the UTF-8 name spaces it is never found. */
+void *DPstrchr(uint32_t nameSpace, const void *s, const void *ch);
+void *DPstrrchr(uint32_t nameSpace, const void *s, const void *ch);
+/* First occurrence of `needle` in `haystack`, or null. */
+void *DPstrstr(uint32_t nameSpace, const void *haystack, const void *needle);
+
+/* Character stepping. DPnextChar steps over the character at `p`;
+ * DPprevChar steps back by the length of the character AT `p` (not of the
+ * one before it). DPlastChar points at the last character of `s`, or at `s`
+ * itself when `s` is empty. DPendChar returns the position in `set` of the
+ * last character of `s`, or null when `s` does not end with one of them. */
+void *DPnextChar(uint32_t nameSpace, const void *p);
+void *DPprevChar(uint32_t nameSpace, const void *p);
+void *DPlastChar(uint32_t nameSpace, const void *s);
+void *DPendChar(uint32_t nameSpace, const void *s, const void *set);
+
+/* Byte-string helpers without a name space. strrev reverses the bytes of
+ * `src` in place and returns it (`dst` is not used); strlwr and strupr map
+ * every byte through tolower / toupper of the current locale and return
+ * `s`. */
+char *strrev(char *dst, char *src);
+char *strlwr(char *s);
+char *strupr(char *s);
 
 /* @@multibyte */
 /* Multibyte measuring. Locale-name-space text is in the server's multibyte
@@ -526,8 +891,220 @@ uint32_t GetLocaleFromConfigFile(char *locale);
 uint32_t GetValueFromLocaleString(char *line, char *value);
 
 /* @@utf8-wide */
+/* ------------------------------------------------------------------------
+ * UTF-8 and wide conversion, UTF-8 and wide string primitives
+ *
+ * UTF-8 text converts to and from wide strings (arrays of 32-bit wchar_t)
+ * without iconv. Only 16 bits of each character survive: decoding stores
+ * the low 16 bits of the value zero-extended in a wide element, encoding
+ * takes the low 16 bits of each element (a wide string still ends at its
+ * first all-zero element). Sequences of 4 to 6 bytes are accepted and cut to
+ * 16 bits; over-long forms, stray continuation bytes and sequences cut
+ * short are rejected.
+ *
+ * Conversions are done in two calls: with a null destination, DPutf82uni
+ * and DPuni2utf8 report in *size the converted length without terminator;
+ * the caller allocates that length plus one unit and calls again with *size
+ * set to the full capacity, and gets back the length written. Wide strings
+ * may sit at any address.
+ * ------------------------------------------------------------------------ */
+
+/* One row of the UTF-8 coder table. Row n (from 1) describes sequences of
+ * n bytes: a lead byte b starts one when (b & cmask) == cval; the value,
+ * masked with lmask, must be at least lval (smaller is an over-long form);
+ * the continuation bytes carry `shift` bits. A row with cmask 0 ends the
+ * table. */
+typedef struct DPutf8TabRow {
+  int32_t cmask;
+  int32_t cval;
+  int32_t shift;
+  int64_t lmask;
+  int64_t lval;
+} DPutf8TabRow;
+DPXUT_STATIC_ASSERT(sizeof(DPutf8TabRow) == 28, utf8_tab_row_size);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, cmask) == 0, utf8_tab_cmask);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, cval) == 4, utf8_tab_cval);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, shift) == 8, utf8_tab_shift);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, lmask) == 12, utf8_tab_lmask);
+DPXUT_STATIC_ASSERT(offsetof(DPutf8TabRow, lval) == 20, utf8_tab_lval);
+
+/* The coder table: rows for 1- to 6-byte sequences and the end row. Never
+ * written. */
+extern const DPutf8TabRow tab[7];
+
+/* Decodes the character at utf and stores its low 16 bits in *uni (when
+ * uni is not null). Returns the bytes consumed (1 to 6), 0 when utf is null,
+ * -1 for an invalid or over-long sequence (nothing stored). Never reads past
+ * a NUL byte. */
+int dp_utf2uni(uint16_t *uni, const char *utf);
+
+/* Encodes the 16-bit value uni at utf (room for 6 bytes; no terminator).
+ * Returns the bytes written (1 to 3), or 0 when utf is null. */
+int dp_uni2utf(char *utf, uint16_t uni);
+
+/* Sizing passes: 0 and the converted length without terminator (wide
+ * elements, resp. UTF-8 bytes) in *count / *bytes, or
+ * HVDPUT_INVALID_PARAMETER for invalid UTF-8 or a null argument. */
+uint32_t dp_utfs2unisize(const char *utf, size_t *count);
+uint32_t dp_unis2utfsize(const wchar_t *uni, size_t *bytes);
+
+/* Filling passes into a destination of `capacity` units (elements, resp.
+ * bytes) including the terminator. Return the units written without the
+ * terminator, or HVDPUT_INVALID_PARAMETER (invalid UTF-8, null argument) or
+ * HVDPUT_OVERFLOW (too small; the destination then holds a partial,
+ * unterminated result). Nothing is written beyond `capacity` units. */
+size_t dp_utfs2unis(wchar_t *uni, const char *utf, size_t capacity);
+size_t dp_unis2utfs(char *utf, const wchar_t *uni, size_t capacity);
+
+/* UTF-8 to wide, and wide to UTF-8. With a null destination, *size
+ * receives the converted length without terminator. Otherwise *size is the
+ * destination's capacity including the terminator (elements, resp. bytes)
+ * and receives the length written. Return 0, HVDPUT_INVALID_PARAMETER (null
+ * source or size, invalid UTF-8) or HVDPUT_OVERFLOW; on failure *size is
+ * left unchanged. */
+uint32_t DPutf82uni(wchar_t *uni, const char *utf, size_t *size);
+uint32_t DPuni2utf8(char *utf, const wchar_t *uni, size_t *size);
+
+/* Wide-string primitives; s, a and b may sit at any address.
+ * DPunirev reverses the elements of s in place, DPuniupr replaces each
+ * element by its towupper (current locale); both return s (null for null).
+ * DPunidup returns a malloc copy of s (caller frees), null when out of
+ * memory. DPuninicmp compares at most n characters (all when n < 0)
+ * ignoring case like wcsncasecmp; 0 when n is 0, -1 for a null string. */
+wchar_t *DPunirev(wchar_t *s);
+wchar_t *DPuniupr(wchar_t *s);
+wchar_t *DPunidup(const wchar_t *s);
+int DPuninicmp(const wchar_t *a, const wchar_t *b, int32_t n);
+
+/* UTF-8 string primitives, built in. All take NUL-terminated strings.
+ * xutf8size: byte length announced by the lead byte at p (1 to 6; 1 for a
+ *   continuation byte, 0xFE and 0xFF; 0 for a null p).
+ * xutf8next: p + xutf8size(p), but never beyond a NUL byte that cuts the
+ *   sequence short. xutf8prev: p - xutf8size(p).
+ * xutf8len: number of characters (a sequence cut by the NUL counts as one).
+ * xutf8chr / xutf8rchr: first / last character of s whose bytes equal the
+ *   character at ch; null if none (the NUL character is never found).
+ * xutf8upr: upper-cases s in place (towupper, current locale) and returns
+ *   s; invalid UTF-8 is left unchanged, and a character whose upper case
+ *   would make the string longer than it was keeps its own form.
+ * xutf8rev: reverses the characters of s in place; returns s, or null when
+ *   no working buffer can be allocated (s unchanged).
+ * xutf8icmp / xutf8nicmp: compare upper-cased copies, the whole strings /
+ *   at most n bytes; -1 when a copy cannot be made.
+ * xutf8cat, xutf8ncat, xutf8dup, xutf8cmp, xutf8str: strcat, strncat,
+ *   strdup (caller frees), strcmp, strstr. */
+uint32_t xutf8size(const char *p);
+char *xutf8next(const char *p);
+char *xutf8prev(const char *p);
+size_t xutf8len(const char *s);
+char *xutf8ncat(char *dst, const char *src, size_t n);
+char *xutf8cat(char *dst, const char *src);
+char *xutf8dup(const char *s);
+int xutf8cmp(const char *a, const char *b);
+char *xutf8str(const char *haystack, const char *needle);
+char *xutf8chr(const char *s, const char *ch);
+char *xutf8rchr(const char *s, const char *ch);
+char *xutf8upr(char *s);
+char *xutf8rev(char *s);
+int xutf8nicmp(const char *a, const char *b, uint32_t n);
+int xutf8icmp(const char *a, const char *b);
+
+/* Hooks. A host may store its own function in any of these variables
+ * (null at load); the matching DPutf8* wrapper reads its variable on every
+ * call and calls the function there with its own arguments, or the
+ * built-in when the variable is null. The library never writes them. */
+typedef uint32_t (*DPutf8SizeHook)(const char *p);
+typedef char *(*DPutf8NextHook)(const char *p);
+typedef size_t (*DPutf8LenHook)(const char *s);
+typedef char *(*DPutf8ChrHook)(const char *s, const char *ch);
+typedef int (*DPutf8CmpHook)(const char *a, const char *b);
+typedef char *(*DPutf8StrHook)(const char *haystack, const char *needle);
+typedef char *(*DPutf8InPlaceHook)(char *s);
+
+extern DPutf8SizeHook imp_utf8width;     /* DPutf8Size */
+extern DPutf8NextHook imp_utf8next;      /* DPutf8next */
+extern DPutf8LenHook imp_utf8len;        /* DPutf8len */
+extern DPutf8ChrHook imp_utf8chr;        /* DPutf8chr */
+extern DPutf8ChrHook imp_utf8rchr;       /* DPutf8rchr */
+extern DPutf8CmpHook imp_utf8cmp;        /* DPutf8cmp */
+extern DPutf8StrHook imp_utf8str;        /* DPutf8str */
+extern DPutf8InPlaceHook imp_utf8upr;    /* DPutf8upr */
+extern DPutf8InPlaceHook imp_utf8rev;    /* DPutf8rev */
+
+/* Public UTF-8 functions: the hooked ones follow their hook variable, the
+ * others always call the built-in of the same name (see xutf8* above). */
+uint32_t DPutf8Size(const char *p);
+char *DPutf8next(const char *p);
+size_t DPutf8len(const char *s);
+char *DPutf8chr(const char *s, const char *ch);
+char *DPutf8rchr(const char *s, const char *ch);
+int DPutf8cmp(const char *a, const char *b);
+char *DPutf8str(const char *haystack, const char *needle);
+char *DPutf8upr(char *s);
+char *DPutf8rev(char *s);
+char *DPutf8ncat(char *dst, const char *src, size_t n);
+char *DPutf8cat(char *dst, const char *src);
+char *DPutf8dup(const char *s);
+int DPutf8nicmp(const char *a, const char *b, uint32_t n);
+int DPutf8icmp(const char *a, const char *b);
 
 /* @@locale-conversions */
+/* Locale conversions. Move text between the server's code set (found by
+ * the conversion set-up above, which the first call runs while DPInitICONV
+ * is 0) and UTF-8 or wide strings, through iconv. Each function takes the
+ * destination, the size and the source, and is called twice: with a null
+ * destination it stores in *size the size of the converted string with its
+ * terminator; then, with a destination whose capacity (terminator
+ * included) is in *size, it converts. Sizes count bytes for locale and
+ * UTF-8 text and wide characters for wide text. Every function returns 0,
+ * HVDPUT_INVALID_PARAMETER (null source or size, text that is invalid or
+ * that the code set cannot hold, a code set iconv does not know) or
+ * HVDPUT_OVERFLOW (the destination is too small); on failure *size is left
+ * as it was and the destination may hold a partial, unterminated result.
+ * On success the filling call leaves *size at the capacity, except that
+ * DPloc2uni and DPloc2uniNoMap report the characters converted (terminator
+ * not counted) when DPUseMbFunctions made them convert with mbsrtowcs.
+ * Wide strings may sit at any address.
+ *
+ * Special sequences. A wide character that the code set cannot hold is
+ * written by DPuni2loc as the six bytes "[XXXX]": "[", its code in four
+ * upper-case hexadecimal digits, "]"; a character above U+FFFF as two such
+ * sequences holding its UTF-16 surrogate pair. DPloc2uni turns every
+ * special sequence (digits in either case) back into its character, a
+ * surrogate pair into one character, once the text holds at least one. The
+ * NoMap variants refuse such characters and leave sequences as text. */
+
+/* UTF-8 to locale text, and back. */
+uint32_t DPutf82loc(char *loc, size_t *size, const char *utf);
+uint32_t DPloc2utf8(char *utf, size_t *size, const char *loc);
+/* Wide to locale text; DPuni2loc writes special sequences for characters
+ * the code set cannot hold. These two run the set-up before they look at
+ * their arguments. */
+uint32_t DPuni2loc(char *loc, size_t *size, const wchar_t *uni);
+uint32_t DPuni2locNoMap(char *loc, size_t *size, const wchar_t *uni);
+/* Locale text to wide; DPloc2uni decodes special sequences. */
+uint32_t DPloc2uni(wchar_t *uni, size_t *size, const char *loc);
+uint32_t DPloc2uniNoMap(wchar_t *uni, size_t *size, const char *loc);
+
+/* The passes behind the functions above, for hosts that drive the two
+ * steps themselves; they run no set-up. The sizing passes store the size
+ * with the terminator in *size and return a completion code. The filling
+ * passes take the capacity with the terminator and return it on success
+ * (dp_locs2unis through mbsrtowcs: the characters converted), or the
+ * completion code HVDPUT_INVALID_PARAMETER or HVDPUT_OVERFLOW. map non-zero
+ * selects the special sequences, as in DPuni2loc and DPloc2uni. */
+uint32_t dp_utfs2locsize(const char *utf, size_t *size);
+uint32_t dp_locs2utfsize(const char *loc, size_t *size);
+size_t dp_utfs2locs(char *loc, const char *utf, size_t capacity);
+size_t dp_locs2utfs(char *utf, const char *loc, size_t capacity);
+uint32_t dp_unis2locsize(const wchar_t *uni, size_t *size, int map);
+size_t dp_unis2locs(char *loc, const wchar_t *uni, size_t capacity, int map);
+uint32_t dp_locs2unisize(const char *loc, size_t *size, int map);
+size_t dp_locs2unis(wchar_t *uni, const char *loc, size_t capacity, int map);
+
+/* 1 if a special sequence starts at s ("[", four hexadecimal digits in
+ * either case, "]"), else 0; reads nothing past the NUL. */
+int isSpecialSequence(const char *s);
 
 #pragma pack(pop)
 

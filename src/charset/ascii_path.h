@@ -1,0 +1,56 @@
+// Kernels of the ASCII fast path of the locale conversions. When the server
+// code set is ASCII-transparent (ascii_transparent() in locale_conv.h) and
+// a string holds nothing but ASCII, converting it is copying: the iconv
+// route would write the very same units. The passes test both conditions
+// and otherwise take the iconv route, which stays the reference.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "common/wide.h"
+
+namespace dpxut::charset {
+
+// Length of the byte string s; *ascii tells whether every byte before the
+// NUL is below 0x80.
+inline size_t scan_bytes(const char* s, bool* ascii) noexcept {
+  const size_t len = std::strlen(s);
+  uint64_t high = 0;
+  size_t i = 0;
+  for (; i + 8 <= len; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, s + i, 8);
+    high |= w;
+  }
+  for (; i < len; ++i) high |= static_cast<unsigned char>(s[i]);
+  *ascii = (high & 0x8080808080808080ull) == 0;
+  return len;
+}
+
+// Number of wide characters before the terminator of the wide string at
+// uni (any address); *ascii tells whether all of them are below 0x80.
+inline size_t scan_wide(const void* uni, bool* ascii) noexcept {
+  uint32_t high = 0;
+  size_t n = 0;
+  for (;; ++n) {
+    const auto c = static_cast<uint32_t>(wide::load(uni, n));
+    if (c == 0) break;
+    high |= c;
+  }
+  *ascii = high < 0x80;
+  return n;
+}
+
+// ASCII bytes to wide characters, and back: `count` units each.
+inline void widen_ascii(void* uni, const char* s, size_t count) noexcept {
+  for (size_t i = 0; i < count; ++i) {
+    wide::store(uni, i, static_cast<wchar_t>(static_cast<unsigned char>(s[i])));
+  }
+}
+inline void narrow_ascii(char* s, const void* uni, size_t count) noexcept {
+  for (size_t i = 0; i < count; ++i) s[i] = static_cast<char>(wide::load(uni, i));
+}
+
+}  // namespace dpxut::charset

@@ -1,0 +1,148 @@
+// Building blocks shared by the locale conversion passes: a leased iconv
+// descriptor between the server code set and UTF-8 or wide text, and the
+// two sinks a conversion writes into. Each conversion is written once as a
+// walk over its source that feeds a sink; the sizing pass runs it with the
+// counting sink and the filling pass with the buffer sink, so the size
+// reported is by construction the number of units the filling pass writes.
+#pragma once
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "charset/setup.h"
+#include "common/iconv_cache.h"
+#include "dpxut.h"
+
+namespace dpxut::charset {
+
+// The four conversions of the server code set, named as iconv_open wants.
+enum class Route { kLocaleToUtf8, kUtf8ToLocale, kLocaleToWide, kWideToLocale };
+
+// A descriptor for one route on the calling thread, in the initial shift
+// state. Invalid when the code set is empty, not NUL-terminated within its
+// 128 bytes, or refused by iconv_open (an empty name would otherwise make
+// iconv take the locale's own code set).
+class RouteLease {
+ public:
+  explicit RouteLease(Route r) noexcept
+      : named_(current_codeset(codeset_) && codeset_[0] != '\0'),
+        lease_(named_ ? to_name(r) : nullptr, named_ ? from_name(r) : nullptr) {}
+
+  explicit operator bool() const noexcept { return static_cast<bool>(lease_); }
+  IconvLease& get() noexcept { return lease_; }
+
+ private:
+  const char* to_name(Route r) const noexcept {
+    switch (r) {
+      case Route::kLocaleToUtf8: return "UTF-8";
+      case Route::kLocaleToWide: return "WCHAR_T";
+      default: return codeset_;
+    }
+  }
+  const char* from_name(Route r) const noexcept {
+    switch (r) {
+      case Route::kUtf8ToLocale: return "UTF-8";
+      case Route::kWideToLocale: return "WCHAR_T";
+      default: return codeset_;
+    }
+  }
+
+  char codeset_[kCodeSetSize];
+  bool named_;
+  IconvLease lease_;
+};
+
+// How one step of a walk ended.
+enum class Step {
+  kDone,           // the input given was consumed
+  kOverflow,       // the destination is full
+  kInvalid,        // the pass fails with HVDPUT_INVALID_PARAMETER
+  kUnconvertible,  // iconv met a character it cannot convert (EILSEQ/EINVAL);
+                   // the input stops at it and the walk decides
+};
+
+constexpr uint32_t step_code(Step s) noexcept {
+  switch (s) {
+    case Step::kDone: return HVDPUT_SUCCESS;
+    case Step::kOverflow: return HVDPUT_OVERFLOW;
+    default: return HVDPUT_INVALID_PARAMETER;
+  }
+}
+
+inline Step failure_step(int err) noexcept {
+  return err == EILSEQ || err == EINVAL ? Step::kUnconvertible : Step::kInvalid;
+}
+
+// Counts the bytes a conversion produces. iconv writes into a fixed scratch
+// area on the stack that is emptied (and counted) whenever it fills, so a
+// string of any length is sized without allocation.
+template <size_t N>
+class CountingSink {
+ public:
+  // Converts all of the input; in == null asks iconv for the bytes that
+  // return the output to the initial shift state.
+  Step convert(IconvLease& cd, const char** in, size_t* in_left) noexcept {
+    for (;;) {
+      if (cd.convert(in, in_left, &out_, &left_) != kIconvFailed) return Step::kDone;
+      const int err = errno;
+      if (err != E2BIG) return failure_step(err);
+      const size_t produced = N - left_;
+      if (produced == 0) return Step::kInvalid;  // no progress into an empty area
+      total_ += produced;
+      out_ = area_;
+      left_ = N;
+    }
+  }
+  Step put(const void*, size_t n) noexcept {
+    total_ += n;
+    return Step::kDone;
+  }
+  // Bytes produced so far.
+  size_t total() const noexcept { return total_ + (N - left_); }
+
+ private:
+  char area_[N];  // written by iconv, never read
+  char* out_ = area_;
+  size_t left_ = N;
+  size_t total_ = 0;
+};
+
+// Writes into the caller's destination and never past its capacity.
+class BufferSink {
+ public:
+  BufferSink(void* dst, size_t capacity_bytes) noexcept
+      : out_(static_cast<char*>(dst)), left_(capacity_bytes) {}
+
+  Step convert(IconvLease& cd, const char** in, size_t* in_left) noexcept {
+    if (cd.convert(in, in_left, &out_, &left_) != kIconvFailed) return Step::kDone;
+    const int err = errno;
+    return err == E2BIG ? Step::kOverflow : failure_step(err);
+  }
+  Step put(const void* bytes, size_t n) noexcept {
+    if (n > left_) return Step::kOverflow;
+    std::memcpy(out_, bytes, n);
+    out_ += n;
+    left_ -= n;
+    return Step::kDone;
+  }
+
+ private:
+  char* out_;
+  size_t left_;
+};
+
+// Byte capacity of a wide destination of `units` wide characters, kept
+// whole units and clear of size_t wrap-around.
+inline size_t wide_bytes(size_t units) noexcept {
+  constexpr size_t kMaxUnits = SIZE_MAX / sizeof(wchar_t);
+  return (units < kMaxUnits ? units : kMaxUnits) * sizeof(wchar_t);
+}
+
+// Area sizes of the sizing passes: 2048 bytes for byte output, 8192 for
+// wide output.
+inline constexpr size_t kByteScratch = 2048;
+inline constexpr size_t kWideScratch = 8192;
+
+}  // namespace dpxut::charset

@@ -1,0 +1,293 @@
+// Conversions between the server code set and wide strings. Wide to locale
+// writes a character the code set cannot hold as a special sequence when
+// mapping; locale to wide turns special sequences back into characters
+// when mapping and the text holds one (the special route, one character at
+// a time), and otherwise converts the string in one piece (the plain
+// route). With DPUseMbFunctions set, the plain conversions first try the
+// platform's multibyte functions and fall back to iconv when they fail.
+// Wide text may sit at any address and is touched only through wide.h.
+#include <cwchar>
+
+#include "charset/ascii_path.h"
+#include "charset/conv_sink.h"
+#include "charset/locale_conv.h"
+#include "common/wide.h"
+#include "dpxut.h"
+
+namespace dpxut::charset {
+namespace {
+
+constexpr PassResult fail(uint32_t code) noexcept { return {code, 0}; }
+constexpr PassResult fail(Step s) noexcept { return {step_code(s), 0}; }
+
+// ---- the platform's multibyte functions ---------------------------------
+
+// Wide characters the multibyte routes move per call, through an aligned
+// area on the stack: the caller's wide text may be misaligned, and glibc's
+// wide functions need aligned wchar_t.
+constexpr size_t kChunk = 256;
+
+// How a multibyte route ended. `fell_back`: the platform refused the text
+// and the pass starts over with iconv, as if the route had not been tried.
+struct MbOutcome {
+  bool fell_back;
+  Step step;
+  size_t value;
+};
+constexpr MbOutcome kFallBack{true, Step::kInvalid, 0};
+
+// Copies up to kChunk wide characters of uni from unit `pos` on into chunk,
+// stopping after the terminator; *ends tells whether it was copied.
+size_t load_chunk(wchar_t (&chunk)[kChunk], const void* uni, size_t pos, bool* ends) noexcept {
+  *ends = false;
+  size_t n = 0;
+  while (n < kChunk) {
+    chunk[n] = wide::load(uni, pos + n);
+    if (chunk[n++] == L'\0') {
+      *ends = true;
+      break;
+    }
+  }
+  return n;
+}
+
+// wcsrtombs sizing: the byte length with the terminator.
+MbOutcome wcs_size(const void* uni) noexcept {
+  std::mbstate_t st{};
+  wchar_t chunk[kChunk];
+  size_t total = 0;
+  for (size_t pos = 0;;) {
+    bool ends;
+    const size_t n = load_chunk(chunk, uni, pos, &ends);
+    const wchar_t* p = chunk;
+    const size_t r = wcsnrtombs(nullptr, &p, n, 0, &st);
+    if (r == static_cast<size_t>(-1)) return kFallBack;
+    total += r;
+    pos += n;
+    if (ends) return {false, Step::kDone, total + 1};
+  }
+}
+
+// wcsrtombs filling. The platform stops at the capacity without writing a
+// terminator when the text does not fit; that is an overflow, never a
+// success with an unterminated result.
+MbOutcome wcs_fill(char* loc, const void* uni, size_t capacity) noexcept {
+  std::mbstate_t st{};
+  wchar_t chunk[kChunk];
+  size_t written = 0;
+  for (size_t pos = 0;;) {
+    bool ends;
+    const size_t n = load_chunk(chunk, uni, pos, &ends);
+    const wchar_t* p = chunk;
+    const size_t r = wcsnrtombs(loc + written, &p, n, capacity - written, &st);
+    if (r == static_cast<size_t>(-1)) return kFallBack;
+    written += r;
+    if (p == nullptr) return {false, Step::kDone, capacity};   // the NUL went out too
+    if (p != chunk + n) return {false, Step::kOverflow, 0};    // stopped for room
+    pos += n;
+  }
+}
+
+// mbsrtowcs sizing: the number of wide characters with the terminator.
+MbOutcome mbs_size(const char* loc) noexcept {
+  std::mbstate_t st{};
+  const char* p = loc;
+  const size_t r = std::mbsrtowcs(nullptr, &p, 0, &st);
+  if (r == static_cast<size_t>(-1)) return kFallBack;
+  return {false, Step::kDone, r + 1};
+}
+
+// mbsrtowcs filling: reports the characters converted, terminator not
+// counted. Like wcs_fill, running out of room before the terminator is an
+// overflow.
+MbOutcome mbs_fill(void* uni, const char* loc, size_t capacity) noexcept {
+  std::mbstate_t st{};
+  wchar_t chunk[kChunk];
+  const char* p = loc;
+  for (size_t written = 0;;) {
+    const size_t room = capacity - written;
+    if (room == 0) return {false, Step::kOverflow, 0};
+    const size_t r = std::mbsrtowcs(chunk, &p, room < kChunk ? room : kChunk, &st);
+    if (r == static_cast<size_t>(-1)) return kFallBack;
+    // At the end mbsrtowcs has stored the terminator after the r characters.
+    wide::copy_units(wide::at(uni, written), chunk, p == nullptr ? r + 1 : r);
+    written += r;
+    if (p == nullptr) return {false, Step::kDone, written};
+  }
+}
+
+// ---- wide to locale ------------------------------------------------------
+
+// Converts the units of uni and its terminator. A character iconv refuses
+// is an error without mapping; with mapping it is written as its special
+// sequence, after returning the output to its initial shift state so that
+// the sequence's ASCII bytes read as ASCII in a code set with shift states.
+template <class Sink>
+Step wide_to_locale_walk(IconvLease& cd, const void* uni, size_t units, bool map,
+                         Sink& sink) noexcept {
+  const char* in = static_cast<const char*>(uni);
+  size_t in_left = (units + 1) * wide::kUnit;
+  for (;;) {
+    Step s = sink.convert(cd, &in, &in_left);
+    if (s != Step::kUnconvertible) return s;
+    if (!map || in_left < wide::kUnit) return Step::kInvalid;
+    char seq[kSpecialMax];
+    const size_t n = encode_special(static_cast<uint32_t>(wide::load(in)), seq);
+    if (n == 0) return Step::kInvalid;  // above U+10FFFF: no character at all
+    s = sink.convert(cd, nullptr, nullptr);
+    if (s != Step::kDone) return s == Step::kOverflow ? s : Step::kInvalid;
+    s = sink.put(seq, n);
+    if (s != Step::kDone) return s;
+    in += wide::kUnit;
+    in_left -= wide::kUnit;
+  }
+}
+
+// ---- locale to wide ------------------------------------------------------
+
+// The special route is taken when mapping and some "[" starts a special
+// sequence.
+bool has_special_sequence(const char* loc, size_t len) noexcept {
+  const char* end = loc + len;
+  for (const char* p = loc; p < end; ++p) {
+    p = static_cast<const char*>(std::memchr(p, '[', static_cast<size_t>(end - p)));
+    if (p == nullptr) return false;
+    if (is_special_sequence(p)) return true;
+  }
+  return false;
+}
+
+// The special route, one character at a time: a special sequence becomes
+// its character, anything else is measured by HVCharType and converted by
+// itself. A "[" inside a multibyte character is not looked at.
+template <class Sink>
+Step special_walk(IconvLease& cd, const char* loc, Sink& sink) noexcept {
+  size_t pos = 0;
+  while (loc[pos] != '\0') {
+    if (loc[pos] == '[' && is_special_sequence(loc + pos)) {
+      uint32_t ch;
+      pos += decode_special(loc + pos, &ch);
+      const auto w = static_cast<wchar_t>(ch);
+      const Step s = sink.put(&w, sizeof w);
+      if (s != Step::kDone) return s;
+      continue;
+    }
+    // HVCharType never measures past the NUL; the bound keeps it so.
+    const auto measured = static_cast<size_t>(HVCharType(loc + pos));
+    const size_t n = strnlen(loc + pos, measured);
+    const char* in = loc + pos;
+    size_t in_left = n;
+    const Step s = sink.convert(cd, &in, &in_left);
+    if (s != Step::kDone) return s == Step::kUnconvertible ? Step::kInvalid : s;
+    pos += n;
+  }
+  const wchar_t zero = L'\0';
+  return sink.put(&zero, sizeof zero);
+}
+
+// The plain route through iconv: the whole string with its terminator.
+template <class Sink>
+Step plain_walk(IconvLease& cd, const char* loc, size_t len, Sink& sink) noexcept {
+  const char* in = loc;
+  size_t in_left = len + 1;
+  const Step s = sink.convert(cd, &in, &in_left);
+  return s == Step::kUnconvertible ? Step::kInvalid : s;
+}
+
+}  // namespace
+
+PassResult wide_to_locale_size(const void* uni, bool map) noexcept {
+  if (DPUseMbFunctions != 0) {
+    const MbOutcome m = wcs_size(uni);
+    if (!m.fell_back) return {HVDPUT_SUCCESS, m.value};
+  }
+  bool ascii;
+  const size_t units = scan_wide(uni, &ascii);
+  if (ascii && ascii_transparent(dp_current_codeset)) return {HVDPUT_SUCCESS, units + 1};
+  RouteLease cd(Route::kWideToLocale);
+  if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
+  CountingSink<kByteScratch> sink;
+  const Step s = wide_to_locale_walk(cd.get(), uni, units, map, sink);
+  if (s != Step::kDone) return fail(s);
+  return {HVDPUT_SUCCESS, sink.total()};
+}
+
+PassResult wide_to_locale(char* loc, const void* uni, size_t capacity, bool map) noexcept {
+  if (DPUseMbFunctions != 0) {
+    const MbOutcome m = wcs_fill(loc, uni, capacity);
+    if (!m.fell_back) return m.step == Step::kDone ? PassResult{HVDPUT_SUCCESS, m.value} : fail(m.step);
+  }
+  bool ascii;
+  const size_t units = scan_wide(uni, &ascii);
+  if (ascii && ascii_transparent(dp_current_codeset)) {
+    if (capacity <= units) {
+      narrow_ascii(loc, uni, capacity);
+      return fail(HVDPUT_OVERFLOW);
+    }
+    narrow_ascii(loc, uni, units + 1);
+    return {HVDPUT_SUCCESS, capacity};
+  }
+  RouteLease cd(Route::kWideToLocale);
+  if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
+  BufferSink sink(loc, capacity);
+  const Step s = wide_to_locale_walk(cd.get(), uni, units, map, sink);
+  if (s != Step::kDone) return fail(s);
+  return {HVDPUT_SUCCESS, capacity};
+}
+
+PassResult locale_to_wide_size(const char* loc, bool map) noexcept {
+  bool ascii;
+  const size_t len = scan_bytes(loc, &ascii);
+  if (map && has_special_sequence(loc, len)) {
+    RouteLease cd(Route::kLocaleToWide);
+    if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
+    CountingSink<kWideScratch> sink;
+    const Step s = special_walk(cd.get(), loc, sink);
+    if (s != Step::kDone) return fail(s);
+    return {HVDPUT_SUCCESS, sink.total() / wide::kUnit};
+  }
+  if (DPUseMbFunctions != 0) {
+    const MbOutcome m = mbs_size(loc);
+    if (!m.fell_back) return {HVDPUT_SUCCESS, m.value};
+  }
+  if (ascii && ascii_transparent(dp_current_codeset)) return {HVDPUT_SUCCESS, len + 1};
+  RouteLease cd(Route::kLocaleToWide);
+  if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
+  CountingSink<kWideScratch> sink;
+  const Step s = plain_walk(cd.get(), loc, len, sink);
+  if (s != Step::kDone) return fail(s);
+  return {HVDPUT_SUCCESS, sink.total() / wide::kUnit};
+}
+
+PassResult locale_to_wide(void* uni, const char* loc, size_t capacity, bool map) noexcept {
+  bool ascii;
+  const size_t len = scan_bytes(loc, &ascii);
+  if (map && has_special_sequence(loc, len)) {
+    RouteLease cd(Route::kLocaleToWide);
+    if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
+    BufferSink sink(uni, wide_bytes(capacity));
+    const Step s = special_walk(cd.get(), loc, sink);
+    if (s != Step::kDone) return fail(s);
+    return {HVDPUT_SUCCESS, capacity};
+  }
+  if (DPUseMbFunctions != 0) {
+    const MbOutcome m = mbs_fill(uni, loc, capacity);
+    if (!m.fell_back) return m.step == Step::kDone ? PassResult{HVDPUT_SUCCESS, m.value} : fail(m.step);
+  }
+  if (ascii && ascii_transparent(dp_current_codeset)) {
+    if (capacity <= len) {
+      widen_ascii(uni, loc, capacity);
+      return fail(HVDPUT_OVERFLOW);
+    }
+    widen_ascii(uni, loc, len + 1);
+    return {HVDPUT_SUCCESS, capacity};
+  }
+  RouteLease cd(Route::kLocaleToWide);
+  if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
+  BufferSink sink(uni, wide_bytes(capacity));
+  const Step s = plain_walk(cd.get(), loc, len, sink);
+  if (s != Step::kDone) return fail(s);
+  return {HVDPUT_SUCCESS, capacity};
+}
+
+}  // namespace dpxut::charset

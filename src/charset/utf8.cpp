@@ -1,0 +1,234 @@
+// UTF-8 <-> wide conversion: the exported coder table and one-character
+// coder that walks it, the sizing and filling passes in both directions and
+// their two public entry points. Only 16 bits of a character survive a
+// conversion; that is the stored format of wide names and is kept as is.
+#include "charset/utf8.h"
+
+#include <cstring>
+
+#include "common/export.h"
+#include "common/le.h"
+#include "common/wide.h"
+#include "dpxut.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// Row n describes sequences of n bytes; the seventh row ends the table.
+DPXUT_EXPORT const DPutf8TabRow tab[7] = {
+    {0x80, 0x00, 0, 0x7F, 0},
+    {0xE0, 0xC0, 6, 0x7FF, 0x80},
+    {0xF0, 0xE0, 12, 0xFFFF, 0x800},
+    {0xF8, 0xF0, 18, 0x1FFFFF, 0x10000},
+    {0xFC, 0xF8, 24, 0x3FFFFFF, 0x200000},
+    {0xFE, 0xFC, 30, 0x7FFFFFFF, 0x4000000},
+    {0, 0, 0, 0, 0},
+};
+
+namespace dpxut::utf8 {
+
+namespace {
+
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// Eight ASCII bytes at src become eight wide elements at dst (any
+// alignment).
+inline void widen8(unsigned char* dst, const unsigned char* src) noexcept {
+#if defined(__SSE2__)
+  __m128i zero = _mm_setzero_si128();
+  __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src));
+  __m128i halves = _mm_unpacklo_epi8(bytes, zero);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_unpacklo_epi16(halves, zero));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), _mm_unpackhi_epi16(halves, zero));
+#else
+  for (int k = 0; k < 8; ++k) store_le32(dst + 4 * k, src[k]);
+#endif
+}
+
+// When the eight elements at src all have low 16 bits below 0x80, writes
+// their low bytes to dst and returns true; otherwise writes nothing.
+inline bool narrow8(unsigned char* dst, const unsigned char* src) noexcept {
+#if defined(__SSE2__)
+  __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+  __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16));
+  __m128i above = _mm_and_si128(_mm_or_si128(lo, hi), _mm_set1_epi32(0xFF80));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi8(above, _mm_setzero_si128())) != 0xFFFF) return false;
+  __m128i low_byte = _mm_set1_epi32(0xFF);
+  __m128i words = _mm_packs_epi32(_mm_and_si128(lo, low_byte), _mm_and_si128(hi, low_byte));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(words, words));
+  return true;
+#else
+  uint32_t any = 0;
+  for (int k = 0; k < 8; ++k) any |= load_le32(src + 4 * k);
+  if (any & 0xFF80u) return false;
+  for (int k = 0; k < 8; ++k) dst[k] = src[4 * k];
+  return true;
+#endif
+}
+
+}  // namespace
+
+// The ASCII runs are taken eight bytes at a time once the string's length
+// is known, so no load ever reaches beyond the terminator.
+Pass measure_utf8(const char* utf) noexcept {
+  auto p = reinterpret_cast<const unsigned char*>(utf);
+  const unsigned char* end = p + std::strlen(utf);
+  size_t count = 0;
+  while (p < end) {
+    if (end - p >= 8 && (load_le64(p) & kHighBits) == 0) {
+      p += 8, count += 8;
+      continue;
+    }
+    uint16_t v;
+    int n = decode(p, &v);
+    if (n < 0) return {HVDPUT_INVALID_PARAMETER, 0};
+    p += n, ++count;
+  }
+  return {0, count};
+}
+
+Pass utf8_to_wide(void* uni, const char* utf, size_t capacity) noexcept {
+  if (capacity == 0) return {HVDPUT_OVERFLOW, 0};
+  auto p = reinterpret_cast<const unsigned char*>(utf);
+  const unsigned char* end = p + std::strlen(utf);
+  auto out = static_cast<unsigned char*>(uni);
+  size_t i = 0;
+  // Invariant: i <= capacity, and elements [0, i) hold the characters
+  // before p. decode() stops at the terminator, so p never passes end.
+  while (p < end) {
+    if (end - p >= 8 && capacity - i >= 8 && (load_le64(p) & kHighBits) == 0) {
+      widen8(wide::at(out, i), p);
+      p += 8, i += 8;
+      continue;
+    }
+    if (i >= capacity) return {HVDPUT_OVERFLOW, 0};
+    uint16_t v;
+    int n = decode(p, &v);
+    if (n < 0) return {HVDPUT_INVALID_PARAMETER, 0};
+    wide::store(out, i++, static_cast<wchar_t>(v));
+    p += n;
+  }
+  if (i >= capacity) return {HVDPUT_OVERFLOW, 0};
+  wide::store(out, i, 0);
+  return {0, i};
+}
+
+Pass measure_wide(const void* uni) noexcept {
+  size_t len = wide::length(uni);
+  size_t bytes = 0;
+  for (size_t i = 0; i < len; ++i) {
+    bytes += encoded_length(static_cast<uint16_t>(wide::load(uni, i)));
+  }
+  return {0, bytes};
+}
+
+Pass wide_to_utf8(char* utf, const void* uni, size_t capacity) noexcept {
+  if (capacity == 0) return {HVDPUT_OVERFLOW, 0};
+  size_t len = wide::length(uni);
+  auto out = reinterpret_cast<unsigned char*>(utf);
+  size_t pos = 0;
+  size_t i = 0;
+  // Invariant: pos <= capacity, bytes [0, pos) encode elements [0, i).
+  while (i < len) {
+    if (len - i >= 8 && capacity - pos >= 8 && narrow8(out + pos, wide::at(uni, i))) {
+      i += 8, pos += 8;
+      continue;
+    }
+    auto v = static_cast<uint16_t>(wide::load(uni, i));
+    if (encoded_length(v) > capacity - pos) return {HVDPUT_OVERFLOW, 0};
+    pos += encode(out + pos, v);
+    ++i;
+  }
+  if (pos >= capacity) return {HVDPUT_OVERFLOW, 0};
+  out[pos] = 0;
+  return {0, pos};
+}
+
+}  // namespace dpxut::utf8
+
+using dpxut::utf8::Pass;
+
+// The table walk: the lead byte's row is found by shifting in one
+// continuation byte per row until the lead byte matches the row's pattern,
+// so a stray lead byte fails at the first non-continuation byte (a NUL
+// included) or at the end row, after at most 7 bytes.
+DPXUT_EXPORT int dp_utf2uni(uint16_t* uni, const char* utf) {
+  if (utf == nullptr) return 0;
+  auto s = reinterpret_cast<const unsigned char*>(utf);
+  const int64_t c0 = s[0];
+  int64_t v = c0;
+  int row = 0;
+  while ((c0 & tab[row].cmask) != tab[row].cval) {
+    unsigned payload = s[row + 1] ^ 0x80u;
+    if (payload & 0xC0u) return -1;
+    ++row;
+    if (tab[row].cmask == 0) return -1;
+    v = (v << 6) | payload;
+  }
+  v &= tab[row].lmask;
+  if (v < tab[row].lval) return -1;
+  if (uni != nullptr) *uni = static_cast<uint16_t>(v);
+  return row + 1;
+}
+
+DPXUT_EXPORT int dp_uni2utf(char* utf, uint16_t uni) {
+  if (utf == nullptr) return 0;
+  const int64_t v = uni;
+  int row = 0;
+  for (; tab[row].lmask < v; ++row) {
+    if (tab[row].cmask == 0) return -1;
+  }
+  auto out = reinterpret_cast<unsigned char*>(utf);
+  int shift = tab[row].shift;
+  *out++ = static_cast<unsigned char>((v >> shift) | tab[row].cval);
+  while (shift > 0) {
+    shift -= 6;
+    *out++ = static_cast<unsigned char>(((v >> shift) & 0x3F) | 0x80);
+  }
+  return row + 1;
+}
+
+DPXUT_EXPORT uint32_t dp_utfs2unisize(const char* utf, size_t* count) {
+  if (utf == nullptr || count == nullptr) return HVDPUT_INVALID_PARAMETER;
+  Pass r = dpxut::utf8::measure_utf8(utf);
+  if (r.code == 0) *count = r.count;
+  return r.code;
+}
+
+DPXUT_EXPORT uint32_t dp_unis2utfsize(const wchar_t* uni, size_t* bytes) {
+  if (uni == nullptr || bytes == nullptr) return HVDPUT_INVALID_PARAMETER;
+  Pass r = dpxut::utf8::measure_wide(uni);
+  if (r.code == 0) *bytes = r.count;
+  return r.code;
+}
+
+// The filling passes return a count or a completion code in one value;
+// DPutf82uni and DPuni2utf8 keep the two apart.
+DPXUT_EXPORT size_t dp_utfs2unis(wchar_t* uni, const char* utf, size_t capacity) {
+  if (uni == nullptr || utf == nullptr) return HVDPUT_INVALID_PARAMETER;
+  Pass r = dpxut::utf8::utf8_to_wide(uni, utf, capacity);
+  return r.code != 0 ? r.code : r.count;
+}
+
+DPXUT_EXPORT size_t dp_unis2utfs(char* utf, const wchar_t* uni, size_t capacity) {
+  if (utf == nullptr || uni == nullptr) return HVDPUT_INVALID_PARAMETER;
+  Pass r = dpxut::utf8::wide_to_utf8(utf, uni, capacity);
+  return r.code != 0 ? r.code : r.count;
+}
+
+DPXUT_EXPORT uint32_t DPutf82uni(wchar_t* uni, const char* utf, size_t* size) {
+  if (utf == nullptr || size == nullptr) return HVDPUT_INVALID_PARAMETER;
+  Pass r = uni == nullptr ? dpxut::utf8::measure_utf8(utf)
+                          : dpxut::utf8::utf8_to_wide(uni, utf, *size);
+  if (r.code == 0) *size = r.count;
+  return r.code;
+}
+
+DPXUT_EXPORT uint32_t DPuni2utf8(char* utf, const wchar_t* uni, size_t* size) {
+  if (uni == nullptr || size == nullptr) return HVDPUT_INVALID_PARAMETER;
+  Pass r = utf == nullptr ? dpxut::utf8::measure_wide(uni)
+                          : dpxut::utf8::wide_to_utf8(utf, uni, *size);
+  if (r.code == 0) *size = r.count;
+  return r.code;
+}

@@ -1,0 +1,117 @@
+// UTF-8 <-> 16-bit wide conversion inside the library: the one-character
+// coder used by the string passes, and the passes themselves with their
+// completion code and count kept apart. The exported dp_utf2uni/dp_uni2utf
+// walk the coder table and serve as the reference these are tested against.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace dpxut::utf8 {
+
+// Byte length a lead byte announces: 1 for ASCII, 2..6 for the lead bytes
+// of longer forms, 1 for continuation bytes, 0xFE and 0xFF.
+inline unsigned lead_length(unsigned char b) noexcept {
+  if (b < 0xC0) return 1;
+  if (b < 0xE0) return 2;
+  if (b < 0xF0) return 3;
+  if (b < 0xF8) return 4;
+  if (b < 0xFC) return 5;
+  if (b < 0xFE) return 6;
+  return 1;
+}
+
+// Decodes the sequence at p. Returns its length (1..6) and stores the low
+// 16 bits of its value, or returns -1 for a lead byte that starts nothing,
+// a byte that is no continuation byte (a NUL included: nothing after a NUL
+// is read), or an over-long form. 4- to 6-byte forms are accepted and cut
+// to 16 bits, as the stored format has always done.
+inline int decode(const unsigned char* p, uint16_t* out) noexcept {
+  unsigned c0 = p[0];
+  if (c0 < 0x80) {
+    *out = static_cast<uint16_t>(c0);
+    return 1;
+  }
+  int n;
+  uint32_t v;
+  uint32_t least;
+  if (c0 < 0xC0) {
+    return -1;
+  } else if (c0 < 0xE0) {
+    unsigned t = p[1] ^ 0x80u;
+    if (t > 0x3F) return -1;
+    v = ((c0 & 0x1Fu) << 6) | t;
+    if (v < 0x80) return -1;
+    *out = static_cast<uint16_t>(v);
+    return 2;
+  } else if (c0 < 0xF0) {
+    n = 3, v = c0 & 0x0Fu, least = 0x800;
+  } else if (c0 < 0xF8) {
+    n = 4, v = c0 & 0x07u, least = 0x10000;
+  } else if (c0 < 0xFC) {
+    n = 5, v = c0 & 0x03u, least = 0x200000;
+  } else if (c0 < 0xFE) {
+    n = 6, v = c0 & 0x01u, least = 0x4000000;
+  } else {
+    return -1;
+  }
+  for (int k = 1; k < n; ++k) {
+    unsigned t = p[k] ^ 0x80u;
+    if (t > 0x3F) return -1;
+    v = (v << 6) | t;
+  }
+  if (v < least) return -1;
+  *out = static_cast<uint16_t>(v);
+  return n;
+}
+
+// UTF-8 length of a 16-bit value.
+inline unsigned encoded_length(uint16_t v) noexcept {
+  return v < 0x80 ? 1 : v < 0x800 ? 2 : 3;
+}
+
+// Writes the 1 to 3 bytes of v at out; returns their number.
+inline unsigned encode(unsigned char* out, uint16_t v) noexcept {
+  if (v < 0x80) {
+    out[0] = static_cast<unsigned char>(v);
+    return 1;
+  }
+  if (v < 0x800) {
+    out[0] = static_cast<unsigned char>(0xC0 | (v >> 6));
+    out[1] = static_cast<unsigned char>(0x80 | (v & 0x3F));
+    return 2;
+  }
+  out[0] = static_cast<unsigned char>(0xE0 | (v >> 12));
+  out[1] = static_cast<unsigned char>(0x80 | ((v >> 6) & 0x3F));
+  out[2] = static_cast<unsigned char>(0x80 | (v & 0x3F));
+  return 3;
+}
+
+// Outcome of a pass: a completion code (0 or HVDPUT_*) and, on success, the
+// length without terminator in the destination's unit.
+struct Pass {
+  uint32_t code;
+  size_t count;
+};
+
+// Number of wide elements utf decodes to; HVDPUT_INVALID_PARAMETER at the
+// first invalid sequence.
+Pass measure_utf8(const char* utf) noexcept;
+
+// Decodes utf into `capacity` elements at uni (any alignment), terminator
+// included. Characters are taken in order: the one at index i needs
+// i < capacity (else HVDPUT_OVERFLOW), an invalid one gives
+// HVDPUT_INVALID_PARAMETER, and the terminator needs its own element. On
+// failure uni holds the elements written so far, unterminated.
+Pass utf8_to_wide(void* uni, const char* utf, size_t capacity) noexcept;
+
+// UTF-8 byte length of the wide string uni (any alignment).
+Pass measure_wide(const void* uni) noexcept;
+
+// Encodes uni into `capacity` bytes at utf, terminator included; a
+// character is written only when all its bytes fit, and the terminator
+// needs its own byte (else HVDPUT_OVERFLOW, with the bytes written so far
+// left unterminated).
+Pass wide_to_utf8(char* utf, const void* uni, size_t capacity) noexcept;
+
+}  // namespace dpxut::utf8
