@@ -616,6 +616,104 @@ void HVDPDestroyList(HVDPList *list);
 uint32_t HVDPFreeNameList(HVDPNameListNode **nameList);
 
 /* @@targets-extensions */
+/* Target descriptions and extension areas.
+ *
+ * A target description names a target and, in parentheses, two items:
+ *   [white space] name [spaces] "(" [white space] word " " [white space]
+ *   rest [spaces] ")"
+ * (white space: space, tab, line feed, carriage return; only spaces are
+ * trimmed before "(" and ")"). HVDPGetTargetName splits it in place.
+ *
+ * An extension area is a block of typed entries back to back, without count
+ * or terminator; the area ends where its length says. Each entry
+ * (little-endian, unaligned):
+ *   0 u32 entryType | 4 u32 entryTag | 8 u32 dataLength | 12 data
+ * Type 3 holds three items, each a u16 length and that many bytes. The
+ * extension functions walk an area first/next/close like the name buffer;
+ * areas come from media and are never read outside their length, whatever
+ * the entries say.
+ */
+
+/* An entry as the walk returns it. For types other than 3, data points into
+ * the area at the entry's data (null when dataLength is 0); for type 3 it
+ * points to an HVDPExtensionStrings record (null when dataLength is 0). The
+ * record belongs to the handle: it is reused by the next read and released
+ * with the handle. */
+typedef struct HVDPExtensionEntry {
+  uint32_t entryType;
+  uint32_t entryTag;   /* returned unchanged */
+  uint32_t dataLength; /* bytes of data */
+  const void *data;
+} HVDPExtensionEntry;
+DPXUT_STATIC_ASSERT(offsetof(HVDPExtensionEntry, entryType) == 0, ext_entry_type);
+DPXUT_STATIC_ASSERT(offsetof(HVDPExtensionEntry, entryTag) == 4, ext_entry_tag);
+DPXUT_STATIC_ASSERT(offsetof(HVDPExtensionEntry, dataLength) == 8, ext_entry_length);
+DPXUT_STATIC_ASSERT(offsetof(HVDPExtensionEntry, data) == 12, ext_entry_data);
+DPXUT_STATIC_ASSERT(sizeof(HVDPExtensionEntry) == 12 + sizeof(void *), ext_entry_size);
+
+/* The three items of a type-3 entry: each points into the area at the
+ * item's bytes, or is null for an item of length 0. The items are not
+ * NUL-terminated; an item's length is the u16 (little-endian) in the two
+ * bytes just before it. */
+typedef struct HVDPExtensionStrings {
+  const char *string1;
+  const char *string2;
+  const char *string3;
+} HVDPExtensionStrings;
+DPXUT_STATIC_ASSERT(offsetof(HVDPExtensionStrings, string1) == 0, ext_strings_1);
+DPXUT_STATIC_ASSERT(offsetof(HVDPExtensionStrings, string2) == sizeof(char *), ext_strings_2);
+DPXUT_STATIC_ASSERT(offsetof(HVDPExtensionStrings, string3) == 2 * sizeof(char *), ext_strings_3);
+DPXUT_STATIC_ASSERT(sizeof(HVDPExtensionStrings) == 3 * sizeof(char *), ext_strings_size);
+
+/* A walk through an extension area; opaque, 32 bytes on the heap. */
+typedef struct HVDPExtensionHandle HVDPExtensionHandle;
+
+/* Splits the target description `source` in place (NULs are written into
+ * it) and copies its parts into the caller's arrays, each of which may be
+ * null and must hold strlen(source) + 1 bytes; the first byte of every
+ * given array is set to NUL first. Returns null when the text has no "(",
+ * or ends before the part asked for. Otherwise returns the last part
+ * extracted: parenRest when given; else parenWord when given (the text
+ * after the word is only checked for being non-empty); else, when
+ * parenWord is not given but parenRest is, a pointer into source at the
+ * space after the word; and when only targetName (or nothing) is given,
+ * targetName (or a pointer into source at the end of the name). With
+ * targetName given and no space before "(", the NUL that ends the name
+ * falls on the "(" and the result is null after the name. */
+char *HVDPGetTargetName(char *source, char *targetName, char *parenWord,
+                        char *parenRest);
+
+/* Opens a walk over the extensionLength bytes at extension and reads the
+ * first entry into *entry. Returns 0 with the handle open in *handle.
+ * Otherwise the handle is closed (*handle null, *entry null):
+ * HVDPUT_BUFFER_UNDERFLOW when fewer than 12 bytes remain (an empty area)
+ * or an entry runs past the area, HVDPUT_INVALID_PARAMETER for a null
+ * argument, HVDPUT_OUT_OF_MEMORY. The area must stay unchanged while the
+ * handle is open. */
+uint32_t HVDPGetFirstExtension(const void *extension, uint32_t extensionLength,
+                               HVDPExtensionEntry **entry,
+                               HVDPExtensionHandle **handle);
+
+/* Reads the next entry into *entry (the handle's record). At the end of
+ * the area (HVDPUT_BUFFER_UNDERFLOW) and on every other failure the handle
+ * is closed and *handle and *entry set to null. HVDPUT_INVALID_PARAMETER
+ * for null arguments or a null *handle, HVDPUT_INVALID_HANDLE (handle
+ * untouched) for one that is not live. */
+uint32_t HVDPGetNextExtension(HVDPExtensionHandle **handle,
+                              HVDPExtensionEntry **entry);
+
+/* Walks the area to the first entry of type entryType and returns 0 with
+ * it in *entry and the handle left open (close it with
+ * HVDPCloseExtension). When no entry matches, the handle is closed and the
+ * result is that of the last read (normally HVDPUT_BUFFER_UNDERFLOW). */
+uint32_t HVDPGetExtension(const void *extension, uint32_t extensionLength,
+                          uint32_t entryType, HVDPExtensionEntry **entry,
+                          HVDPExtensionHandle **handle);
+
+/* Ends a walk early: frees the handle and its entry record and sets
+ * *handle to null. HVDPUT_INVALID_HANDLE for a null or dead handle. Entry
+ * pointers obtained from the walk are invalid afterwards. */
+uint32_t HVDPCloseExtension(HVDPExtensionHandle **handle);
 
 /* ========================================================================
  * 5. Data set information: description block and parser
