@@ -916,6 +916,79 @@ void GenericCountPositions(uint32_t nameSpace, const void *firstSeparator,
                            uint16_t *count);
 
 /* @@path-normalisation */
+/* Path normalisation.
+ *
+ * The fixers rewrite a path in place into one canonical form: forward
+ * slashes, a volume written VOL:dir (no slash after its colon), and, where
+ * the caller asks for it, a trailing separator in a new copy. They differ
+ * as follows (text in the encoding of nameSpace unless noted):
+ *
+ *   function                     upper-cases      collapses "//"  separator to
+ *   HVDPFixDOSPath (bytes)       no               no              dest
+ *   HVDPGenericFixDOSPath        no               yes             dest
+ *   HVDPFixGenericDOSPath        whole path       no              dest
+ *   HVDPFixDirectoryPath         no               yes             record
+ *   HVDPFixGenericDirectoryPath  volume or path   yes             record
+ *
+ * Characters are removed and written as whole characters of the name
+ * space. A rejected path is reported as null (or, in the generic directory
+ * fixer, as an emptied path); the caller's path has then been rewritten up
+ * to the step that rejected it.
+ */
+
+/* 1 when the first character of path is the name space's '/', else 0. */
+int32_t IsLinuxNameSpace(uint32_t nameSpace, const void *path);
+
+/* DOS-path fixers: '\\' becomes '/', the '/' of the first ":/" is removed
+ * (VOL:/dir -> VOL:dir); HVDPGenericFixDOSPath also makes every run of
+ * slashes one, HVDPFixGenericDOSPath first upper-cases the whole path.
+ * When dest is given and the path does not end with ':', '/' or '\\', dest
+ * receives the path followed by '/' and is returned; otherwise path is
+ * returned and dest is untouched. dest needs room for the path, one
+ * character and the terminator. An empty path counts as ending with a
+ * separator except in the UTF-8 name spaces (where dest becomes "/").
+ * HVDPFixDOSPath works on plain bytes. Null for a null path. */
+char *HVDPFixDOSPath(char *path, char *dest);
+void *HVDPGenericFixDOSPath(uint32_t nameSpace, void *path, void *dest);
+void *HVDPFixGenericDOSPath(uint32_t nameSpace, void *path, void *dest);
+
+/* Directory fixer for the locale and UTF-8 name spaces:
+ *   0               any path;
+ *   3, 4, 0x100,    the path must hold a ':' (else null);
+ *   0x104
+ *   2, 0x102        the path must hold a ':'; backslashes are kept;
+ *   1, 0x101        colon form: path when it holds a ':', else null; with
+ *                   a record, the path followed by ':' unless it ends
+ *                   with one (also for a path without a colon);
+ *   any other       path is returned unchanged.
+ * Otherwise '\\' becomes '/', runs of slashes become one, the '/' of the
+ * first ":/" is removed, and, when buffer is given and the path does not
+ * end with ':', '/' or '\\', the result is the record's text holding the
+ * path and '/' (plain string record, see HVDPCatStrings; null when it
+ * cannot be made). Wildcards: with wildLastComponent 0 a result holding
+ * '*' or '?' is rejected (null); otherwise only wildcards before its last
+ * separator are. */
+void *HVDPFixDirectoryPath(void *path, uint32_t nameSpace, HVDPStringBuffer **buffer,
+                           uint16_t wildLastComponent);
+
+/* Directory fixer for every name space, upper-casing as it goes:
+ *   0, 0x100, 0x200      the whole path is upper-cased;
+ *   2, 4 and their       a path beginning with '/' (Linux form) is kept as
+ *   UTF-8/wide forms     it is; any other must hold a ':' (else null) and
+ *                        its volume, the text before it, is upper-cased;
+ *                        2, 0x102, 0x202 keep backslashes;
+ *   1, 0x101, 0x201      colon form: the volume upper-cased, or, without a
+ *                        ':', the path emptied; with a record, the path
+ *                        followed by ':' unless it ends with one;
+ *   any other            path is returned unchanged.
+ * Then runs of slashes become one (before backslashes become slashes, so
+ * a "//" they form stays), the '/' of the first ":/" is removed unless the
+ * path is in Linux form, and a '/' is appended in a generic string record
+ * as in HVDPFixDirectoryPath. A wildcard that wildLastComponent does not
+ * allow gives null when it is 0 and an emptied result otherwise. Null for
+ * a null path. */
+void *HVDPFixGenericDirectoryPath(void *path, uint32_t nameSpace, HVDPStringBuffer **buffer,
+                                  uint16_t wildLastComponent);
 
 /* ========================================================================
  * 7. Name spaces, generic characters, name-space string functions,
