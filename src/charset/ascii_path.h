@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "charset/locale_conv.h"
 #include "common/wide.h"
+#include "dpxut.h"
 
 namespace dpxut::charset {
 
@@ -51,6 +53,19 @@ inline void widen_ascii(void* uni, const char* s, size_t count) noexcept {
 }
 inline void narrow_ascii(char* s, const void* uni, size_t count) noexcept {
   for (size_t i = 0; i < count; ++i) s[i] = static_cast<char>(wide::load(uni, i));
+}
+
+// The fast path's filling pass over `len` units of text: copy(n) copies the
+// first n units (the terminator is unit len). iconv would write as many
+// whole characters as fit, so a destination too small gets exactly those.
+template <class Copy>
+PassResult fill_ascii(size_t len, size_t capacity, Copy copy) noexcept {
+  if (capacity <= len) {
+    copy(capacity);
+    return {HVDPUT_OVERFLOW, 0};
+  }
+  copy(len + 1);
+  return {HVDPUT_SUCCESS, capacity};
 }
 
 }  // namespace dpxut::charset

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "charset/locale_conv.h"
 #include "charset/setup.h"
 #include "common/iconv_cache.h"
 #include "dpxut.h"
@@ -23,17 +24,22 @@ enum class Route { kLocaleToUtf8, kUtf8ToLocale, kLocaleToWide, kWideToLocale };
 // A descriptor for one route on the calling thread, in the initial shift
 // state. Invalid when the code set is empty, not NUL-terminated within its
 // 128 bytes, or refused by iconv_open (an empty name would otherwise make
-// iconv take the locale's own code set).
+// iconv take the locale's own code set). The lease copies the name, so the
+// exported array is handed over as it stands, after the terminator check.
 class RouteLease {
  public:
   explicit RouteLease(Route r) noexcept
-      : named_(current_codeset(codeset_) && codeset_[0] != '\0'),
-        lease_(named_ ? to_name(r) : nullptr, named_ ? from_name(r) : nullptr) {}
+      : codeset_(usable_codeset()),
+        lease_(codeset_ != nullptr ? to_name(r) : nullptr, codeset_ != nullptr ? from_name(r) : nullptr) {}
 
   explicit operator bool() const noexcept { return static_cast<bool>(lease_); }
   IconvLease& get() noexcept { return lease_; }
 
  private:
+  static const char* usable_codeset() noexcept {
+    const bool terminated = std::memchr(dp_current_codeset, '\0', kCodeSetSize) != nullptr;
+    return terminated && dp_current_codeset[0] != '\0' ? dp_current_codeset : nullptr;
+  }
   const char* to_name(Route r) const noexcept {
     switch (r) {
       case Route::kLocaleToUtf8: return "UTF-8";
@@ -49,8 +55,7 @@ class RouteLease {
     }
   }
 
-  char codeset_[kCodeSetSize];
-  bool named_;
+  const char* codeset_;
   IconvLease lease_;
 };
 
@@ -115,10 +120,27 @@ class BufferSink {
   BufferSink(void* dst, size_t capacity_bytes) noexcept
       : out_(static_cast<char*>(dst)), left_(capacity_bytes) {}
 
+  // glibc's converters ask for room for their longest character before
+  // they know what the next one becomes (a character they drop, such as a
+  // Unicode tag character, needs none), so E2BIG near the end of the
+  // destination does not prove that the rest cannot fit. The rest then goes
+  // through a bounce area and is copied as far as it really fits: the
+  // filling pass writes exactly what the counting sink counted.
   Step convert(IconvLease& cd, const char** in, size_t* in_left) noexcept {
     if (cd.convert(in, in_left, &out_, &left_) != kIconvFailed) return Step::kDone;
-    const int err = errno;
-    return err == E2BIG ? Step::kOverflow : failure_step(err);
+    if (errno != E2BIG) return failure_step(errno);
+    for (;;) {
+      char bounce[64];
+      char* b = bounce;
+      size_t b_left = sizeof bounce;
+      const size_t r = cd.convert(in, in_left, &b, &b_left);
+      const int err = errno;
+      const Step s = put(bounce, static_cast<size_t>(b - bounce));
+      if (s != Step::kDone) return s;
+      if (r != kIconvFailed) return Step::kDone;
+      if (err != E2BIG) return failure_step(err);
+      if (b == bounce) return Step::kInvalid;  // no progress into an empty area
+    }
   }
   Step put(const void* bytes, size_t n) noexcept {
     if (n > left_) return Step::kOverflow;
@@ -132,6 +154,23 @@ class BufferSink {
   char* out_;
   size_t left_;
 };
+
+// Converts a whole NUL-terminated string, terminator included, in one go.
+// A character that cannot be converted fails the conversion.
+template <class Sink>
+Step convert_whole(IconvLease& cd, const char* src, size_t len, Sink& sink) noexcept {
+  const char* in = src;
+  size_t in_left = len + 1;
+  const Step s = sink.convert(cd, &in, &in_left);
+  return s == Step::kUnconvertible ? Step::kInvalid : s;
+}
+
+// Results of a walk: a sizing pass reports what its sink counted, a
+// filling pass its capacity.
+inline PassResult counted(Step s, size_t total) noexcept {
+  return s == Step::kDone ? PassResult{HVDPUT_SUCCESS, total} : PassResult{step_code(s), 0};
+}
+inline PassResult filled(Step s, size_t capacity) noexcept { return counted(s, capacity); }
 
 // Byte capacity of a wide destination of `units` wide characters, kept
 // whole units and clear of size_t wrap-around.

@@ -3,6 +3,7 @@
 // name space, plus DPsetChar/DPcheckChar that copy and compare one character
 // of a name space. The UTF-8 and wide tables are converted from the server's
 // code set on first use, once per process, and are read-only afterwards.
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -53,7 +54,10 @@ constexpr char kMbcsChars[kCharCount][2] = {{'/', 0}, {0, 0}, {'*', 0}, {'.', 0}
 template <typename Unit, size_t Entries, size_t Room>
 struct ConvertedTable {
   Unit entry[Entries][Room];
-  std::once_flag filled;
+  std::once_flag filling;
+  // Set (release) once the entries are complete; lookups inside path loops
+  // test it (acquire) and skip the once-only machinery after the first fill.
+  std::atomic<bool> filled;
 };
 
 ConvertedTable<char, kCharCount, 20> utf8_chars;
@@ -82,10 +86,13 @@ template <typename Unit, size_t Entries, size_t Room>
 const Unit* lookup(ConvertedTable<Unit, Entries, Room>& table, const char* const (&sources)[Entries],
                    int index) noexcept {
   if (index < 0) return nullptr;
-  std::call_once(table.filled, [&] {
-    std::lock_guard<std::mutex> hold(fill_mutex);
-    for (size_t i = 0; i < Entries; ++i) convert_entry(table.entry[i], Room, sources[i]);
-  });
+  if (!table.filled.load(std::memory_order_acquire)) {
+    std::call_once(table.filling, [&] {
+      std::lock_guard<std::mutex> hold(fill_mutex);
+      for (size_t i = 0; i < Entries; ++i) convert_entry(table.entry[i], Room, sources[i]);
+      table.filled.store(true, std::memory_order_release);
+    });
+  }
   return table.entry[index];
 }
 

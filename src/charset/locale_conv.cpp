@@ -14,47 +14,30 @@
 namespace dpxut::charset {
 namespace {
 
-constexpr PassResult fail(uint32_t code) noexcept { return {code, 0}; }
-
-// Both directions convert the whole string with its NUL in one go.
 template <class Sink>
-Step convert_string(IconvLease& cd, const char* src, size_t len, Sink& sink) noexcept {
-  const char* in = src;
-  size_t in_left = len + 1;
-  const Step s = sink.convert(cd, &in, &in_left);
-  return s == Step::kUnconvertible ? Step::kInvalid : s;
+Step bytes_walk(Route route, const char* src, size_t len, Sink& sink) noexcept {
+  RouteLease cd(route);
+  if (!cd) return Step::kInvalid;
+  return convert_whole(cd.get(), src, len, sink);
 }
 
 PassResult size_bytes(Route route, const char* src) noexcept {
   bool ascii;
   const size_t len = scan_bytes(src, &ascii);
   if (ascii && ascii_transparent(dp_current_codeset)) return {HVDPUT_SUCCESS, len + 1};
-  RouteLease cd(route);
-  if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
   CountingSink<kByteScratch> sink;
-  const Step s = convert_string(cd.get(), src, len, sink);
-  if (s != Step::kDone) return fail(step_code(s));
-  return {HVDPUT_SUCCESS, sink.total()};
+  const Step s = bytes_walk(route, src, len, sink);
+  return counted(s, sink.total());
 }
 
 PassResult fill_bytes(Route route, char* dst, const char* src, size_t capacity) noexcept {
   bool ascii;
   const size_t len = scan_bytes(src, &ascii);
   if (ascii && ascii_transparent(dp_current_codeset)) {
-    // iconv would write as many whole characters as fit: here, bytes.
-    if (capacity <= len) {
-      std::memmove(dst, src, capacity);
-      return fail(HVDPUT_OVERFLOW);
-    }
-    std::memmove(dst, src, len + 1);
-    return {HVDPUT_SUCCESS, capacity};
+    return fill_ascii(len, capacity, [&](size_t n) { std::memmove(dst, src, n); });
   }
-  RouteLease cd(route);
-  if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
   BufferSink sink(dst, capacity);
-  const Step s = convert_string(cd.get(), src, len, sink);
-  if (s != Step::kDone) return fail(step_code(s));
-  return {HVDPUT_SUCCESS, capacity};
+  return filled(bytes_walk(route, src, len, sink), capacity);
 }
 
 }  // namespace

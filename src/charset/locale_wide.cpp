@@ -6,6 +6,7 @@
 // route). With DPUseMbFunctions set, the plain conversions first try the
 // platform's multibyte functions and fall back to iconv when they fail.
 // Wide text may sit at any address and is touched only through wide.h.
+#include <climits>
 #include <cwchar>
 
 #include "charset/ascii_path.h"
@@ -16,9 +17,6 @@
 
 namespace dpxut::charset {
 namespace {
-
-constexpr PassResult fail(uint32_t code) noexcept { return {code, 0}; }
-constexpr PassResult fail(Step s) noexcept { return {step_code(s), 0}; }
 
 // ---- the platform's multibyte functions ---------------------------------
 
@@ -70,20 +68,28 @@ MbOutcome wcs_size(const void* uni) noexcept {
 
 // wcsrtombs filling. The platform stops at the capacity without writing a
 // terminator when the text does not fit; that is an overflow, never a
-// success with an unterminated result.
+// success with an unterminated result. Like iconv, glibc stops short of a
+// character that needs no room (a dropped tag character) when the room
+// left is less than the longest character, so each chunk is converted into
+// a bounce area that always has room and copied as far as it really fits.
 MbOutcome wcs_fill(char* loc, const void* uni, size_t capacity) noexcept {
   std::mbstate_t st{};
   wchar_t chunk[kChunk];
+  char bounce[kChunk * MB_LEN_MAX];
   size_t written = 0;
   for (size_t pos = 0;;) {
     bool ends;
     const size_t n = load_chunk(chunk, uni, pos, &ends);
     const wchar_t* p = chunk;
-    const size_t r = wcsnrtombs(loc + written, &p, n, capacity - written, &st);
+    const size_t r = wcsnrtombs(bounce, &p, n, sizeof bounce, &st);
     if (r == static_cast<size_t>(-1)) return kFallBack;
-    written += r;
-    if (p == nullptr) return {false, Step::kDone, capacity};   // the NUL went out too
-    if (p != chunk + n) return {false, Step::kOverflow, 0};    // stopped for room
+    if (p != nullptr && p != chunk + n) return kFallBack;  // cannot happen: the area fits a chunk
+    // At the end the NUL went out too, after the r bytes.
+    const size_t bytes = p == nullptr ? r + 1 : r;
+    if (bytes > capacity - written) return {false, Step::kOverflow, 0};
+    std::memcpy(loc + written, bounce, bytes);
+    written += bytes;
+    if (p == nullptr) return {false, Step::kDone, capacity};
     pos += n;
   }
 }
@@ -185,109 +191,79 @@ Step special_walk(IconvLease& cd, const char* loc, Sink& sink) noexcept {
   return sink.put(&zero, sizeof zero);
 }
 
-// The plain route through iconv: the whole string with its terminator.
 template <class Sink>
-Step plain_walk(IconvLease& cd, const char* loc, size_t len, Sink& sink) noexcept {
-  const char* in = loc;
-  size_t in_left = len + 1;
-  const Step s = sink.convert(cd, &in, &in_left);
-  return s == Step::kUnconvertible ? Step::kInvalid : s;
+Step wide_to_locale_route(const void* uni, size_t units, bool map, Sink& sink) noexcept {
+  RouteLease cd(Route::kWideToLocale);
+  if (!cd) return Step::kInvalid;
+  return wide_to_locale_walk(cd.get(), uni, units, map, sink);
 }
+
+template <class Sink>
+Step locale_to_wide_route(bool special, const char* loc, size_t len, Sink& sink) noexcept {
+  RouteLease cd(Route::kLocaleToWide);
+  if (!cd) return Step::kInvalid;
+  return special ? special_walk(cd.get(), loc, sink) : convert_whole(cd.get(), loc, len, sink);
+}
+
+PassResult from_platform(const MbOutcome& m) noexcept { return counted(m.step, m.value); }
 
 }  // namespace
 
 PassResult wide_to_locale_size(const void* uni, bool map) noexcept {
   if (DPUseMbFunctions != 0) {
     const MbOutcome m = wcs_size(uni);
-    if (!m.fell_back) return {HVDPUT_SUCCESS, m.value};
+    if (!m.fell_back) return from_platform(m);
   }
   bool ascii;
   const size_t units = scan_wide(uni, &ascii);
   if (ascii && ascii_transparent(dp_current_codeset)) return {HVDPUT_SUCCESS, units + 1};
-  RouteLease cd(Route::kWideToLocale);
-  if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
   CountingSink<kByteScratch> sink;
-  const Step s = wide_to_locale_walk(cd.get(), uni, units, map, sink);
-  if (s != Step::kDone) return fail(s);
-  return {HVDPUT_SUCCESS, sink.total()};
+  const Step s = wide_to_locale_route(uni, units, map, sink);
+  return counted(s, sink.total());
 }
 
 PassResult wide_to_locale(char* loc, const void* uni, size_t capacity, bool map) noexcept {
   if (DPUseMbFunctions != 0) {
     const MbOutcome m = wcs_fill(loc, uni, capacity);
-    if (!m.fell_back) return m.step == Step::kDone ? PassResult{HVDPUT_SUCCESS, m.value} : fail(m.step);
+    if (!m.fell_back) return from_platform(m);
   }
   bool ascii;
   const size_t units = scan_wide(uni, &ascii);
   if (ascii && ascii_transparent(dp_current_codeset)) {
-    if (capacity <= units) {
-      narrow_ascii(loc, uni, capacity);
-      return fail(HVDPUT_OVERFLOW);
-    }
-    narrow_ascii(loc, uni, units + 1);
-    return {HVDPUT_SUCCESS, capacity};
+    return fill_ascii(units, capacity, [&](size_t n) { narrow_ascii(loc, uni, n); });
   }
-  RouteLease cd(Route::kWideToLocale);
-  if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
   BufferSink sink(loc, capacity);
-  const Step s = wide_to_locale_walk(cd.get(), uni, units, map, sink);
-  if (s != Step::kDone) return fail(s);
-  return {HVDPUT_SUCCESS, capacity};
+  return filled(wide_to_locale_route(uni, units, map, sink), capacity);
 }
 
+// The multibyte route and the fast path serve the plain route only.
 PassResult locale_to_wide_size(const char* loc, bool map) noexcept {
   bool ascii;
   const size_t len = scan_bytes(loc, &ascii);
-  if (map && has_special_sequence(loc, len)) {
-    RouteLease cd(Route::kLocaleToWide);
-    if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
-    CountingSink<kWideScratch> sink;
-    const Step s = special_walk(cd.get(), loc, sink);
-    if (s != Step::kDone) return fail(s);
-    return {HVDPUT_SUCCESS, sink.total() / wide::kUnit};
-  }
-  if (DPUseMbFunctions != 0) {
+  const bool special = map && has_special_sequence(loc, len);
+  if (!special && DPUseMbFunctions != 0) {
     const MbOutcome m = mbs_size(loc);
-    if (!m.fell_back) return {HVDPUT_SUCCESS, m.value};
+    if (!m.fell_back) return from_platform(m);
   }
-  if (ascii && ascii_transparent(dp_current_codeset)) return {HVDPUT_SUCCESS, len + 1};
-  RouteLease cd(Route::kLocaleToWide);
-  if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
+  if (!special && ascii && ascii_transparent(dp_current_codeset)) return {HVDPUT_SUCCESS, len + 1};
   CountingSink<kWideScratch> sink;
-  const Step s = plain_walk(cd.get(), loc, len, sink);
-  if (s != Step::kDone) return fail(s);
-  return {HVDPUT_SUCCESS, sink.total() / wide::kUnit};
+  const Step s = locale_to_wide_route(special, loc, len, sink);
+  return counted(s, sink.total() / wide::kUnit);
 }
 
 PassResult locale_to_wide(void* uni, const char* loc, size_t capacity, bool map) noexcept {
   bool ascii;
   const size_t len = scan_bytes(loc, &ascii);
-  if (map && has_special_sequence(loc, len)) {
-    RouteLease cd(Route::kLocaleToWide);
-    if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
-    BufferSink sink(uni, wide_bytes(capacity));
-    const Step s = special_walk(cd.get(), loc, sink);
-    if (s != Step::kDone) return fail(s);
-    return {HVDPUT_SUCCESS, capacity};
-  }
-  if (DPUseMbFunctions != 0) {
+  const bool special = map && has_special_sequence(loc, len);
+  if (!special && DPUseMbFunctions != 0) {
     const MbOutcome m = mbs_fill(uni, loc, capacity);
-    if (!m.fell_back) return m.step == Step::kDone ? PassResult{HVDPUT_SUCCESS, m.value} : fail(m.step);
+    if (!m.fell_back) return from_platform(m);
   }
-  if (ascii && ascii_transparent(dp_current_codeset)) {
-    if (capacity <= len) {
-      widen_ascii(uni, loc, capacity);
-      return fail(HVDPUT_OVERFLOW);
-    }
-    widen_ascii(uni, loc, len + 1);
-    return {HVDPUT_SUCCESS, capacity};
+  if (!special && ascii && ascii_transparent(dp_current_codeset)) {
+    return fill_ascii(len, capacity, [&](size_t n) { widen_ascii(uni, loc, n); });
   }
-  RouteLease cd(Route::kLocaleToWide);
-  if (!cd) return fail(HVDPUT_INVALID_PARAMETER);
   BufferSink sink(uni, wide_bytes(capacity));
-  const Step s = plain_walk(cd.get(), loc, len, sink);
-  if (s != Step::kDone) return fail(s);
-  return {HVDPUT_SUCCESS, capacity};
+  return filled(locale_to_wide_route(special, loc, len, sink), capacity);
 }
 
 }  // namespace dpxut::charset

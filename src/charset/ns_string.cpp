@@ -4,10 +4,12 @@
 // the UTF-8 functions and their hooks) or on locale bytes. Also the byte-string
 // helpers strrev, strlwr and strupr.
 #include <algorithm>
+#include <ctype.h>
+
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "charset/namespace.h"
 #include "common/export.h"
@@ -39,7 +41,38 @@ int bounded_compare(const char* a, const char* b, size_t n) noexcept {
   return sign_of(std::memcmp(a, b, m));
 }
 
+// strncasecmp of the byte name spaces, folding with the current locale's
+// tolower table (so Latin-1 letters fold in a Latin-1 locale), at most n
+// bytes. Kept here rather than calling the platform so that every build,
+// sanitizer runtimes with their ASCII-only replacements included, folds the
+// same way. Equal bytes skip the fold.
+int byte_icompare(const char* a, const char* b, size_t n) noexcept {
+  const int32_t* lower = *__ctype_tolower_loc();  // indexable by every unsigned char
+  for (size_t i = 0; i < n; ++i) {
+    const auto ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[i]);
+    if (ca == cb) {
+      if (ca == 0) break;
+      continue;
+    }
+    const int la = lower[ca], lb = lower[cb];
+    if (la != lb) return la - lb;
+  }
+  return 0;
+}
+
 void reverse_bytes(char* s) noexcept { std::reverse(s, s + std::strlen(s)); }
+
+// Byte-wise case mapping in the current locale. The exported strupr and
+// strlwr are thin doors to these, and the library calls these directly: a
+// host that defines its own strupr (common in ported code) would otherwise
+// take over the library's internal calls through symbol interposition.
+template <int (*Map)(int)>
+char* map_bytes(char* s) noexcept {
+  for (char* p = s; *p != '\0'; ++p) *p = static_cast<char>(Map(static_cast<unsigned char>(*p)));
+  return s;
+}
+int to_upper(int c) noexcept { return std::toupper(c); }
+int to_lower(int c) noexcept { return std::tolower(c); }
 
 // A heap copy of a byte string of `length` bytes and its terminator.
 HeapPtr<char> copy_bytes(const char* s, size_t length) noexcept {
@@ -147,7 +180,7 @@ DPXUT_EXPORT int DPstricmp(uint32_t nameSpace, const void* a, const void* b) {
   if (null_order(a, b, &r)) return r;
   if (is_wide_ns(nameSpace)) return wide::icompare(a, b);
   if (is_utf8_ns(nameSpace)) return DPutf8icmp(bytes_of(a), bytes_of(b));
-  return strcasecmp(bytes_of(a), bytes_of(b));
+  return byte_icompare(bytes_of(a), bytes_of(b), SIZE_MAX);
 }
 
 // `n` is a byte count in every name space: n / 4 wide characters.
@@ -158,7 +191,7 @@ DPXUT_EXPORT int DPstrnicmp(uint32_t nameSpace, const void* a, const void* b, ui
     return DPuninicmp(static_cast<const wchar_t*>(a), static_cast<const wchar_t*>(b),
                       static_cast<int32_t>(n / 4));
   if (is_utf8_ns(nameSpace)) return upper_bounded_compare(bytes_of(a), bytes_of(b), n);
-  return strncasecmp(bytes_of(a), bytes_of(b), n);
+  return byte_icompare(bytes_of(a), bytes_of(b), n);
 }
 
 DPXUT_EXPORT int StrNIEqu(uint32_t nameSpace, const void* a, const void* b, uint32_t n) {
@@ -176,7 +209,7 @@ DPXUT_EXPORT void* DPstrupr(uint32_t nameSpace, void* s) {
   if (s == nullptr) return nullptr;
   if (is_wide_ns(nameSpace)) return DPuniupr(static_cast<wchar_t*>(s));
   if (is_utf8_ns(nameSpace)) return DPutf8upr(static_cast<char*>(s));
-  return strupr(static_cast<char*>(s));
+  return map_bytes<to_upper>(static_cast<char*>(s));
 }
 
 // Wide strings by elements, UTF-8 by characters (each sequence keeps its
@@ -257,14 +290,6 @@ DPXUT_EXPORT char* strrev(char* /*dst*/, char* src) {
   return src;
 }
 
-DPXUT_EXPORT char* strlwr(char* s) {
-  if (s == nullptr) return s;
-  for (char* p = s; *p != '\0'; ++p) *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
-  return s;
-}
+DPXUT_EXPORT char* strlwr(char* s) { return s != nullptr ? map_bytes<to_lower>(s) : s; }
 
-DPXUT_EXPORT char* strupr(char* s) {
-  if (s == nullptr) return s;
-  for (char* p = s; *p != '\0'; ++p) *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
-  return s;
-}
+DPXUT_EXPORT char* strupr(char* s) { return s != nullptr ? map_bytes<to_upper>(s) : s; }

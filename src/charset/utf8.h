@@ -45,8 +45,15 @@ inline int decode(const unsigned char* p, uint16_t* out) noexcept {
     *out = static_cast<uint16_t>(v);
     return 2;
   } else if (c0 < 0xF0) {
-    n = 3, v = c0 & 0x0Fu, least = 0x800;
-  } else if (c0 < 0xF8) {
+    unsigned t1 = p[1] ^ 0x80u;
+    if (t1 > 0x3F) return -1;
+    unsigned t2 = p[2] ^ 0x80u;
+    if (t2 > 0x3F) return -1;
+    v = ((c0 & 0x0Fu) << 12) | (t1 << 6) | t2;
+    if (v < 0x800) return -1;
+    *out = static_cast<uint16_t>(v);
+    return 3;
+  } else if (c0 < 0xF8) {  // the rare long forms share one loop
     n = 4, v = c0 & 0x07u, least = 0x10000;
   } else if (c0 < 0xFC) {
     n = 5, v = c0 & 0x03u, least = 0x200000;
@@ -65,9 +72,10 @@ inline int decode(const unsigned char* p, uint16_t* out) noexcept {
   return n;
 }
 
-// UTF-8 length of a 16-bit value.
+// UTF-8 length of a 16-bit value (branch-free: mixed text would defeat
+// the branch predictor).
 inline unsigned encoded_length(uint16_t v) noexcept {
-  return v < 0x80 ? 1 : v < 0x800 ? 2 : 3;
+  return 1u + (v >= 0x80) + (v >= 0x800);
 }
 
 // Writes the 1 to 3 bytes of v at out; returns their number.

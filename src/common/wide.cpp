@@ -54,7 +54,13 @@ size_t concat(void* dst, const void* src) noexcept {
   return old + copy(at(dst, old), src);
 }
 
+// glibc compares the units as signed wchar_t values too; only the sign of
+// its result is kept so that every alignment gives the same answer.
 int compare(const void* a, const void* b) noexcept {
+  if (is_aligned(a) && is_aligned(b)) {
+    int r = std::wcscmp(static_cast<const wchar_t*>(a), static_cast<const wchar_t*>(b));
+    return (r > 0) - (r < 0);
+  }
   for (size_t i = 0;; ++i) {
     wchar_t x = load(a, i);
     wchar_t y = load(b, i);
@@ -64,6 +70,10 @@ int compare(const void* a, const void* b) noexcept {
 }
 
 int ncompare(const void* a, const void* b, size_t n) noexcept {
+  if (is_aligned(a) && is_aligned(b)) {
+    int r = std::wcsncmp(static_cast<const wchar_t*>(a), static_cast<const wchar_t*>(b), n);
+    return (r > 0) - (r < 0);
+  }
   for (size_t i = 0; i < n; ++i) {
     wchar_t x = load(a, i);
     wchar_t y = load(b, i);

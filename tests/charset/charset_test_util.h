@@ -1,6 +1,6 @@
-// Helpers shared by the character layer tests: hermetic locales, byte
-// strings written as hex, and wide strings placed at any offset of a buffer
-// (wide strings reach the library at addresses that are not 4-aligned).
+// Helpers shared by the character layer tests: hermetic locales and wide
+// strings placed at any offset of a buffer (wide strings reach the library
+// at addresses that are not 4-aligned).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,11 +9,11 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "dpxut.h"
+#include "support/guard_page.h"  // hex(), GuardedBytes
 
 namespace dpxut::test {
 
@@ -23,15 +23,6 @@ inline void use_locale(const char* name) {
   setenv("LC_ALL", name, 1);
   ASSERT_NE(std::setlocale(LC_ALL, name), nullptr) << name << " (LOCPATH=" << getenv("LOCPATH") << ")";
   ASSERT_EQ(DPInitUniLibrary(nl_langinfo(CODESET)), 0u) << nl_langinfo(CODESET);
-}
-
-// "61 C3 A9" -> the three bytes, as a std::string.
-inline std::string hex(const char* text) {
-  std::istringstream in(text);
-  std::string out;
-  unsigned v;
-  while (in >> std::hex >> v) out.push_back(static_cast<char>(v));
-  return out;
 }
 
 // A wide string at `offset` bytes past a 16-aligned start, with room to

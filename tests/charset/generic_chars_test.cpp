@@ -281,3 +281,42 @@ TEST(Wildcards, OnlyGenericStarAndQuestionAreWild) {
 }
 
 }  // namespace
+
+namespace {
+
+using dpxut::test::GuardedBytes;
+
+// Strings that end flush against an inaccessible page: measuring a
+// character by the one at `ch` must not read past the end of either string.
+TEST(CheckChar, NeverReadsPastEitherTerminator) {
+  use_locale("ja_JP.EUC-JP");
+  // Per name space: a character of more than one byte, and a string that
+  // holds only its first byte.
+  struct {
+    uint32_t ns;
+    std::string ch, lead;
+  } cases[] = {{0x100, hex("E2 82 AC"), hex("E2")}, {0, hex("A4 A2"), hex("A4")}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ns);
+    GuardedBytes lone_lead(c.lead + '\0');
+    EXPECT_EQ(DPcheckChar(c.ns, lone_lead.chars(), c.ch.c_str()), 0);
+    GuardedBytes whole(c.ch + '\0');
+    EXPECT_EQ(DPcheckChar(c.ns, whole.chars(), whole.chars()), 1);
+    EXPECT_EQ(DPcheckChar(c.ns, lone_lead.chars(), lone_lead.chars()), 1);
+    GuardedBytes end(hex("00"));
+    EXPECT_EQ(DPcheckChar(c.ns, end.chars(), GenericChar(c.ns, 0)), 1);
+    EXPECT_EQ(DPcheckChar(c.ns, end.chars(), c.ch.c_str()), 0);
+  }
+}
+
+TEST(SetChar, NeverReadsPastTheSourceTerminator) {
+  use_locale("ja_JP.EUC-JP");
+  for (uint32_t ns : {0x100u, 0x104u, 0u}) {
+    GuardedBytes cut(hex("FC 80 00"));  // announces six bytes, holds two
+    std::string dst = "abcdefgh";
+    DPsetChar(ns, dst.data(), cut.chars());
+    EXPECT_EQ(dst.substr(2), "cdefgh") << ns;
+  }
+}
+
+}  // namespace

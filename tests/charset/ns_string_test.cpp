@@ -1,5 +1,6 @@
 // Name-space string functions in the three encodings: locale bytes (Latin-1
 // and EUC-JP servers), UTF-8, and wide strings placed at every offset mod 4.
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -311,6 +312,27 @@ TEST(NsString, EndCharTellsWhetherAStringEndsWithASetMember) {
   });
 }
 
+// UTF-8 text whose last character is cut short, ending flush against an
+// inaccessible page: stepping, searching and end tests stop at the NUL.
+TEST(NsString, CutUtf8CharactersAreNotReadPastTheEnd) {
+  use_locale("en_US.UTF-8");
+  const char* set = static_cast<const char*>(GenericString(0x100, ":/\\"));
+  for (const char* text : {"64 E2 82 00", "64 2F FC 00", "F0 9F 00", "E2 00", "00"}) {
+    SCOPED_TRACE(text);
+    dpxut::test::GuardedBytes s(hex(text));
+    const char* p = s.chars();
+    const char* last = bytes(DPlastChar(0x100, p));
+    EXPECT_GE(last, p);
+    EXPECT_LE(last, p + std::max<size_t>(std::strlen(p), 1) - 1);
+    EXPECT_EQ(DPendChar(0x100, p, set), nullptr);
+    EXPECT_EQ(DPstrchr(0x100, p, hex("E2 82 AC").c_str()), nullptr);
+    EXPECT_EQ(DPstrrchr(0x100, p, last), nullptr);  // a cut character matches nothing
+    for (const char* q = p; *q; q = bytes(DPnextChar(0x100, q))) EXPECT_LE(q, p + std::strlen(p));
+    EXPECT_EQ(DPstrncmp(0x100, p, p, 100), 0);
+    EXPECT_EQ(DPstrnicmp(0x100, p, p, 100), 0);
+  }
+}
+
 TEST(ByteStrings, ReverseAndCaseMapInTheCurrentLocale) {
   use_locale("en_US.ISO-8859-1");
   char x[] = "keep";
@@ -336,28 +358,32 @@ TEST(ByteStrings, ReverseAndCaseMapInTheCurrentLocale) {
 
 TEST(NsString, NullStringsAreRefusedQuietly) {
   use_locale("en_US.UTF-8");
+  const wchar_t wide_a[] = L"a";
   for (uint32_t ns : {0u, 0x100u, 0x200u}) {
+    const void* a = ns == 0x200 ? static_cast<const void*>(wide_a) : "a";
     EXPECT_EQ(DPstrlen(ns, nullptr), 0u);
     EXPECT_EQ(DPstrdup(ns, nullptr), nullptr);
-    EXPECT_EQ(DPstrcpy(ns, nullptr, "a"), 0);
-    EXPECT_EQ(DPstrcat(ns, nullptr, "a"), 0);
-    EXPECT_EQ(DPstrncpy(ns, nullptr, "a", 1), 0);
+    EXPECT_EQ(DPstrcpy(ns, nullptr, a), 0);
+    EXPECT_EQ(DPstrcat(ns, nullptr, a), 0);
+    EXPECT_EQ(DPstrncpy(ns, nullptr, a, 1), 0);
     EXPECT_EQ(DPstrcmp(ns, nullptr, nullptr), 0);
-    EXPECT_LT(DPstrcmp(ns, nullptr, "a"), 0);
-    EXPECT_GT(DPstricmp(ns, "a", nullptr), 0);
-    EXPECT_LT(DPstrnicmp(ns, nullptr, "a", 4), 0);
+    EXPECT_LT(DPstrcmp(ns, nullptr, a), 0);
+    EXPECT_GT(DPstricmp(ns, a, nullptr), 0);
+    EXPECT_LT(DPstrnicmp(ns, nullptr, a, 4), 0);
     EXPECT_EQ(DPstrncmp(ns, nullptr, nullptr, 4), 0);
-    EXPECT_EQ(StrIEqu(ns, nullptr, "a"), 0);
+    EXPECT_EQ(StrIEqu(ns, nullptr, a), 0);
+    EXPECT_EQ(StrNIEqu(ns, nullptr, a, 4), 0);
     EXPECT_EQ(DPstrupr(ns, nullptr), nullptr);
     EXPECT_EQ(DPstrrev(ns, nullptr), nullptr);
-    EXPECT_EQ(DPstrchr(ns, nullptr, "a"), nullptr);
-    EXPECT_EQ(DPstrrchr(ns, "a", nullptr), nullptr);
-    EXPECT_EQ(DPstrstr(ns, nullptr, "a"), nullptr);
-    EXPECT_EQ(DPstrstr(ns, "a", nullptr), nullptr);
+    EXPECT_EQ(DPstrchr(ns, nullptr, a), nullptr);
+    EXPECT_EQ(DPstrrchr(ns, a, nullptr), nullptr);
+    EXPECT_EQ(DPstrstr(ns, nullptr, a), nullptr);
+    EXPECT_EQ(DPstrstr(ns, a, nullptr), nullptr);
     EXPECT_EQ(DPnextChar(ns, nullptr), nullptr);
     EXPECT_EQ(DPprevChar(ns, nullptr), nullptr);
     EXPECT_EQ(DPlastChar(ns, nullptr), nullptr);
-    EXPECT_EQ(DPendChar(ns, nullptr, ":"), nullptr);
+    EXPECT_EQ(DPendChar(ns, nullptr, a), nullptr);
+    EXPECT_EQ(DPendChar(ns, a, nullptr), nullptr);
   }
   EXPECT_EQ(strrev(nullptr, nullptr), nullptr);
   EXPECT_EQ(strlwr(nullptr), nullptr);

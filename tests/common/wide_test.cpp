@@ -1,0 +1,157 @@
+// The wide-string layer at every alignment: each function on strings copied
+// in at offsets 0..3 mod 4 agrees with glibc's function on aligned copies,
+// writes nothing outside its units and never reads past a terminator.
+#include "common/wide.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <cwctype>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/guard_page.h"
+
+namespace {
+
+namespace wide = dpxut::wide;
+
+// A wide string and its terminator copied `offset` bytes past a 16-byte
+// boundary, `room` spare units after it, 0xEE bytes all around.
+class Placed {
+ public:
+  Placed(const std::wstring& s, size_t offset, size_t room = 0)
+      : bytes_((s.size() + 1 + room) * 4 + 64, 0xEE), units_(s.size() + 1 + room) {
+    start_ = (16 - reinterpret_cast<uintptr_t>(bytes_.data()) % 16) % 16 + 16 + offset;
+    std::memcpy(ptr(), s.c_str(), (s.size() + 1) * 4);
+  }
+  unsigned char* ptr() { return bytes_.data() + start_; }
+  std::wstring units(size_t n) {  // units [0, n), zeros included
+    std::wstring out;
+    for (size_t i = 0; i < n; ++i) out.push_back(wide::load(ptr(), i));
+    return out;
+  }
+  std::wstring text() { return units(wide::length(ptr())); }
+  ptrdiff_t index(const void* p) { return p ? (static_cast<const unsigned char*>(p) - ptr()) / 4 : -1; }
+  bool outside_untouched() const {
+    for (size_t i = 0; i < bytes_.size(); ++i) {
+      if ((i < start_ || i >= start_ + units_ * 4) && bytes_[i] != 0xEE) return false;
+    }
+    return true;
+  }
+
+ private:
+  std::vector<unsigned char> bytes_;
+  size_t units_, start_;
+};
+
+ptrdiff_t index(const std::wstring& s, const wchar_t* p) { return p ? p - s.c_str() : -1; }
+int sign(int v) { return (v > 0) - (v < 0); }
+
+// Mostly case pairs, so folded comparisons run deep, and now and then
+// values glibc treats as plain 32-bit numbers.
+std::wstring random_text(std::mt19937& rng, size_t max_len) {
+  static const uint32_t alphabet[] = {'a', 'A', 'b', 'B', '_', 0xE9, 0xC9, 0x3B1, 0x391, 0x4E2D,
+                                      0x1F600, 0x10041, 0x80000000u, 0xFFFFFFFFu, 0x7FFFFFFF};
+  std::wstring s(rng() % (max_len + 1), L'a');
+  for (auto& c : s) c = static_cast<wchar_t>(alphabet[rng() % (rng() % 4 ? 9 : std::size(alphabet))]);
+  return s;
+}
+
+std::wstring vary(std::mt19937& rng, std::wstring s) {
+  for (auto& c : s) {
+    if (rng() % 6 == 0) c = static_cast<wchar_t>(rng() % 2 ? std::towupper(c) : std::towlower(c));
+  }
+  if (!s.empty() && rng() % 3 == 0) s[rng() % s.size()] = L'B';
+  if (rng() % 4 == 0) s.resize(rng() % (s.size() + 1));
+  return s;
+}
+
+TEST(WideLayer, AgreesWithGlibcOnAlignedCopiesAtEveryOffset) {
+  ASSERT_NE(std::setlocale(LC_ALL, "en_US.UTF-8"), nullptr);
+  std::mt19937 rng(1);
+  for (int round = 0; round < 400; ++round) {
+    const std::wstring a = random_text(rng, 40), b = vary(rng, a);
+    const size_t n = rng() % (a.size() + 3);
+    const wchar_t c = a.empty() || round % 5 == 0 ? L'B' : a[rng() % a.size()];
+    const std::wstring needle =
+        round % 3 ? a.substr(a.empty() ? 0 : rng() % a.size(), rng() % 4) : random_text(rng, 2);
+    std::wstring reversed(a.rbegin(), a.rend()), upper = a;
+    std::wstring bounded = b + std::wstring(1, 0) + std::wstring(a.size() + 3, static_cast<wchar_t>(0xEEEEEEEEu));
+    for (auto& u : upper) u = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(u)));
+    std::wcsncpy(bounded.data(), a.c_str(), n);
+
+    for (size_t oa = 0; oa < 4; ++oa) {
+      for (size_t ob = 0; ob < 4; ++ob) {
+        Placed pa(a, oa), pb(b, ob), pn(needle, ob);
+        EXPECT_EQ(wide::length(pa.ptr()), a.size());
+        EXPECT_EQ(wide::nlength(pa.ptr(), n), ::wcsnlen(a.c_str(), n));
+        EXPECT_EQ(wide::compare(pa.ptr(), pb.ptr()), sign(std::wcscmp(a.c_str(), b.c_str())));
+        EXPECT_EQ(wide::ncompare(pa.ptr(), pb.ptr(), n), sign(std::wcsncmp(a.c_str(), b.c_str(), n)));
+        EXPECT_EQ(wide::icompare(pa.ptr(), pb.ptr()), ::wcscasecmp(a.c_str(), b.c_str()));
+        EXPECT_EQ(wide::nicompare(pa.ptr(), pb.ptr(), n), ::wcsncasecmp(a.c_str(), b.c_str(), n));
+        for (wchar_t ch : {c, wchar_t{0}}) {
+          EXPECT_EQ(pa.index(wide::find(pa.ptr(), ch)), index(a, std::wcschr(a.c_str(), ch)));
+          EXPECT_EQ(pa.index(wide::find_last(pa.ptr(), ch)), index(a, std::wcsrchr(a.c_str(), ch)));
+        }
+        EXPECT_EQ(pa.index(wide::find_string(pa.ptr(), pn.ptr())), index(a, std::wcsstr(a.c_str(), needle.c_str())));
+
+        const size_t room = a.size() + 3;
+        Placed copied(b, ob, room), ncopied(b, ob, room), joined(b, ob, room), rev(a, oa), up(a, oa);
+        EXPECT_EQ(wide::copy(copied.ptr(), pa.ptr()), a.size());
+        EXPECT_EQ(copied.text(), a);
+        wide::ncopy(ncopied.ptr(), pa.ptr(), n);
+        EXPECT_EQ(ncopied.units(bounded.size()), bounded);
+        EXPECT_EQ(wide::concat(joined.ptr(), pa.ptr()), b.size() + a.size());
+        EXPECT_EQ(joined.text(), b + a);
+        wide::reverse(rev.ptr());
+        EXPECT_EQ(rev.units(a.size() + 1), reversed + std::wstring(1, 0));
+        wide::upper(up.ptr());
+        EXPECT_EQ(up.units(a.size() + 1), upper + std::wstring(1, 0));
+        for (Placed* p : {&copied, &ncopied, &joined, &rev, &up}) EXPECT_TRUE(p->outside_untouched());
+      }
+    }
+  }
+}
+
+TEST(WideLayer, LoadsStoresAndDuplicatesAtEveryOffset) {
+  for (size_t off = 0; off < 4; ++off) {
+    Placed s(L"xyz", off);
+    wide::store(s.ptr(), 1, 0x1F600);
+    EXPECT_EQ(dpxut::test::to_hex(std::string_view(reinterpret_cast<char*>(s.ptr()) + 4, 4)), "00 F6 01 00");
+    EXPECT_EQ(wide::load(s.ptr(), 1), 0x1F600);
+    EXPECT_TRUE(s.outside_untouched());
+    wchar_t* copy = wide::duplicate(s.ptr());
+    ASSERT_NE(copy, nullptr);
+    EXPECT_TRUE(wide::is_aligned(copy));
+    EXPECT_EQ(std::wstring(copy), L"x\U0001F600z");
+    std::free(copy);
+  }
+}
+
+// The terminator is the last unit before an inaccessible page; misaligned
+// strings end 1 to 3 bytes before it.
+TEST(WideLayer, StopsAtTheTerminatorBeforeAnUnreadablePage) {
+  const std::wstring s = L"abc\u00E9\U0001F600xyz";
+  for (size_t slack = 0; slack < 4; ++slack) {
+    dpxut::test::GuardedBytes page((s.size() + 1) * 4 + slack);
+    std::memcpy(page.data(), s.c_str(), (s.size() + 1) * 4);
+    void* p = page.data();
+    EXPECT_EQ(wide::length(p), s.size());
+    EXPECT_EQ(wide::nlength(p, 100), s.size());
+    EXPECT_EQ(wide::find(p, L'q'), nullptr);
+    EXPECT_EQ(wide::find_last(p, L'a'), p);
+    EXPECT_EQ(wide::find_string(p, L"xyq"), nullptr);
+    EXPECT_EQ(wide::compare(p, p), 0);
+    EXPECT_EQ(wide::ncompare(p, s.c_str(), 100), 0);
+    EXPECT_EQ(wide::icompare(s.c_str(), p), 0);
+    std::free(wide::duplicate(p));
+    wide::upper(p);
+    wide::reverse(p);
+    EXPECT_EQ(wide::load(p, 0), L'Z');
+  }
+}
+
+}  // namespace
