@@ -38,7 +38,7 @@ constexpr size_t kNoRow = SIZE_MAX;
 class NameMatcher {
  public:
   NameMatcher(uint32_t ns, const void* pattern, const void* name, bool partial) noexcept
-      : how_(stepper_for(ns)), pat_(pattern, how_), name_(name, how_), partial_(partial) {}
+      : how_(stepper_for(ns)), pat_(pattern, how_, ascii_), name_(name, how_, ascii_), partial_(partial) {}
 
   int32_t run() noexcept;
 
@@ -64,11 +64,13 @@ class NameMatcher {
   bool pattern_is(size_t p, uint32_t c) const noexcept { return pat_.unit_at(p) == c; }
   bool name_is(size_t n, uint32_t c) const noexcept { return name_.unit_at(n) == c; }
   bool same_char(size_t p, size_t n) noexcept;
+  size_t skip_plain(size_t p, size_t x) noexcept;
   Outcome walk(size_t p, size_t n) noexcept;
   bool open(const Outcome& o) noexcept;
   bool start_memo() noexcept;
 
   Stepper how_;
+  AsciiVerdict ascii_;
   Subject pat_;
   Subject name_;
   bool partial_;
@@ -87,14 +89,37 @@ bool NameMatcher::same_char(size_t p, size_t n) noexcept {
   if (how_ == Stepper::wide) return pat_.unit_at(p) == name_.unit_at(n);
   size_t len;
   if (how_ == Stepper::utf8) {
-    const uint32_t size = DPutf8Size(reinterpret_cast<const char*>(pat_.bytes() + p));
+    const uint32_t size = pat_.bytes()[p] < 0x80 && imp_utf8width == nullptr
+                              ? 1
+                              : DPutf8Size(reinterpret_cast<const char*>(pat_.bytes() + p));
     len = std::min<size_t>(size == 0 ? 1 : size, pat_.length() - p + 1);
   } else {
     len = pat_.next(p) - p;
   }
   // Where the name ends sooner, its NUL faces a pattern byte that is not.
   if (name_.length() - n + 1 < len) return false;
+  if (len == 1) return pat_.bytes()[p] == name_.bytes()[n];
   return std::memcmp(pat_.bytes() + p, name_.bytes() + n, len) == 0;
+}
+
+// The star loop only steps over name characters that are neither the
+// pattern character at p nor a dot. Runs of them are passed here in one
+// go where a character is one unit: wide units, or ASCII bytes while the
+// pattern character is a single ASCII byte. Returns the first position
+// the loop has to look at, or the end of the name.
+size_t NameMatcher::skip_plain(size_t p, size_t x) noexcept {
+  const size_t end = name_.length();
+  if (how_ == Stepper::wide) {
+    const uint32_t c = pat_.unit_at(p);
+    while (x < end && name_.unit_at(x) != c && name_.unit_at(x) != '.') x += wide::kUnit;
+    return x;
+  }
+  const unsigned char c = pat_.bytes()[p];
+  if (c >= 0x80 || !name_.ascii_steps_are_bytes()) return x;
+  if (how_ == Stepper::utf8 && imp_utf8width != nullptr) return x;  // compares by the hook's length
+  const unsigned char* b = name_.bytes();
+  while (x < end && b[x] < 0x80 && b[x] != c && b[x] != '.') ++x;
+  return x;
 }
 
 NameMatcher::Outcome NameMatcher::walk(size_t p, size_t n) noexcept {
@@ -134,10 +159,11 @@ bool NameMatcher::start_memo() noexcept {
 }
 
 bool NameMatcher::open(const Outcome& o) noexcept {
-  // The memo is set up when a second try of a star begins: a single star
-  // that is tried once needs none.
-  if (++opened_ == 2) {
-    pat_.remember_steps();
+  // A star re-reads the pattern after it at every name position it tries:
+  // its steps are remembered from the first star on. The memo, and the
+  // steps of the name, from the second: a star tried once needs neither.
+  if (++opened_ == 1) pat_.remember_steps();
+  if (opened_ == 2) {
     name_.remember_steps();
     if (!start_memo()) return false;
   }
@@ -152,7 +178,13 @@ int32_t NameMatcher::run() noexcept {
   while (!frames_.empty()) {
     Frame& f = frames_.top();
     if (!f.resumed) {
-      if (memo_.ready()) {
+      if (!memo_.ready()) {
+        f.x = skip_plain(f.p, f.x);
+        if (name_.at_end(f.x)) {
+          frames_.pop();
+          continue;
+        }
+      } else {
         if (f.row == kNoRow) f.row = runs_.row_of(f.run);
         // Tried here before: that try and everything after it failed.
         if (memo_.test_and_set(f.row, f.x / name_.unit())) {

@@ -3,14 +3,22 @@
 
 #include <algorithm>
 
+#include "charset/locale_conv.h"
+#include "charset/setup.h"
 #include "dpxut.h"
 
 namespace dpxut::paths {
 
-Subject::Subject(const void* s, Stepper how) noexcept
-    : base_(static_cast<const unsigned char*>(s)), how_(how) {
+Subject::Subject(const void* s, Stepper how, AsciiVerdict& ascii) noexcept
+    : base_(static_cast<const unsigned char*>(s)), how_(how), ascii_(ascii) {
   len_ = how == Stepper::wide ? wide::length(s) * wide::kUnit
                               : std::strlen(static_cast<const char*>(s));
+}
+
+bool AsciiVerdict::decide() noexcept {
+  if (DPUseMbFunctions != 0) return false;
+  charset::ensure_setup();  // what the first measurement would run
+  return charset::ascii_transparent(dp_current_codeset);
 }
 
 size_t Subject::measure(size_t off) noexcept {

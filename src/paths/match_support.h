@@ -20,6 +20,7 @@
 
 #include "charset/namespace.h"
 #include "common/wide.h"
+#include "dpxut.h"
 
 namespace dpxut::paths {
 
@@ -80,6 +81,25 @@ class SmallBuffer {
   size_t capacity_ = N;
 };
 
+// Whether the ASCII bytes of locale text are one-byte characters that need
+// no measuring: true in a server code set that maps every ASCII byte to
+// itself alone (as iconv itself confirms), where HVCharType measures any
+// ASCII byte as 1 whatever follows it, since its first trial conversion,
+// of that byte alone, succeeds. With DPUseMbFunctions set, mblen decides
+// as always. Found out once per match, at the first measurement.
+class AsciiVerdict {
+ public:
+  bool single() noexcept {
+    if (state_ == State::unknown) state_ = decide() ? State::single : State::measured;
+    return state_ == State::single;
+  }
+
+ private:
+  enum class State : uint8_t { unknown, single, measured };
+  static bool decide() noexcept;
+  State state_ = State::unknown;
+};
+
 // A NUL-terminated string of one encoding, measured once. Positions are
 // byte offsets; `len` is the offset of the terminator. Steps never pass the
 // terminator, whatever a character's lead byte announces. Once backtracking
@@ -87,7 +107,7 @@ class SmallBuffer {
 // the same character again.
 class Subject {
  public:
-  Subject(const void* s, Stepper how) noexcept;
+  Subject(const void* s, Stepper how, AsciiVerdict& ascii) noexcept;
 
   const unsigned char* bytes() const noexcept { return base_; }
   size_t length() const noexcept { return len_; }
@@ -105,11 +125,20 @@ class Subject {
   // Offset of the character after the one at off (off < length()).
   size_t next(size_t off) noexcept {
     if (how_ == Stepper::wide) return off + wide::kUnit;
+    if (base_[off] < 0x80 && ascii_steps_are_bytes()) return off + 1;
     if (steps_ready_) {
       const uint8_t known = steps_.data()[off];
       if (known != 0) return off + known;
     }
     return off + measure(off);
+  }
+
+  // True when every ASCII byte of this string is a character of its own,
+  // so that steps over ASCII need no measuring: in UTF-8 unless the host
+  // hooked the stepping, in locale text when the code set says so.
+  bool ascii_steps_are_bytes() noexcept {
+    if (how_ == Stepper::utf8) return imp_utf8next == nullptr;
+    return how_ == Stepper::locale && ascii_.single();
   }
 
   // Starts remembering steps; a failed allocation only means no memory.
@@ -121,6 +150,7 @@ class Subject {
   const unsigned char* base_;
   size_t len_;
   Stepper how_;
+  AsciiVerdict& ascii_;
   bool steps_ready_ = false;
   SmallBuffer<uint8_t, 256> steps_;  // step length per offset, 0 = unknown
 };

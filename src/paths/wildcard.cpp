@@ -35,8 +35,8 @@ constexpr uint32_t low7(uint32_t unit) noexcept { return unit & ~kHighBit; }
 // starting offsets, sharing its memo between them.
 class WildEngine {
  public:
-  WildEngine(const void* pattern, const void* name, Stepper how) noexcept
-      : pat_(pattern, how), name_(name, how) {}
+  WildEngine(const void* pattern, const void* name, Stepper how, AsciiVerdict& ascii) noexcept
+      : pat_(pattern, how, ascii), name_(name, how, ascii) {}
 
   // 1 when the whole pattern matches the name from byte offset n on, 0 when
   // not, -1 when the memo could not be allocated.
@@ -128,8 +128,11 @@ size_t WildEngine::row_of(Frame& f) noexcept {
 // the first character; offsets whose tries are already known to have
 // failed are not tried again.
 WildEngine::Opened WildEngine::open(const Outcome& o) noexcept {
-  if (++opened_ == 2) {
-    pat_.remember_steps();
+  // A star re-reads the pattern after it at every name position it tries:
+  // its steps are remembered from the first star on. The memo, and the
+  // steps of the name, from the second: a star tried once needs neither.
+  if (++opened_ == 1) pat_.remember_steps();
+  if (opened_ == 2) {
     name_.remember_steps();
     if (!start_memo()) return Opened::out_of_memory;
   }
@@ -138,7 +141,9 @@ WildEngine::Opened WildEngine::open(const Outcome& o) noexcept {
   const bool memo = memo_.ready();
   if (memo && memo_.test(row_of(f), o.n / unit)) return Opened::failed;
   const uint32_t first = name_.unit_at(o.n);
-  if (first != 0 && (o.plain || first != '.')) {
+  if (first != 0 && o.plain && !memo) {
+    f.i = name_.length();  // a plain star reaches the end
+  } else if (first != 0 && (o.plain || first != '.')) {
     for (size_t m = o.n + unit;; m += unit) {
       if (memo && memo_.test(f.row, m / unit)) {
         f.i = m - unit;
@@ -200,8 +205,9 @@ int WildEngine::match_from(size_t n) noexcept {
 // character.
 int generic_wild_match(uint32_t ns, const void* pattern, const void* name) noexcept {
   const Stepper how = stepper_for(ns);
-  Subject pat(pattern, how);
-  Subject nm(name, how);
+  AsciiVerdict ascii;
+  Subject pat(pattern, how, ascii);
+  Subject nm(name, how, ascii);
   size_t p = 0;
   size_t n = 0;
   for (;;) {
@@ -241,7 +247,7 @@ int generic_wild_match(uint32_t ns, const void* pattern, const void* name) noexc
       top += unit;
     } while (nm.unit_at(top) != 0 && (plain || nm.unit_at(top) != '.'));
   }
-  WildEngine rest(pat.bytes() + p, name, how == Stepper::wide ? Stepper::wide : Stepper::locale);
+  WildEngine rest(pat.bytes() + p, name, how == Stepper::wide ? Stepper::wide : Stepper::locale, ascii);
   for (size_t i = top;; i -= unit) {
     if (q == '?' || q == '.' || low7(nm.unit_at(i)) == q) {
       if (rest.match_from(i) == 1) return 1;
@@ -251,7 +257,8 @@ int generic_wild_match(uint32_t ns, const void* pattern, const void* name) noexc
 }
 
 bool holds_wildcard(const void* s, Stepper how) noexcept {
-  Subject str(s, how);
+  AsciiVerdict ascii;
+  Subject str(s, how, ascii);
   for (size_t p = 0; !str.at_end(p); p = str.next(p)) {
     const uint32_t c = str.unit_at(p);
     if (c == '*' || c == '?') return true;
@@ -266,7 +273,8 @@ using namespace dpxut::paths;
 
 DPXUT_EXPORT int32_t HVDPWildMatch(const char* pattern, const char* name) {
   if (pattern == nullptr || name == nullptr) return 0;
-  WildEngine engine(pattern, name, Stepper::locale);
+  AsciiVerdict ascii;
+  WildEngine engine(pattern, name, Stepper::locale, ascii);
   return engine.match_from(0) == 1 ? 1 : 0;
 }
 

@@ -65,13 +65,8 @@ TEST(StringBuffer, BlockSizesOfFirstCopyCatAndAlloc) {
   }
   EXPECT_EQ(HVDPAllocString(nullptr, 0), nullptr);
   EXPECT_EQ(HVDPAllocGenericString(0x200, nullptr, 0), nullptr);
-}
-
-TEST(StringBuffer, CopyTakesExactlyLengthBytes) {
-  Holder h;
+  Holder h;  // exactly `length` bytes, never past the source's NUL
   EXPECT_STREQ(HVDPCopyString(&h.r, "abcdef", 3), "abc");
-  EXPECT_STREQ(HVDPCopyString(&h.r, "abcdef", 0), "");
-  // An explicit length beyond the NUL stops at the NUL.
   EXPECT_STREQ(HVDPCopyString(&h.r, "ab", 100), "ab");
   EXPECT_STREQ(HVDPCatString(&h.r, "xyz", 2), "abxy");
   EXPECT_EQ(HVDPCopyString(&h.r, nullptr, 3), nullptr);
@@ -124,10 +119,7 @@ TEST(StringBuffer, JoinsIntoHostArray) {
   std::strcpy(dest, "0123456789");
   EXPECT_STREQ(HVDPStr(1, dest, dest + 3), "3456789");
   EXPECT_EQ(HVDPStr(2, nullptr, "a", "b"), nullptr);
-}
-
-TEST(StringBuffer, FreeAcceptsNullAndClearsVariable) {
-  HVDPFreeString(nullptr);
+  HVDPFreeString(nullptr);  // releases accept null and clear the variable
   HVDPFreeGenericString(nullptr);
   Record r = nullptr;
   HVDPFreeString(&r);
@@ -249,29 +241,22 @@ TEST(StringBuffer, GenericCopyMeasuresWideBytesAndTerminatesWithFourZeros) {
   EXPECT_EQ(h.r->capacity, 8 + 256 - 2);
   const unsigned char expect[12] = {'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(std::memcmp(h.r->text, expect, 12), 0);
+  for (size_t i = 12; i < h.r->capacity; ++i) ASSERT_EQ(h.r->text[i], 0) << i;  // cleared block
   // Cat asks for old + add + 4 + 256 once fewer than 32 bytes would stay.
   HVDPFreeString(&h.r);
   ASSERT_NE(HVDPCatGenericString(0x204, &h.r, L"abc"), nullptr);
   EXPECT_EQ(h.r->capacity, 12 + 4 + 256 - 2);
-  ASSERT_NE(HVDPAllocGenericString(0x204, &h.r, 2 + 48), nullptr);
+  ASSERT_NE(HVDPAllocGenericString(0x204, &h.r, 2 + 47), nullptr);
   Record before = h.r;
-  HVDPCatGenericString(0x204, &h.r, L"d");  // need 20: 48 >= 20 + 32? no
+  HVDPCatGenericString(0x204, &h.r, L"");  // need 12 + 0 + 4: 47 >= 16 + 32? no
+  EXPECT_NE(h.r, before);
+  ASSERT_NE(HVDPAllocGenericString(0x204, &h.r, 2 + 48), nullptr);
+  before = h.r;
+  HVDPCatGenericString(0x204, &h.r, L"");  // 48 >= 48: reused
+  EXPECT_EQ(h.r, before);
+  HVDPCatGenericString(0x204, &h.r, L"d");  // need 20: grows
   EXPECT_NE(h.r, before);
   EXPECT_EQ(wide_at(h.r->text), L"abcd");
-  ASSERT_NE(HVDPAllocGenericString(0x204, &h.r, 2 + 52), nullptr);
-  before = h.r;
-  HVDPCatGenericString(0x204, &h.r, L"e");  // need 24: 52 >= 56? no
-  EXPECT_NE(h.r, before);
-  ASSERT_NE(HVDPAllocGenericString(0x204, &h.r, 2 + 56), nullptr);
-  before = h.r;
-  HVDPCatGenericString(0x204, &h.r, L"");  // need 24: 56 >= 56, reused
-  EXPECT_EQ(h.r, before);
-}
-
-TEST(StringBuffer, GenericNewBlockIsCleared) {
-  Holder h;
-  ASSERT_NE(HVDPAllocGenericString(0x100, &h.r, 300), nullptr);
-  for (size_t i = 0; i < h.r->capacity; ++i) ASSERT_EQ(h.r->text[i], 0) << i;
 }
 
 // Wide text sits at offset 2 of the block: joins of every length around
