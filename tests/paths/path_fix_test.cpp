@@ -12,14 +12,16 @@
 #include "charset/charset_test_util.h"
 #include "dpxut.h"
 #include "paths/ns_text.h"
-#include "support/page_fence.h"
+#include "support/guard_front.h"
+#include "support/guard_page.h"
 
 namespace {
 
 using dpxut::test::encode_for;
 using dpxut::test::forms_of;
 using dpxut::test::NsText;
-using dpxut::test::PageFence;
+using dpxut::test::GuardedBytes;
+using dpxut::test::GuardedFront;
 
 class PathFix : public ::testing::Test {
  protected:
@@ -255,23 +257,27 @@ TEST_F(PathFix, LinuxFormIsALeadingSlash) {
 }
 
 // Empty paths right after an unreadable page, and paths whose terminator
-// is the last readable byte: no fixer reads outside them.
+// is the last readable byte, in bytes, UTF-8 and wide text: no fixer reads
+// outside them.
 TEST_F(PathFix, ReadsNothingOutsideThePath) {
   const char* paths[] = {"", "a", "\\", ":", "vol:/", "a*//", "/"};
   for (const char* p : paths)
-    for (uint32_t ns : {0u, 1u, 2u, 4u, 0x100u, 0x101u})
-      for (auto side : {PageFence::kBefore, PageFence::kAfter})
+    for (uint32_t ns : {0u, 1u, 2u, 4u, 0x100u, 0x101u, 0x200u, 0x201u, 0x202u})
+      for (bool front : {true, false})
         for (int fixer = 0; fixer < 5; ++fixer) {
-          SCOPED_TRACE(::testing::Message() << "'" << p << "' ns " << ns << " side " << side << " fixer " << fixer);
-          PageFence path(std::string(p) + '\0', side);
-          char dest[16] = "";
+          SCOPED_TRACE(::testing::Message() << "'" << p << "' ns " << ns << " front " << front << " fixer " << fixer);
+          const std::string text = encode_for(ns, p) + std::string(DPsizeOfChar(ns), '\0');
+          GuardedFront before(text);
+          GuardedBytes after{std::string_view(text)};
+          char* path = front ? before.chars() : after.chars();
+          char dest[64] = "";
           HVDPStringBuffer* record = nullptr;
           switch (fixer) {
-            case 0: HVDPFixDOSPath(path.chars(), dest); break;
-            case 1: HVDPGenericFixDOSPath(ns, path.chars(), dest); break;
-            case 2: HVDPFixGenericDOSPath(ns, path.chars(), dest); break;
-            case 3: HVDPFixDirectoryPath(path.chars(), ns, &record, 1); break;
-            case 4: HVDPFixGenericDirectoryPath(path.chars(), ns, &record, 1); break;
+            case 0: HVDPFixDOSPath(HVDPIsNameSpaceUnicode(ns) ? nullptr : path, dest); break;
+            case 1: HVDPGenericFixDOSPath(ns, path, dest); break;
+            case 2: HVDPFixGenericDOSPath(ns, path, dest); break;
+            case 3: HVDPFixDirectoryPath(path, ns, &record, 1); break;
+            case 4: HVDPFixGenericDirectoryPath(path, ns, &record, 1); break;
           }
           HVDPFreeGenericString(&record);
         }
