@@ -171,6 +171,10 @@ TEST(Extensions, RefusesNullArgumentsAndHandlesThatAreNotLive) {
   EXPECT_EQ(HVDPGetNextExtension(&h, &e), HVDPUT_INVALID_PARAMETER);  // *handle null
   EXPECT_EQ(HVDPCloseExtension(nullptr), HVDPUT_INVALID_HANDLE);
   EXPECT_EQ(HVDPCloseExtension(&h), HVDPUT_INVALID_HANDLE);
+  // A walk asked to go on without a place for its entry is closed.
+  ASSERT_EQ(HVDPGetFirstExtension(a.data(), 12, &e, &h), 0u);
+  EXPECT_EQ(HVDPGetNextExtension(&h, nullptr), HVDPUT_INVALID_PARAMETER);
+  EXPECT_EQ(h, nullptr);
 
   // A dead handle, or one without a cursor, is left as it is.
   HVDPExtensionHandle dead{dpxut::names::kHandleDead, 12, reinterpret_cast<const unsigned char*>(a.data()),
