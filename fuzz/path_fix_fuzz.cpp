@@ -33,7 +33,7 @@ struct Placed {
   size_t offset;
   Placed(const std::vector<unsigned char>& text, size_t unit, size_t offset, size_t spare)
       : block(offset + text.size() + unit + spare * unit, kFill), offset(offset) {
-    std::memcpy(block.data() + offset, text.data(), text.size());
+    if (!text.empty()) std::memcpy(block.data() + offset, text.data(), text.size());
     std::memset(block.data() + offset + text.size(), 0, unit);
   }
   unsigned char* p() { return block.data() + offset; }
@@ -109,7 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       } else {
         check(dest.block == dest_before);
       }
-      check(DPstrchr(fns, path.p(), GenericChar(fns, '\\')) == nullptr);
+      // UTF-8 searches step by characters: in invalid UTF-8 a removal can
+      // move a backslash out of a bogus sequence that hid it before.
+      if (!HVDPIsNameSpaceUtf8(fns)) check(DPstrchr(fns, path.p(), GenericChar(fns, '\\')) == nullptr);
       if (fixer == 1) check(DPstrstr(fns, path.p(), GenericString(fns, "//")) == nullptr);
     } else {
       check(result == nullptr || result == path.p() || (record != nullptr && result == record->text));

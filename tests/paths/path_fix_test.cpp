@@ -18,7 +18,6 @@
 namespace {
 
 using dpxut::test::encode_for;
-using dpxut::test::forms_of;
 using dpxut::test::NsText;
 using dpxut::test::GuardedBytes;
 using dpxut::test::GuardedFront;
