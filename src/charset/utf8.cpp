@@ -150,7 +150,8 @@ Pass wide_to_utf8(char* utf, const void* uni, size_t capacity) noexcept {
   size_t i = 0;
   // Invariant: pos <= capacity, bytes [0, pos) encode elements [0, i).
   while (i < len) {
-    if (len - i >= 8 && capacity - pos >= 8 && narrow8(out + pos, wide::at(uni, i))) {
+    if ((wide::load(uni, i) & 0xFF80) == 0 && len - i >= 8 && capacity - pos >= 8 &&
+        narrow8(out + pos, wide::at(uni, i))) {
       i += 8, pos += 8;
       continue;
     }

@@ -29,8 +29,9 @@ inline constexpr size_t kUnit = 4;
 //    duplicate().
 //  - Pointers that are results point into the string given (C style: a
 //    const input yields a non-const result, as strchr does).
-//  - When a pointer happens to be 4-byte aligned, the length and search
-//    functions hand over to glibc's vectorised wcs* functions.
+//  - When the pointers happen to be 4-byte aligned, length, nlength, find,
+//    find_last, compare and ncompare hand over to glibc's vectorised wcs*
+//    functions; the tests hold both paths to the same answers.
 
 // True when p may be used as a wchar_t* (4-byte aligned).
 inline bool is_aligned(const void* p) noexcept {
