@@ -392,8 +392,115 @@ int32_t SetTZOffset(void);
  * 3. Stream headers: media, session and record headers
  * ======================================================================== */
 /* @@header-writer-media */
+/* Media and session headers are SIDF sections (head, member fields, closing
+ * field) that describe a medium (section 0x808000) and a backup session
+ * (section 0x808004). The Set functions write only the member fields into
+ * the host's buffer, taken by value, and report the bytes written through
+ * *bytesWritten (set to 0 first); the host writes the head field (short-form
+ * size 2, data A5 5A) before them and the closing field after them with
+ * DPDFPutNextField, and advances its own position. The Get functions take
+ * the buffer positioned at the head field, read the whole section with
+ * DPDFGetFields and fill the host's record; they do not report the section's
+ * length. Texts are written with a one-byte size: at most 126 characters,
+ * measured within their member (a member without a zero is written whole).
+ * Flags are written C0 (false: 0 or 0xC0) or C1 (true: any other value) and
+ * read back as that raw byte, so a description read back writes unchanged. */
+
+#define HVDP_MEDIA_HEADER_ID    0x808000u /* media header section */
+#define HVDP_SESSION_HEADER_ID  0x808004u /* session header section */
+#define HVDP_HEADER_TEXT_MAX    126       /* characters in one header text */
+
+/* Description of a medium. Fields: 0x80F401 and 0x80F400 (stamps), 0x808030
+ * (text), 0x80F100 (low 16 bits of number), 0x80802F (flag). */
+typedef struct HVDPMediaHeaderInfo {
+  HVDPECMATimeStamp firstTimeStamp;
+  HVDPECMATimeStamp secondTimeStamp;
+  char text[64];   /* zero-terminated unless all 64 bytes are text */
+  uint32_t number; /* 16 bits of it are recorded */
+  uint32_t flag;   /* read back as 0xC0 or 0xC1 (0 when absent) */
+} HVDPMediaHeaderInfo;
+DPXUT_STATIC_ASSERT(sizeof(HVDPMediaHeaderInfo) == 104, media_info_size);
+DPXUT_STATIC_ASSERT(offsetof(HVDPMediaHeaderInfo, firstTimeStamp) == 0, media_first_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPMediaHeaderInfo, secondTimeStamp) == 16, media_second_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPMediaHeaderInfo, text) == 32, media_text_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPMediaHeaderInfo, number) == 96, media_number_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPMediaHeaderInfo, flag) == 100, media_flag_off);
+
+/* Writes the five member fields of a media header at buffer. Returns 0;
+ * HVDPUT_INVALID_PARAMETER (null argument, text above 126 characters;
+ * nothing written); HVDPUT_OVERFLOW when a field does not fit (the fields
+ * before it stand in the buffer and are counted in *bytesWritten). */
+uint32_t HVDPSetMediaHeaderInfo(const HVDPMediaHeaderInfo *info, uint8_t *buffer,
+                                uint32_t bufferSize, uint32_t *bytesWritten);
+
+/* Reads the media header section at buffer into *info. Also accepts the
+ * older fields: the text in 0x81EFFE, the stamps as Unix times (0x80F20B,
+ * 0x80F20C) or as one DOS date and time (0x81F2FF). Members without a field
+ * keep their content; number and flag are always set. Returns 0,
+ * HVDPUT_INVALID_PARAMETER (null argument), HVDPUT_FIELD_ID_MISMATCH (not a
+ * media header) or HVDPUT_BUFFER_UNDERFLOW (the buffer ends before the
+ * closing field; *info may hold some members already). */
+uint32_t HVDPGetMediaHeaderInfo(const uint8_t *buffer, uint32_t bufferSize,
+                                HVDPMediaHeaderInfo *info);
 
 /* @@session-header */
+/* Description of a backup session. The operating system is recorded as a
+ * code (0 "Halvane", 1 "DOS", 2 "OS/2", 3 "Macintosh", 4 "Unix", 5 "NT",
+ * 6 "Lan Manager", 7 "Lan Server", 8 "Vines"; names match without regard to
+ * case) and the format family as 1 ("DPX", any case) or 2 (any other family,
+ * read back as "common"). shortName is not recorded: the reader derives it
+ * from fullName. Fields: 0x80F403 stamp, 0x8072 number, 0x80802D flag,
+ * 0x808005..0x808008 text1..text4, 0x02 fullName, 0x03 operating system,
+ * 0x04 text5, 0x8009 family. All texts are zero-terminated. */
+typedef struct HVDPSessionHeaderInfo {
+  HVDPECMATimeStamp timeStamp;
+  uint32_t number;
+  uint32_t flag;        /* read back as 0xC0 or 0xC1 (0 when absent) */
+  char text1[80];
+  char text2[80];
+  char text3[40];
+  char text4[10];
+  char shortName[48];
+  char osName[40];
+  char text5[10];
+  char familyName[32];
+  char fullName[256];
+} HVDPSessionHeaderInfo;
+DPXUT_STATIC_ASSERT(sizeof(HVDPSessionHeaderInfo) == 620, session_info_size);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, timeStamp) == 0, session_stamp_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, number) == 16, session_number_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, flag) == 20, session_flag_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, text1) == 24, session_text1_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, text2) == 104, session_text2_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, text3) == 184, session_text3_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, text4) == 224, session_text4_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, shortName) == 234, session_short_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, osName) == 282, session_os_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, text5) == 322, session_text5_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, familyName) == 332, session_family_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPSessionHeaderInfo, fullName) == 364, session_full_off);
+
+/* Writes the eleven member fields of a session header at buffer. An
+ * operating system missing from the table is written as its name (when it
+ * starts with a printable ASCII character) or as code 0xFFFFFFFF. Returns 0;
+ * HVDPUT_INVALID_PARAMETER (null argument, a text above 126 characters;
+ * nothing written); HVDPUT_OVERFLOW when a field does not fit (the fields
+ * before it stand in the buffer and are counted in *bytesWritten). */
+uint32_t HVDPSetSessionHeaderInfo(const HVDPSessionHeaderInfo *info, uint8_t *buffer,
+                                  uint32_t bufferSize, uint32_t *bytesWritten);
+
+/* Reads the session header section at buffer into *info. osName and
+ * familyName receive the name of their code, or the value itself when the
+ * field holds text; an unknown code or a missing field leaves them as they
+ * were. shortName becomes the part of fullName after its last full stop for
+ * the DPX family, the whole fullName when the section has no family field,
+ * and is left alone otherwise; names are cut to their members. The older DOS
+ * date and time field 0x8042 wins over 0x80F403. Members without a field
+ * keep their content; number and flag are always set. Returns 0,
+ * HVDPUT_INVALID_PARAMETER (null argument), HVDPUT_FIELD_ID_MISMATCH or
+ * HVDPUT_BUFFER_UNDERFLOW. */
+uint32_t HVDPGetSessionHeaderInfo(const uint8_t *buffer, uint32_t bufferSize,
+                                  HVDPSessionHeaderInfo *info);
 
 /* @@record-header */
 

@@ -1,6 +1,8 @@
 // sidfdump: prints a SIDF stream field by field — offset, identifier, size
 // form, size and data — with sections indented between their head and
 // closing fields, pad sections jumped over, and check values verified.
+// Media and session headers are also shown decoded, as the library's
+// readers see them.
 // Reads a file, or standard input for "-"; without arguments it dumps a
 // sample stream that it writes with the library. Uses only dpxut.h.
 //
@@ -132,19 +134,156 @@ MemberResult pad_member(const FieldView& v) {
   return r;
 }
 
+// ---------------------------------------------------------------------------
+// Media and session headers: each member field is named, and the section is
+// decoded as a whole by the library's reader.
+
+struct MemberName {
+  uint32_t id;
+  const char* name;
+};
+
+const MemberName kMediaMembers[] = {
+    {0x80F401, "first time stamp"},
+    {0x80F400, "second time stamp"},
+    {0x808030, "text"},
+    {0x80F100, "number (16 bits)"},
+    {0x80802F, "flag"},
+    {0x81EFFE, "text, older form"},
+    {0x80F20B, "first time stamp as Unix time, older form"},
+    {0x80F20C, "second time stamp as Unix time, older form"},
+    {0x80F200, "unused, older form"},
+    {0x81F2FF, "both time stamps as DOS date and time, older form"},
+};
+
+const MemberName kSessionMembers[] = {
+    {0x8072, "number"},       {0x80F403, "time stamp"}, {0x80802D, "flag"},
+    {0x808005, "text1"},      {0x808006, "text2"},      {0x808007, "text3"},
+    {0x808008, "text4"},      {0x8009, "format family"}, {0x02, "full name"},
+    {0x03, "operating system"}, {0x04, "text5"},
+    {0x8042, "time stamp as DOS date and time, older form"},
+};
+
+template <size_t N>
+MemberResult name_member(const MemberName (&names)[N], const FieldView& v) {
+  MemberResult r;
+  for (const MemberName& m : names)
+    if (m.id == v.id) r.note = m.name;
+  return r;
+}
+MemberResult media_member(const FieldView& v) { return name_member(kMediaMembers, v); }
+MemberResult session_member(const FieldView& v) { return name_member(kSessionMembers, v); }
+
+// A stamp as date, time and the zone its word records.
+std::string stamp_text(HVDPECMATimeStamp s) {
+  static const uint8_t kZero[sizeof s] = {};
+  if (std::memcmp(&s, kZero, sizeof s) == 0) return "none";
+  char b[96];
+  int n = std::snprintf(b, sizeof b, "%04d-%02u-%02u %02u:%02u:%02u", s.year, s.month, s.day, s.hour, s.minute,
+                        s.second);
+  const unsigned type = s.typeAndTimeZone >> 12;
+  int zone = s.typeAndTimeZone & 0xFFF;
+  if (zone & 0x800) zone -= 0x1000;
+  if (s.typeAndTimeZone == 0) {
+    std::snprintf(b + n, sizeof b - n, " UTC");
+  } else if (type != 1) {
+    std::snprintf(b + n, sizeof b - n, " (zone word %04X of type %u)", s.typeAndTimeZone, type);
+  } else if (zone == HVDP_ECMA_ZONE_UNSPECIFIED) {
+    std::snprintf(b + n, sizeof b - n, " local time, zone not specified");
+  } else {
+    const int a = zone < 0 ? -zone : zone;
+    std::snprintf(b + n, sizeof b - n, " local time, UTC%c%02d:%02d", zone < 0 ? '-' : '+', a / 60, a % 60);
+  }
+  return b;
+}
+
+// A text member up to its zero or its end, quoted, other bytes escaped.
+std::string quoted(const char* member, size_t size) {
+  std::string s = "\"";
+  char b[8];
+  for (size_t i = 0; i < size && member[i] != 0; ++i) {
+    const auto c = static_cast<unsigned char>(member[i]);
+    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+      s += static_cast<char>(c);
+    } else {
+      std::snprintf(b, sizeof b, "\\x%02X", c);
+      s += b;
+    }
+  }
+  return s + "\"";
+}
+
+std::string flag_text(uint32_t flag) {
+  char b[48];
+  std::snprintf(b, sizeof b, "%X (%s)", flag, flag == 0 ? "absent" : flag == 0xC0 ? "false" : "true");
+  return b;
+}
+
+// How a name was recorded in a code field: its code, or the name as text.
+std::string code_text(const uint8_t* at, size_t avail, uint32_t head, uint32_t id) {
+  uint8_t value[40] = {};
+  DPDFGetEntry table[2] = {{id, value, sizeof value, 0}, {DPDF_END_OF_TABLE, nullptr, 0, 0}};
+  auto* pos = const_cast<uint8_t*>(at);  // the section reader only reads
+  auto left = static_cast<uint32_t>(avail);
+  if (DPDFGetFields(head, table, &pos, &left) != 0 || !table[0].found || table[0].dataSize == 0) return "no field";
+  if (value[0] >= 0x20 && value[0] <= 0x7F) return "given as text";
+  uint32_t code;
+  std::memcpy(&code, value, sizeof code);
+  return "code " + std::to_string(code);
+}
+
+using Lines = std::vector<std::string>;
+
+std::string line(const char* name, const std::string& value) {
+  char b[24];
+  std::snprintf(b, sizeof b, "%-18s ", name);
+  return b + value;
+}
+
+Lines describe_media(const uint8_t* at, size_t avail) {
+  HVDPMediaHeaderInfo m{};
+  if (HVDPGetMediaHeaderInfo(at, static_cast<uint32_t>(avail), &m) != 0) return {};
+  return {line("first time stamp", stamp_text(m.firstTimeStamp)),
+          line("second time stamp", stamp_text(m.secondTimeStamp)), line("text", quoted(m.text, sizeof m.text)),
+          line("number", std::to_string(m.number)), line("flag", flag_text(m.flag))};
+}
+
+Lines describe_session(const uint8_t* at, size_t avail) {
+  HVDPSessionHeaderInfo h{};
+  if (HVDPGetSessionHeaderInfo(at, static_cast<uint32_t>(avail), &h) != 0) return {};
+  return {line("time stamp", stamp_text(h.timeStamp)),
+          line("number", std::to_string(h.number)),
+          line("flag", flag_text(h.flag)),
+          line("text1", quoted(h.text1, sizeof h.text1)),
+          line("text2", quoted(h.text2, sizeof h.text2)),
+          line("text3", quoted(h.text3, sizeof h.text3)),
+          line("text4", quoted(h.text4, sizeof h.text4)),
+          line("text5", quoted(h.text5, sizeof h.text5)),
+          line("full name", quoted(h.fullName, sizeof h.fullName)),
+          line("short name", quoted(h.shortName, sizeof h.shortName)),
+          line("operating system", quoted(h.osName, sizeof h.osName) + " (" +
+                                       code_text(at, avail, HVDP_SESSION_HEADER_ID, 0x03) + ")"),
+          line("format family", quoted(h.familyName, sizeof h.familyName) + " (" +
+                                    code_text(at, avail, HVDP_SESSION_HEADER_ID, 0x8009) + ")")};
+}
+
+// Sections decoded as a whole need them inside the window; headers are small.
+constexpr size_t kDescribeWindow = 8192;
+
 struct SectionKind {
   uint32_t id;
   const char* name;
   MemberResult (*member)(const FieldView&);
+  Lines (*describe)(const uint8_t* head, size_t avail);  // empty: not decodable
 };
 
 const SectionKind kSectionKinds[] = {
-    {kPadSection, "pad section", pad_member},
-    {0x808000, "media header", nullptr},
-    {0x808004, "session header", nullptr},
-    {0x000009, "record header", nullptr},
-    {0x008001, "short record header", nullptr},
-    {0x00813F, "data set information", nullptr},
+    {kPadSection, "pad section", pad_member, nullptr},
+    {HVDP_MEDIA_HEADER_ID, "media header", media_member, describe_media},
+    {HVDP_SESSION_HEADER_ID, "session header", session_member, describe_session},
+    {0x000009, "record header", nullptr, nullptr},
+    {0x008001, "short record header", nullptr, nullptr},
+    {0x00813F, "data set information", nullptr, nullptr},
 };
 
 const SectionKind* find_kind(uint32_t id) {
@@ -183,6 +322,11 @@ class Dumper {
       }
       if (f.dataOverflow.value != 0 && !eof_ && f.dataSize.value <= kChunk - kMaxHeader) {
         ensure(f.bytesUsed + static_cast<size_t>(f.dataOverflow.value));  // fits the window: read it whole
+        if (io_error_) return fail_io();
+        DPDFGetNextField(window(), static_cast<uint32_t>(avail()), &f);
+      }
+      if (const SectionKind* kind = find_kind(f.fieldId); kind != nullptr && kind->describe != nullptr) {
+        ensure(kDescribeWindow);  // the whole header section, for its decoder
         if (io_error_) return fail_io();
         DPDFGetNextField(window(), static_cast<uint32_t>(avail()), &f);
       }
@@ -309,6 +453,7 @@ class Dumper {
       extra.note = "section " + id_text(v) + " begins" + (kind ? std::string(": ") + kind->name : "");
     }
     print(v, extra.note);
+    if (is_head) describe(v);
     consume(f.bytesUsed);
     if (!whole) {
       const uint64_t got = skip(f.dataOverflow.value);
@@ -332,6 +477,15 @@ class Dumper {
       open_.back().expect_closing = true;
     }
     return true;
+  }
+
+  // A decodable section's members as its reader sees them, under its head.
+  void describe(const FieldView& v) {
+    const SectionKind* kind = find_kind(v.id);
+    if (kind == nullptr || kind->describe == nullptr) return;
+    Lines lines = kind->describe(window(), avail());
+    if (lines.empty()) lines.push_back("(cannot be decoded: the section is not whole)");
+    for (const std::string& l : lines) std::printf("%8s  %*s  = %s\n", "", indent(), "", l.c_str());
   }
 
   // The closing field is shown at its head's indentation.
@@ -395,9 +549,10 @@ class Dumper {
 };
 
 // ---------------------------------------------------------------------------
-// The sample stream: a pad section, then a section with a field of every
-// identifier length and size form and a closing check value, then a short
-// record header whose check value is left to be filled in later.
+// The sample stream: a pad section, a media header and a session header,
+// then a section with a field of every identifier length and size form and a
+// closing check value, then a short record header whose check value is left
+// to be filled in later.
 
 DPDFPutEntry row(uint32_t id, const void* data = nullptr, uint32_t bytes = 0, uint8_t form = 0) {
   DPDFPutEntry e{};
@@ -407,6 +562,50 @@ DPDFPutEntry row(uint32_t id, const void* data = nullptr, uint32_t bytes = 0, ui
   e.dataBytes = bytes;
   e.sizeForm = form;
   return e;
+}
+
+// A header section as a backup program writes one: the head, the member
+// fields from the library's header writer, the empty closing field.
+template <typename Info>
+bool put_header(uint32_t id, const Info& info,
+                uint32_t (*set)(const Info*, uint8_t*, uint32_t, uint32_t*), uint8_t*& pos,
+                uint32_t& left) {
+  static const uint8_t kSignature[2] = {0xA5, 0x5A};
+  DPDFField head{};
+  head.fieldId = id;
+  head.data = kSignature;
+  if (DPDFPutNextField(pos, left, &head, 2, 2) != 0 || head.dataOverflow.value != 0) return false;
+  pos += head.bytesUsed;
+  left -= head.bytesUsed;
+  uint32_t written = 0;
+  if (set(&info, pos, left, &written) != 0) return false;
+  pos += written;
+  left -= written;
+  DPDFField closing{};
+  closing.fieldId = id;
+  if (DPDFPutNextField(pos, left, &closing, 0, 0) != 0 || closing.dataOverflow.value != 0) return false;
+  pos += closing.bytesUsed;
+  left -= closing.bytesUsed;
+  return true;
+}
+
+bool put_sample_headers(uint8_t*& pos, uint32_t& left) {
+  HVDPMediaHeaderInfo media{};
+  HVDPUnixTimeToECMA(1717243200, &media.firstTimeStamp, 0);  // 2024-06-01 12:00:00 UTC
+  HVDPDOSTimeToECMA(0x58C16000, &media.secondTimeStamp);     // 2024-06-01 12:00:00 local
+  std::strcpy(media.text, "Weekly full backup, set 3");
+  media.number = 3;
+  media.flag = 1;
+  HVDPSessionHeaderInfo session{};
+  HVDPUnixTimeToECMA(1717243200, &session.timeStamp, 1);
+  session.number = 17;
+  std::strcpy(session.text1, "nightly");
+  std::strcpy(session.text2, "all volumes");
+  std::strcpy(session.osName, "unix");
+  std::strcpy(session.familyName, "dpx");
+  std::strcpy(session.fullName, "fs1.example.backup.VOL1");
+  return put_header(HVDP_MEDIA_HEADER_ID, media, HVDPSetMediaHeaderInfo, pos, left) &&
+         put_header(HVDP_SESSION_HEADER_ID, session, HVDPSetSessionHeaderInfo, pos, left);
 }
 
 std::vector<uint8_t> build_sample() {
@@ -421,6 +620,7 @@ std::vector<uint8_t> build_sample() {
   HVDPPadBlankSpace(pos, 20);
   pos += 20;
   left -= 20;
+  if (!put_sample_headers(pos, left)) return {};
   DPDFPutEntry sample[] = {
       row(0x808100),                           // head, 3-byte long identifier
       row(DPDF_OFFSET_TO_END, nullptr, 4, 4),  // distance to the closing field

@@ -103,4 +103,31 @@ TEST(Sidfdump, ReportsDamagedStreamsOnStderrWithoutCrashing) {
   EXPECT_EQ(run_dump(::testing::TempDir() + "does-not-exist").status, 2);
 }
 
+TEST(Sidfdump, DecodesMediaAndSessionHeaders) {
+  const DumpRun sample = run_dump("");
+  for (const char* want : {"media header", "= text               \"Weekly full backup, set 3\"",
+                           "= flag               C1 (true)", "# first time stamp", "session header",
+                           "= short name         \"VOL1\"", "= operating system   \"Unix\" (code 4)",
+                           "= format family      \"DPX\" (code 1)", "# operating system"})
+    EXPECT_NE(sample.out.find(want), std::string::npos) << want;
+
+  // Older field forms with the zone of the server, and a session header cut
+  // by the end of input.
+  const std::vector<uint8_t> bytes = {
+      0x80, 0x80, 0x00, 0x02, 0xA5, 0x5A,        // media header
+      0x81, 0xF2, 0xFF, 0xAF, 0x6D, 0x6F, 0x58,  // DOS date and time 2024-03-15 13:45:30
+      0x81, 0xEF, 0xFE, 0x02, 0x6F, 0x6C,        // older text "ol"
+      0x80, 0x80, 0x00, 0x00,                    // closing field
+      0x80, 0x80, 0x04, 0x02, 0xA5, 0x5A,        // session header
+      0x03, 0x04, 0x4F, 0x53, 0x39, 0x00,        // operating system given as text "OS9"
+  };
+  setenv("TZ", "IST-5:30", 1);
+  const DumpRun old = run_dump(write_file("old.sidf", bytes));
+  for (const char* want : {"= first time stamp   2024-03-15 13:45:30 local time, UTC+05:30",
+                           "= text               \"ol\"", "# text, older form",
+                           "(cannot be decoded: the section is not whole)", "# operating system"})
+    EXPECT_NE(old.out.find(want), std::string::npos) << want << "\n" << old.out;
+  EXPECT_EQ(old.status, 1);
+}
+
 }  // namespace
