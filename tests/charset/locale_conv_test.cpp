@@ -89,14 +89,11 @@ TEST_F(LocaleConv, WritesCharactersTheCodeSetCannotHoldAsSpecialSequences) {
     const char* mapped;  // DPuni2loc output without its NUL; null: refused
     bool nomap_refused;  // else DPuni2locNoMap writes the same
   } cases[] = {
-      {kLatin1, {'a', 0x4E2D, 'b'}, "a[4E2D]b", true},
-      {kLatin1, {'c', 'a', 'f', 0xE9}, "caf\xE9", false},
+      {kLatin1, {'a', 0x4E2D, 'b'}, "a[4E2D]b", true},  {kLatin1, {'c', 'a', 'f', 0xE9}, "caf\xE9", false},
       {kLatin1, {0x20AC}, "[20AC]", true},               // euro sign: not in Latin-1
       {kLatin1, {0xD800}, "[D800]", true},               // lone surrogate
-      {kLatin1, {0x1F600, 'x'}, "[D83D][DE00]x", true},  // above U+FFFF: surrogate pair
-      {kLatin1, {0x10FFFF}, "[DBFF][DFFF]", true},
-      {kLatin1, {'a', 0x110000}, nullptr, true},  // no character at all
-      {kLatin1, {0xFFFFFFFF}, nullptr, true},
+      {kLatin1, {0x1F600, 'x'}, "[D83D][DE00]x", true},  {kLatin1, {0x10FFFF}, "[DBFF][DFFF]", true},  // pairs
+      {kLatin1, {'a', 0x110000}, nullptr, true},         {kLatin1, {0xFFFFFFFF}, nullptr, true},  // no characters
       {kEucJp, {'a', 0x4E2D, 'b'}, "a\xC3\xE6" "b", false},  // C3 E6: JIS X 0208
       {kEucJp, {0xE9}, "\x8F\xAB\xB1", false},               // 8F AB B1: JIS X 0212
       {kEucJp, {0x0E01, 0x3042}, "[0E01]\xA4\xA2", true},    // Thai letter, hiragana a
@@ -115,17 +112,12 @@ TEST_F(LocaleConv, DecodesSpecialSequencesOnlyWhenMappingAndOneIsPresent) {
     std::string text;
     WString mapped;  // DPloc2uni output without terminator
   } cases[] = {
-      {"x[00e9]y", {'x', 0xE9, 'y'}},
-      {"[4E2D]", {0x4E2D}},
-      {"[12G4]", Widen("[12G4]")},  // G: no hexadecimal digit
-      {"[1234", Widen("[1234")},    // cut short by the end
-      {"[12345]", Widen("[12345]")},
+      {"x[00e9]y", {'x', 0xE9, 'y'}},            {"[4E2D]", {0x4E2D}},
+      {"[12G4]", Widen("[12G4]")},               {"[1234", Widen("[1234")},  // G: no hex digit; cut short
+      {"[12345]", Widen("[12345]")},             {"[[0041]]", {'[', 'A', ']'}},
       {"[0041][12G4][0042]", {'A', '[', '1', '2', 'G', '4', ']', 'B'}},
-      {"[[0041]]", {'[', 'A', ']'}},
-      {"[D83D][DE00]", {0x1F600}},  // a surrogate pair is one character
-      {"[d83d][de00]", {0x1F600}},
-      {"[D83D]x[DE00]", {0xD83D, 'x', 0xDE00}},  // not adjacent: two units
-      {"[DE00][D83D]", {0xDE00, 0xD83D}},        // wrong order
+      {"[D83D][DE00]", {0x1F600}},               {"[d83d][de00]", {0x1F600}},  // a pair is one character
+      {"[D83D]x[DE00]", {0xD83D, 'x', 0xDE00}},  {"[DE00][D83D]", {0xDE00, 0xD83D}},  // apart; wrong order
       {"[D83D][D83D][DE00]", {0xD83D, 0x1F600}},
       {"[0000]z", {0, 'z'}},  // kept as written
   };
