@@ -6,14 +6,16 @@
 #include <gtest/gtest.h>
 #include <langinfo.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dpxut.h"
-#include "support/guard_page.h"  // hex(), GuardedBytes
+#include "support/guard_page.h"  // hex(), to_hex(), GuardedBytes
 
 namespace dpxut::test {
 
@@ -25,46 +27,8 @@ inline void use_locale(const char* name) {
   ASSERT_EQ(DPInitUniLibrary(nl_langinfo(CODESET)), 0u) << nl_langinfo(CODESET);
 }
 
-// A wide string at `offset` bytes past a 16-aligned start, with room to
-// grow, surrounded by guard bytes. Elements are read and written with
-// memcpy only.
-class WideAt {
- public:
-  WideAt(const std::wstring& s, size_t offset, size_t room = 32) : offset_(offset), room_(room) {
-    buf_.assign(offset + 4 * (room + 1) + 16, 0xEE);
-    set(s);
-  }
-  void set(const std::wstring& s) {
-    EXPECT_LT(s.size(), room_);
-    std::memcpy(p(), s.c_str(), 4 * (s.size() + 1));
-  }
-  unsigned char* p() { return data() + offset_; }
-  unsigned char* at(size_t i) { return p() + 4 * i; }
-  std::wstring str() {
-    std::wstring out;
-    for (size_t i = 0; i < room_; ++i) {
-      wchar_t c;
-      std::memcpy(&c, at(i), 4);
-      if (c == 0) break;
-      out.push_back(c);
-    }
-    return out;
-  }
-  // Index of the element at `q`, which must lie on an element boundary.
-  ptrdiff_t index_of(const void* q) {
-    ptrdiff_t d = static_cast<const unsigned char*>(q) - p();
-    EXPECT_EQ(d % 4, 0);
-    return d / 4;
-  }
-
- private:
-  unsigned char* data() {
-    auto addr = reinterpret_cast<uintptr_t>(buf_.data());
-    return buf_.data() + ((16 - addr % 16) % 16);
-  }
-  std::vector<unsigned char> buf_ = {};
-  size_t offset_, room_;
-};
+inline int sign(int v) { return (v > 0) - (v < 0); }
+inline std::wstring widen(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 // Reads the NUL-terminated wide string at any address.
 inline std::wstring wide_at(const void* p) {
@@ -76,5 +40,45 @@ inline std::wstring wide_at(const void* p) {
     out.push_back(c);
   }
 }
+
+// A wide string `offset` bytes past a 16-aligned start, in a block of
+// `units` units (at least the string and its terminator) with 0xEE bytes
+// all around. Units are read and written with memcpy only.
+class WideAt {
+ public:
+  WideAt(const std::wstring& s, size_t offset, size_t units = 32)
+      : start_(16 + offset), units_(std::max(units, s.size() + 1)), buf_(start_ + 4 * units_ + 32, 0xEE) {
+    std::memcpy(p(), s.c_str(), 4 * (s.size() + 1));
+  }
+  unsigned char* p() { return base() + start_; }
+  unsigned char* at(size_t i) { return p() + 4 * i; }
+  std::wstring units(size_t n) {  // the first n units, zeros included
+    std::wstring out(n, 0);
+    for (size_t i = 0; i < n; ++i) std::memcpy(&out[i], at(i), 4);
+    return out;
+  }
+  std::wstring str() {  // up to the terminator, within the block
+    const std::wstring all = units(units_);
+    return all.substr(0, all.find(L'\0'));
+  }
+  // Index of the unit at q (-1 for null); q must lie on a unit boundary.
+  ptrdiff_t index_of(const void* q) {
+    if (q == nullptr) return -1;
+    const ptrdiff_t d = static_cast<const unsigned char*>(q) - p();
+    EXPECT_EQ(d % 4, 0);
+    return d / 4;
+  }
+  bool outside_untouched() {
+    const size_t lo = p() - buf_.data(), hi = lo + 4 * units_;
+    for (size_t i = 0; i < buf_.size(); ++i)
+      if ((i < lo || i >= hi) && buf_[i] != 0xEE) return false;
+    return true;
+  }
+
+ private:
+  unsigned char* base() { return buf_.data() + (16 - reinterpret_cast<uintptr_t>(buf_.data()) % 16) % 16; }
+  size_t start_, units_;
+  std::vector<unsigned char> buf_;
+};
 
 }  // namespace dpxut::test

@@ -12,43 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "support/guard_page.h"
+#include "charset/charset_test_util.h"
 
 namespace {
 
 namespace wide = dpxut::wide;
-
-// A wide string and its terminator copied `offset` bytes past a 16-byte
-// boundary, `room` spare units after it, 0xEE bytes all around.
-class Placed {
- public:
-  Placed(const std::wstring& s, size_t offset, size_t room = 0)
-      : bytes_((s.size() + 1 + room) * 4 + 64, 0xEE), units_(s.size() + 1 + room) {
-    start_ = (16 - reinterpret_cast<uintptr_t>(bytes_.data()) % 16) % 16 + 16 + offset;
-    std::memcpy(ptr(), s.c_str(), (s.size() + 1) * 4);
-  }
-  unsigned char* ptr() { return bytes_.data() + start_; }
-  std::wstring units(size_t n) {  // units [0, n), zeros included
-    std::wstring out;
-    for (size_t i = 0; i < n; ++i) out.push_back(wide::load(ptr(), i));
-    return out;
-  }
-  std::wstring text() { return units(wide::length(ptr())); }
-  ptrdiff_t index(const void* p) { return p ? (static_cast<const unsigned char*>(p) - ptr()) / 4 : -1; }
-  bool outside_untouched() const {
-    for (size_t i = 0; i < bytes_.size(); ++i) {
-      if ((i < start_ || i >= start_ + units_ * 4) && bytes_[i] != 0xEE) return false;
-    }
-    return true;
-  }
-
- private:
-  std::vector<unsigned char> bytes_;
-  size_t units_, start_;
-};
+using dpxut::test::sign;
+using Placed = dpxut::test::WideAt;  // a wide string at 0-3 mod 4 inside 0xEE bytes
 
 ptrdiff_t index(const std::wstring& s, const wchar_t* p) { return p ? p - s.c_str() : -1; }
-int sign(int v) { return (v > 0) - (v < 0); }
 
 // Mostly case pairs, so folded comparisons run deep, and now and then
 // values glibc treats as plain 32-bit numbers.
@@ -85,30 +57,30 @@ TEST(WideLayer, AgreesWithGlibcOnAlignedCopiesAtEveryOffset) {
 
     for (size_t oa = 0; oa < 4; ++oa) {
       for (size_t ob = 0; ob < 4; ++ob) {
-        Placed pa(a, oa), pb(b, ob), pn(needle, ob);
-        EXPECT_EQ(wide::length(pa.ptr()), a.size());
-        EXPECT_EQ(wide::nlength(pa.ptr(), n), ::wcsnlen(a.c_str(), n));
-        EXPECT_EQ(wide::compare(pa.ptr(), pb.ptr()), sign(std::wcscmp(a.c_str(), b.c_str())));
-        EXPECT_EQ(wide::ncompare(pa.ptr(), pb.ptr(), n), sign(std::wcsncmp(a.c_str(), b.c_str(), n)));
-        EXPECT_EQ(wide::icompare(pa.ptr(), pb.ptr()), ::wcscasecmp(a.c_str(), b.c_str()));
-        EXPECT_EQ(wide::nicompare(pa.ptr(), pb.ptr(), n), ::wcsncasecmp(a.c_str(), b.c_str(), n));
+        Placed pa(a, oa, 0), pb(b, ob, 0), pn(needle, ob, 0);
+        EXPECT_EQ(wide::length(pa.p()), a.size());
+        EXPECT_EQ(wide::nlength(pa.p(), n), ::wcsnlen(a.c_str(), n));
+        EXPECT_EQ(wide::compare(pa.p(), pb.p()), sign(std::wcscmp(a.c_str(), b.c_str())));
+        EXPECT_EQ(wide::ncompare(pa.p(), pb.p(), n), sign(std::wcsncmp(a.c_str(), b.c_str(), n)));
+        EXPECT_EQ(wide::icompare(pa.p(), pb.p()), ::wcscasecmp(a.c_str(), b.c_str()));
+        EXPECT_EQ(wide::nicompare(pa.p(), pb.p(), n), ::wcsncasecmp(a.c_str(), b.c_str(), n));
         for (wchar_t ch : {c, wchar_t{0}}) {
-          EXPECT_EQ(pa.index(wide::find(pa.ptr(), ch)), index(a, std::wcschr(a.c_str(), ch)));
-          EXPECT_EQ(pa.index(wide::find_last(pa.ptr(), ch)), index(a, std::wcsrchr(a.c_str(), ch)));
+          EXPECT_EQ(pa.index_of(wide::find(pa.p(), ch)), index(a, std::wcschr(a.c_str(), ch)));
+          EXPECT_EQ(pa.index_of(wide::find_last(pa.p(), ch)), index(a, std::wcsrchr(a.c_str(), ch)));
         }
-        EXPECT_EQ(pa.index(wide::find_string(pa.ptr(), pn.ptr())), index(a, std::wcsstr(a.c_str(), needle.c_str())));
+        EXPECT_EQ(pa.index_of(wide::find_string(pa.p(), pn.p())), index(a, std::wcsstr(a.c_str(), needle.c_str())));
 
-        const size_t room = a.size() + 3;
-        Placed copied(b, ob, room), ncopied(b, ob, room), joined(b, ob, room), rev(a, oa), up(a, oa);
-        EXPECT_EQ(wide::copy(copied.ptr(), pa.ptr()), a.size());
-        EXPECT_EQ(copied.text(), a);
-        wide::ncopy(ncopied.ptr(), pa.ptr(), n);
+        const size_t room = b.size() + a.size() + 4;
+        Placed copied(b, ob, room), ncopied(b, ob, room), joined(b, ob, room), rev(a, oa, 0), up(a, oa, 0);
+        EXPECT_EQ(wide::copy(copied.p(), pa.p()), a.size());
+        EXPECT_EQ(copied.str(), a);
+        wide::ncopy(ncopied.p(), pa.p(), n);
         EXPECT_EQ(ncopied.units(bounded.size()), bounded);
-        EXPECT_EQ(wide::concat(joined.ptr(), pa.ptr()), b.size() + a.size());
-        EXPECT_EQ(joined.text(), b + a);
-        wide::reverse(rev.ptr());
+        EXPECT_EQ(wide::concat(joined.p(), pa.p()), b.size() + a.size());
+        EXPECT_EQ(joined.str(), b + a);
+        wide::reverse(rev.p());
         EXPECT_EQ(rev.units(a.size() + 1), reversed + std::wstring(1, 0));
-        wide::upper(up.ptr());
+        wide::upper(up.p());
         EXPECT_EQ(up.units(a.size() + 1), upper + std::wstring(1, 0));
         for (Placed* p : {&copied, &ncopied, &joined, &rev, &up}) EXPECT_TRUE(p->outside_untouched());
       }
@@ -116,38 +88,26 @@ TEST(WideLayer, AgreesWithGlibcOnAlignedCopiesAtEveryOffset) {
   }
 }
 
-TEST(WideLayer, LoadsStoresAndDuplicatesAtEveryOffset) {
-  for (size_t off = 0; off < 4; ++off) {
-    Placed s(L"xyz", off);
-    wide::store(s.ptr(), 1, 0x1F600);
-    EXPECT_EQ(dpxut::test::to_hex(std::string_view(reinterpret_cast<char*>(s.ptr()) + 4, 4)), "00 F6 01 00");
-    EXPECT_EQ(wide::load(s.ptr(), 1), 0x1F600);
-    EXPECT_TRUE(s.outside_untouched());
-    wchar_t* copy = wide::duplicate(s.ptr());
-    ASSERT_NE(copy, nullptr);
-    EXPECT_TRUE(wide::is_aligned(copy));
-    EXPECT_EQ(std::wstring(copy), L"x\U0001F600z");
-    std::free(copy);
-  }
-}
-
-// The terminator is the last unit before an inaccessible page; misaligned
-// strings end 1 to 3 bytes before it.
+// Loads and stores at every offset; then the terminator is the last unit
+// before an inaccessible page (misaligned strings end 1 to 3 bytes before
+// it) and no function reads past it.
 TEST(WideLayer, StopsAtTheTerminatorBeforeAnUnreadablePage) {
   const std::wstring s = L"abc\u00E9\U0001F600xyz";
   for (size_t slack = 0; slack < 4; ++slack) {
+    Placed placed(L"xyz", slack, 0);
+    wide::store(placed.p(), 1, 0x1F600);
+    EXPECT_EQ(dpxut::test::to_hex(std::string_view(reinterpret_cast<char*>(placed.p()) + 4, 4)), "00 F6 01 00");
+    EXPECT_TRUE(wide::load(placed.p(), 1) == 0x1F600 && placed.outside_untouched());
     dpxut::test::GuardedBytes page((s.size() + 1) * 4 + slack);
     std::memcpy(page.data(), s.c_str(), (s.size() + 1) * 4);
     void* p = page.data();
-    EXPECT_EQ(wide::length(p), s.size());
-    EXPECT_EQ(wide::nlength(p, 100), s.size());
-    EXPECT_EQ(wide::find(p, L'q'), nullptr);
-    EXPECT_EQ(wide::find_last(p, L'a'), p);
-    EXPECT_EQ(wide::find_string(p, L"xyq"), nullptr);
-    EXPECT_EQ(wide::compare(p, p), 0);
-    EXPECT_EQ(wide::ncompare(p, s.c_str(), 100), 0);
-    EXPECT_EQ(wide::icompare(s.c_str(), p), 0);
-    std::free(wide::duplicate(p));
+    EXPECT_TRUE(wide::length(p) == s.size() && wide::nlength(p, 100) == s.size());
+    EXPECT_TRUE(!wide::find(p, L'q') && wide::find_last(p, L'a') == p && !wide::find_string(p, L"xyq"));
+    EXPECT_TRUE(wide::compare(p, p) == 0 && wide::ncompare(p, s.c_str(), 100) == 0 && wide::icompare(s.c_str(), p) == 0);
+    wchar_t* copy = wide::duplicate(p);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_TRUE(wide::is_aligned(copy) && copy == s);
+    std::free(copy);
     wide::upper(p);
     wide::reverse(p);
     EXPECT_EQ(wide::load(p, 0), L'Z');
