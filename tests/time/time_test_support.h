@@ -4,12 +4,14 @@
 
 #include <dpxut.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <sstream>
 #include <string>
+
+#include "support/guard_page.h"
 
 namespace dpxut::time_test {
 
@@ -23,31 +25,19 @@ inline void use_zone(const char* tz) {
 inline constexpr const char* kFixedZones[] = {"UTC0", "EST5EDT,M3.2.0,M11.1.0", "IST-5:30"};
 
 inline HVDPECMATimeStamp stamp_from_hex(const std::string& hex) {
-  HVDPECMATimeStamp s;
-  std::memset(&s, 0, sizeof s);
-  unsigned char* out = reinterpret_cast<unsigned char*>(&s);
-  std::istringstream in(hex);
-  unsigned byte = 0;
-  for (size_t i = 0; i < sizeof s && (in >> std::hex >> byte); ++i) out[i] = static_cast<unsigned char>(byte);
+  HVDPECMATimeStamp s{};
+  const std::string bytes = test::hex(hex);
+  std::memcpy(&s, bytes.data(), std::min(bytes.size(), sizeof s));
   return s;
 }
 
 inline std::string hex_of(const HVDPECMATimeStamp& s) {
-  static const char digits[] = "0123456789ABCDEF";
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(&s);
-  std::string out;
-  for (size_t i = 0; i < sizeof s; ++i) {
-    if (i) out += ' ';
-    out += digits[p[i] >> 4];
-    out += digits[p[i] & 15];
-  }
-  return out;
+  return test::to_hex(std::string_view(reinterpret_cast<const char*>(&s), sizeof s));
 }
 
 inline HVDPECMATimeStamp stamp(int year, int month, int day, int hour, int minute, int second,
                                uint16_t word = 0) {
-  HVDPECMATimeStamp s;
-  std::memset(&s, 0, sizeof s);
+  HVDPECMATimeStamp s{};
   s.typeAndTimeZone = word;
   s.year = static_cast<int16_t>(year);
   s.month = static_cast<uint8_t>(month);
