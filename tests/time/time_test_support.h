@@ -4,14 +4,12 @@
 
 #include <dpxut.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <sstream>
 #include <string>
-
-#include "support/guard_page.h"
 
 namespace dpxut::time_test {
 
@@ -24,15 +22,24 @@ inline void use_zone(const char* tz) {
 
 inline constexpr const char* kFixedZones[] = {"UTC0", "EST5EDT,M3.2.0,M11.1.0", "IST-5:30"};
 
+// Stands alone (no hex helper of another folder), so that any test may
+// include it next to either of those.
 inline HVDPECMATimeStamp stamp_from_hex(const std::string& hex) {
   HVDPECMATimeStamp s{};
-  const std::string bytes = test::hex(hex);
-  std::memcpy(&s, bytes.data(), std::min(bytes.size(), sizeof s));
+  auto* out = reinterpret_cast<unsigned char*>(&s);
+  std::istringstream in(hex);
+  unsigned byte = 0;
+  for (size_t i = 0; i < sizeof s && (in >> std::hex >> byte); ++i) out[i] = static_cast<unsigned char>(byte);
   return s;
 }
 
 inline std::string hex_of(const HVDPECMATimeStamp& s) {
-  return test::to_hex(std::string_view(reinterpret_cast<const char*>(&s), sizeof s));
+  const auto* p = reinterpret_cast<const unsigned char*>(&s);
+  std::string out;
+  for (size_t i = 0; i < sizeof s; ++i) {
+    out += (i ? " " : "") + std::string(1, "0123456789ABCDEF"[p[i] >> 4]) + "0123456789ABCDEF"[p[i] & 15];
+  }
+  return out;
 }
 
 inline HVDPECMATimeStamp stamp(int year, int month, int day, int hour, int minute, int second,
