@@ -86,10 +86,14 @@ TEST_F(NameBuffer, RecordsThePositionsOfComponentsAndSeparators) {
     const char* name;
     std::vector<uint16_t> components, separators;  // in characters
   } cases[] = {
-      {":", "/", false, "VOL:dir/file", {0, 4, 8}, {3, 7, 0}},  {":", "/", false, "VOL:/dir/file", {0, 5, 9}, {3, 8, 0}},
-      {nullptr, "/", false, "/usr/bin/ls", {1, 5, 9}, {0, 4, 8}}, {nullptr, "/", false, "/usr/bin/", {1, 5, X}, {0, 4, 8}},
-      {":", "/", true, "file/dir:VOL", {9, 5, 0}, {8, 4, X}},   {":", "/", true, "file/dir/:VOL", {10, 5, 0}, {9, 4, X}},
-      {nullptr, "/", true, "ls/bin/usr/", {11, 7, 3}, {10, 6, 2}}, {nullptr, "/", false, "dir/sub/file", {4, 8, X}, {3, 7, X}},
+      {":", "/", false, "VOL:dir/file", {0, 4, 8}, {3, 7, 0}},
+      {":", "/", false, "VOL:/dir/file", {0, 5, 9}, {3, 8, 0}},
+      {nullptr, "/", false, "/usr/bin/ls", {1, 5, 9}, {0, 4, 8}},
+      {nullptr, "/", false, "/usr/bin/", {1, 5, X}, {0, 4, 8}},
+      {":", "/", true, "file/dir:VOL", {9, 5, 0}, {8, 4, X}},
+      {":", "/", true, "file/dir/:VOL", {10, 5, 0}, {9, 4, X}},
+      {nullptr, "/", true, "ls/bin/usr/", {11, 7, 3}, {10, 6, 2}},
+      {nullptr, "/", false, "dir/sub/file", {4, 8, X}, {3, 7, X}},
       {":", nullptr, false, "VOL:dir/x", {0, X}, {3, X}},         {":", nullptr, true, "x/rid:VOL", {0, X}, {5, X}},
       {":", "/", false, "VOL:", {0}, {3}},                        {":", "/", false, "dir/x", {}, {}},
       {"::", "/", false, "V::a/b", {0, 3, 5}, {1, 4, 0}},

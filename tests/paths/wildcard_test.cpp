@@ -71,7 +71,7 @@ TEST_F(Wildcard, MatchNameGivesFourWayResultsInEveryEncoding) {
   };
   for (uint32_t ns : {kLocale, kUtf8, kWide, 1u, 0x202u})
     for (const auto& c : cases) {
-      EXPECT_EQ(Match(ns, c.pattern, c.name, c.partial), c.result) << std::hex << ns << " " << c.pattern << " " << c.name;
+      EXPECT_EQ(Match(ns, c.pattern, c.name, c.partial), c.result) << ns << " " << c.pattern << " " << c.name;
       EXPECT_EQ(matchNameEnabled(ns, text(c.pattern, ns).data(), text(c.name, ns).data(), c.partial), c.result);
     }
 }

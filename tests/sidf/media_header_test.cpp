@@ -56,7 +56,8 @@ TEST(MediaHeader, WritesMemberFieldsByteExact) {
                        "  80 80 2F C1")));                                            // flag 5: true
 
   // The raw false byte a reader hands back stays false; any other flag is true.
-  for (const auto& [flag, field] : {std::pair<uint32_t, const char*>{0xC0, "80 80 2F C0"}, {0x80000000, "80 80 2F C1"}}) {
+  for (const auto& [flag, field] :
+       {std::pair<uint32_t, const char*>{0xC0, "80 80 2F C0"}, {0x80000000, "80 80 2F C1"}}) {
     const std::vector<uint8_t> m = members_of(info_of("XYZ", 0, flag));
     EXPECT_EQ(to_hex(m.data() + 38, 8), "80 80 30 04 58 59 5A 00");
     EXPECT_EQ(to_hex(m.data() + m.size() - 4, 4), field);

@@ -173,7 +173,7 @@ long walk_pad_stream(const uint8_t* p, uint32_t n) {
   uint32_t at = 0;
   while (at < n) {
     DPDFField f;
-    if (DPDFGetNextField(p + at, n - at, &f) != 0) return std::all_of(p + at, p + n, [](uint8_t b) { return b == 0; }) ? n : -1;
+    if (DPDFGetNextField(p + at, n - at, &f) != 0) return std::count(p + at, p + n, 0) == n - at ? n : -1;
     if (f.fieldId != 0x808019 || f.dataSize.value != 2) return -1;
     at += f.bytesUsed;
     if (DPDFGetNextField(p + at, n - at, &f) != 0 || f.fieldId != DPDF_OFFSET_TO_END) return -1;
@@ -246,7 +246,8 @@ TEST(Sections, RandomSectionsRoundTripAndSurviveCorruption) {
     }
     for (int trial = 0; trial < 20; ++trial) {
       std::vector<uint8_t> bad(stream.begin(), stream.begin() + rng() % (length + 1));  // ASan sees any overread
-      for (int flips = bad.empty() ? 0 : 1 + rng() % 4; flips > 0; --flips) bad[rng() % bad.size()] = static_cast<uint8_t>(rng());
+      for (int flips = bad.empty() ? 0 : 1 + rng() % 4; flips > 0; --flips)
+        bad[rng() % bad.size()] = static_cast<uint8_t>(rng());
       for (auto& g : get) g.found = 0;
       uint8_t* p = bad.data();
       uint32_t n = static_cast<uint32_t>(bad.size());

@@ -95,7 +95,8 @@ TEST(DosPack, RoundTripsAndOrdersLikeMoments) {
 // The present time is packed local time: in a fixed zone it equals the UTC
 // clock shifted by the zone's offset.
 TEST(DosClock, PacksPresentLocalTime) {
-  for (const auto& [tz, offset] : {std::pair<const char*, int64_t>{"UTC0", 0}, {"IST-5:30", 19800}, {"XXX11", -39600}}) {
+  using Zone = std::pair<const char*, int64_t>;
+  for (const auto& [tz, offset] : {Zone{"UTC0", 0}, Zone{"IST-5:30", 19800}, Zone{"XXX11", -39600}}) {
     dpxut::time_test::use_zone(tz);
     for (int attempt = 0; attempt < 3; ++attempt) {
       const time_t before = ::time(nullptr);
