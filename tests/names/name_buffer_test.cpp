@@ -150,6 +150,16 @@ TEST_F(NameBuffer, GrowsToExactlyTheSizeUsedAndRestartsInPlace) {
   ASSERT_EQ(HVDPCloseName(&handle_), 0u);
   ASSERT_EQ(HVDPPutOneName(&buffer_, 4, 0, 0, nullptr, nullptr, "d"), 0u);
   EXPECT_EQ(image(), hex("B6 05 11 00 01 00 04 00 00 00 00 00 00 00 00 01 00 64 00"));
+  // At the edge: a second entry of 477 bytes leaves exactly 64 bytes spare
+  // after a first one of 477 (kept), 63 after one of 478 (resized).
+  for (const auto& [first, size] : {std::pair<size_t, uint16_t>{465, 1024}, {466, 6 + 478 + 477}}) {
+    std::free(buffer_);
+    buffer_ = nullptr;
+    ASSERT_EQ(HVDPPutFirstName(&buffer_, 2, 0, 0, nullptr, nullptr, std::string(first, 'n').c_str(), &handle_), 0u);
+    ASSERT_EQ(put(std::string(465, 'n').c_str()), 0u);
+    EXPECT_EQ(buffer_->bufferSize, size);
+    ASSERT_EQ(HVDPCloseName(&handle_), 0u);
+  }
 }
 
 TEST_F(NameBuffer, KeepsWhatWasWrittenAtEachLimit) {
