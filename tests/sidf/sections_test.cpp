@@ -66,7 +66,7 @@ TEST(GetFields, FillsRowsInStreamOrderAndSkipsUnknownFields) {
   EXPECT_EQ(to_hex(b4, 4) + " | " + to_hex(c2, 2) + " | " + to_hex(n4, 4) + " | " + to_hex(e1, 1),
             "01 00 00 00 | 02 03 | 07 00 00 00 | 00");
   std::vector<std::pair<int, uint32_t>> found_and_size;  // the last row: capacity 0, found, nothing stored
-  for (int i = 0; i < 6; ++i) found_and_size.emplace_back(table[i].found, table[i].dataSize);
+  for (int i = 0; i < 6; ++i) found_and_size.emplace_back(+table[i].found, +table[i].dataSize);
   EXPECT_EQ(found_and_size, (std::vector<std::pair<int, uint32_t>>{{1, 4}, {1, 2}, {1, 1}, {0, 0}, {1, 0}, {1, 0}}));
 }
 
