@@ -18,7 +18,6 @@
 
 namespace {
 
-using dpxut::test::each_form;
 using dpxut::test::enc;
 using dpxut::test::hex;
 using dpxut::test::NsText;
@@ -44,6 +43,8 @@ class NameBuffer : public ::testing::Test {
 
   HVDPNameBuffer* buffer_ = nullptr;
   HVDPNameHandle* handle_ = nullptr;
+  alignas(8) HVDPDataSetName d_{};
+  HVDPNameHandle* reader_ = nullptr;
 };
 
 // The record is packed: its members are read by value, never bound.
@@ -66,9 +67,8 @@ TEST_F(NameBuffer, WritesByteExactImages) {
                          " 0C 00 56 4F 4C 3A 64 69 72 2F 66 69 6C 65 00"  // VOL:dir/file
                          " 04 01 00 00 07 00 00 00 00 02 00 61 62 00"     // 0x104, tag 7, ab
                          " 02 02 00 00 00 00 00 00 00 02 00 63 64 00"));  // 0x202, cd
-}
-
-TEST_F(NameBuffer, StoresWideNamesWithFourBytesPerCharacterAndOneZeroByte) {
+  ASSERT_EQ(HVDPCloseName(&handle_), 0u);
+  // A wide name: 4 bytes per character, then a single zero byte.
   for (size_t offset = 0; offset < 4; ++offset) {
     NsText name(0x202, "ab\u00e9", offset);
     ASSERT_EQ(HVDPPutOneName(&buffer_, 0x202, 0, 0, nullptr, nullptr, name.p()), 0u);
@@ -78,7 +78,7 @@ TEST_F(NameBuffer, StoresWideNamesWithFourBytesPerCharacterAndOneZeroByte) {
 }
 
 // Positions are byte offsets: in a wide name space a character offset
-// counts four times.
+// counts four times. Unreached slots hold 0xFFFF.
 TEST_F(NameBuffer, RecordsThePositionsOfComponentsAndSeparators) {
   const struct {
     const char *first, *separator;  // generic string keys
@@ -91,32 +91,29 @@ TEST_F(NameBuffer, RecordsThePositionsOfComponentsAndSeparators) {
       {nullptr, "/", false, "/usr/bin/ls", {1, 5, 9}, {0, 4, 8}},
       {nullptr, "/", false, "/usr/bin/", {1, 5, X}, {0, 4, 8}},
       {":", "/", true, "file/dir:VOL", {9, 5, 0}, {8, 4, X}},
-      {":", "/", true, "file/dir/:VOL", {10, 5, 0}, {9, 4, X}},  // component 0 starts after the colon
+      {":", "/", true, "file/dir/:VOL", {10, 5, 0}, {9, 4, X}},
       {nullptr, "/", true, "ls/bin/usr/", {11, 7, 3}, {10, 6, 2}},
-      {nullptr, "/", false, "dir/sub/file", {4, 8, X}, {3, 7, X}},  // unreached slots: 0xFFFF
-      {":", nullptr, false, "VOL:dir/x", {0, X}, {3, X}},
-      {":", nullptr, true, "x/rid:VOL", {0, X}, {5, X}},
-      {":", "/", false, "VOL:", {0}, {3}},
-      {":", "/", false, "dir/x", {}, {}},
+      {nullptr, "/", false, "dir/sub/file", {4, 8, X}, {3, 7, X}},
+      {":", nullptr, false, "VOL:dir/x", {0, X}, {3, X}},         {":", nullptr, true, "x/rid:VOL", {0, X}, {5, X}},
+      {":", "/", false, "VOL:", {0}, {3}},                        {":", "/", false, "dir/x", {}, {}},
       {"::", "/", false, "V::a/b", {0, 3, 5}, {1, 4, 0}},
   };
   for (const auto& c : cases)
-    each_form(2, c.name, [&](uint32_t ns, size_t offset) {
+    dpxut::test::each_form(2, c.name, [&](uint32_t ns, size_t offset) {
       NsText name(ns, c.name, offset);
       const void* first = c.first ? GenericString(ns, c.first) : nullptr;
       const void* separator = c.separator ? GenericString(ns, c.separator) : nullptr;
       ASSERT_EQ(HVDPPutOneName(&buffer_, ns, 9, c.reverse, first, separator, name.p()), 0u);
-      alignas(8) HVDPDataSetName d{};
-      ASSERT_EQ(HVDPGetOneName(buffer_, &d), 0u);
+      ASSERT_EQ(HVDPGetOneName(buffer_, &d_), 0u);
       auto in_bytes = [&](std::vector<uint16_t> v) {
         for (auto& p : v) p = p == X ? X : static_cast<uint16_t>(p * DPsizeOfChar(ns));
         return v;
       };
-      const uint16_t* components = d.componentPositions;
-      EXPECT_EQ(table(components, d.positionCount), in_bytes(c.components));
-      EXPECT_EQ(table(d.separatorPositions, d.positionCount), in_bytes(c.separators));
+      const uint16_t* components = d_.componentPositions;
+      EXPECT_EQ(table(components, d_.positionCount), in_bytes(c.components));
+      EXPECT_EQ(table(d_.separatorPositions, d_.positionCount), in_bytes(c.separators));
       EXPECT_EQ(components == nullptr, c.components.empty());
-      EXPECT_EQ(name_of(d), enc(ns, c.name));  // stored as given, never reversed
+      EXPECT_EQ(name_of(d_), enc(ns, c.name));  // stored as given, never reversed
       EXPECT_EQ(name.str(), enc(ns, c.name));
     });
 }
@@ -133,6 +130,7 @@ TEST_F(NameBuffer, RefusesNullArgumentsBeforeMeasuringTheName) {
   EXPECT_EQ(put(nullptr), kParam);
   EXPECT_EQ(HVDPPutNextLName(&buffer_, &handle_, 2, 0, 0, nullptr, nullptr, 1, nullptr), kParam);
   EXPECT_EQ(HVDPPutNextName(&buffer_, nullptr, 2, 0, 0, nullptr, nullptr, "b"), kParam);
+  EXPECT_EQ(HVDPGetFirstName(nullptr, &d_, &reader_), kParam);
   EXPECT_EQ(buffer_->nameCount, 1);
 }
 
@@ -152,6 +150,16 @@ TEST_F(NameBuffer, GrowsToExactlyTheSizeUsedAndRestartsInPlace) {
   ASSERT_EQ(HVDPCloseName(&handle_), 0u);
   ASSERT_EQ(HVDPPutOneName(&buffer_, 4, 0, 0, nullptr, nullptr, "d"), 0u);
   EXPECT_EQ(image(), hex("B6 05 11 00 01 00 04 00 00 00 00 00 00 00 00 01 00 64 00"));
+  // At the edge: a second entry of 477 bytes leaves exactly 64 bytes spare
+  // after a first one of 477 (kept), 63 after one of 478 (resized).
+  for (const auto& [first, size] : {std::pair<size_t, uint16_t>{465, 1024}, {466, 6 + 478 + 477}}) {
+    std::free(buffer_);
+    buffer_ = nullptr;
+    ASSERT_EQ(HVDPPutFirstName(&buffer_, 2, 0, 0, nullptr, nullptr, std::string(first, 'n').c_str(), &handle_), 0u);
+    ASSERT_EQ(put(std::string(465, 'n').c_str()), 0u);
+    EXPECT_EQ(buffer_->bufferSize, size);
+    ASSERT_EQ(HVDPCloseName(&handle_), 0u);
+  }
 }
 
 TEST_F(NameBuffer, KeepsWhatWasWrittenAtEachLimit) {
@@ -175,42 +183,37 @@ TEST_F(NameBuffer, KeepsWhatWasWrittenAtEachLimit) {
   for (uint32_t i = 1; i < 255; ++i) ASSERT_EQ(put("x", i), 0u);
   EXPECT_EQ(put("x"), kNoMore);  // the 256th name of a handle
   EXPECT_EQ(buffer_->nameCount, 255);
-  HVDPNameHandle* reader = nullptr;
-  alignas(8) HVDPDataSetName d{};
-  ASSERT_EQ(HVDPGetFirstName(buffer_, &d, &reader), 0u);
-  for (uint32_t i = 1; i < 255; ++i) {
-    ASSERT_EQ(HVDPGetNextName(&reader, &d), 0u);
-    ASSERT_EQ(tag_of(d), i);
-  }
-  EXPECT_EQ(HVDPGetNextName(&reader, &d), kNoMore);
+  uint32_t tags = 0, count = 0;
+  for (code = HVDPGetFirstName(buffer_, &d_, &reader_); code == 0; code = HVDPGetNextName(&reader_, &d_), ++count)
+    tags += tag_of(d_);
+  EXPECT_EQ(code, kNoMore);
+  EXPECT_EQ(count, 255u);
+  EXPECT_EQ(tags, 254u * 255u / 2);
 }
 
 TEST_F(NameBuffer, ClosesReadingHandlesAtTheEndAndRefusesMisusedOnes) {
   ASSERT_EQ(HVDPPutFirstName(&buffer_, 0, 1, 0, nullptr, nullptr, "dos", &handle_), 0u);
   ASSERT_EQ(HVDPPutNextName(&buffer_, &handle_, 4, 2, 0, nullptr, nullptr, "nfs"), 0u);
-  alignas(8) HVDPDataSetName d{};
-  HVDPNameHandle* reader = nullptr;
-  EXPECT_EQ(HVDPGetNextName(&handle_, &d), kHandle);  // a writing handle
-  ASSERT_EQ(HVDPGetFirstName(buffer_, &d, &reader), 0u);
-  EXPECT_EQ(HVDPPutNextName(&buffer_, &reader, 2, 0, 0, nullptr, nullptr, "c"), kHandle);  // a reading one
+  EXPECT_EQ(HVDPGetNextName(&handle_, &d_), kHandle);  // a writing handle
+  ASSERT_EQ(HVDPGetFirstName(buffer_, &d_, &reader_), 0u);
+  EXPECT_EQ(HVDPPutNextName(&buffer_, &reader_, 2, 0, 0, nullptr, nullptr, "c"), kHandle);  // a reading one
   HVDPNameBuffer* other = nullptr;
   ASSERT_EQ(HVDPPutOneName(&other, 2, 0, 0, nullptr, nullptr, "b"), 0u);
   EXPECT_EQ(HVDPPutNextName(&other, &handle_, 2, 0, 0, nullptr, nullptr, "c"), kParam);  // not its block
   std::free(other);
-  ASSERT_EQ(HVDPGetNextName(&reader, &d), 0u);
-  EXPECT_EQ(tag_of(d), 2u);
-  EXPECT_EQ(HVDPGetNextName(&reader, &d), kNoMore);
-  EXPECT_EQ(reader, nullptr);
-  EXPECT_EQ(HVDPGetNextName(&reader, &d), kParam);
-  EXPECT_EQ(HVDPCloseName(&reader), kHandle);
-  EXPECT_EQ(HVDPGetFirstName(nullptr, &d, &reader), kParam);
+  ASSERT_EQ(HVDPGetNextName(&reader_, &d_), 0u);
+  EXPECT_EQ(tag_of(d_), 2u);
+  EXPECT_EQ(HVDPGetNextName(&reader_, &d_), kNoMore);
+  EXPECT_EQ(reader_, nullptr);
+  EXPECT_EQ(HVDPGetNextName(&reader_, &d_), kParam);
+  EXPECT_EQ(HVDPCloseName(&reader_), kHandle);
 
-  ASSERT_EQ(HVDPGetDataSetName(buffer_, 4, &d), 0u);
-  EXPECT_EQ(name_of(d), "nfs");
-  ASSERT_EQ(HVDPGetOneName(buffer_, &d), 0u);
-  EXPECT_EQ(name_of(d), "dos");
-  EXPECT_EQ(HVDPGetDataSetName(buffer_, 1, &d), kNoMore);
-  EXPECT_EQ(name_of(d), "nfs");  // the last one read
+  ASSERT_EQ(HVDPGetDataSetName(buffer_, 4, &d_), 0u);
+  EXPECT_EQ(name_of(d_), "nfs");
+  ASSERT_EQ(HVDPGetOneName(buffer_, &d_), 0u);
+  EXPECT_EQ(name_of(d_), "dos");
+  EXPECT_EQ(HVDPGetDataSetName(buffer_, 1, &d_), kNoMore);
+  EXPECT_EQ(name_of(d_), "nfs");  // the last one read
   uint16_t count = 0;
   CountPositions(":", "/", "VOL:dir/sub/file", 2, 0, &count);
   EXPECT_EQ(count, 4);
@@ -227,47 +230,41 @@ TEST_F(NameBuffer, FreesTheBlockWhenAResizeFails) {
   EXPECT_EQ(put("x"), kHandle);
 }
 
-const struct {
-  const char *what, *image;
-  int good;        // entries that read
-  uint32_t after;  // code after them
-} kHostile[] = {
-    {"sound image", "14 00 12 00 01 00  02 00 00 00 00 00 00 00 00 02 00 61 62 00", 1, kNoMore},
-    {"count says two", "14 00 12 00 02 00  02 00 00 00 00 00 00 00 00 02 00 61 62 00", 1, kUnder},
-    {"name longer than the data", "14 00 12 00 01 00  02 00 00 00 00 00 00 00 00 03 00 61 62 00", 0, kUnder},
-    {"nameLength 0xFFFF", "14 00 12 00 01 00  02 00 00 00 00 00 00 00 00 FF FF 61 62 00", 0, kUnder},
-    {"no zero byte", "14 00 12 00 01 00  02 00 00 00 00 00 00 00 00 02 00 61 62 63", 0, kUnder},
-    {"255 positions", "14 00 12 00 01 00  02 00 00 00 00 00 00 00 FF 02 00 61 62 00", 0, kUnder},
-    {"header extra too big", "14 00 12 00 01 C8  02 00 00 00 00 00 00 00 00 02 00 61 62 00", 0, kUnder},
-    {"dataSize > bufferSize", "14 00 FF FF 02 00  02 00 00 00 00 00 00 00 00 02 00 61 62 00", 1, kUnder},
-    {"dataSize too small", "14 00 10 00 01 00  02 00 00 00 00 00 00 00 00 02 00 61 62 00", 0, kUnder},
-    {"bufferSize too small", "10 00 12 00 01 00  02 00 00 00 00 00 00 00 00 02 00 61 62 00", 0, kUnder},
-    {"dataSize 0, stale count", "14 00 00 00 03 00  02 00 00 00 00 00 00 00 00 02 00 61 62 00", 0, kNoMore},
-    {"no room for a header", "03 00 40", 0, kNoMore},
-    {"cut after the name space", "0A 00 08 00 01 00  02 00 00 00", 0, kUnder},
-};
-
-// Each image ends flush against an unreadable page.
+// Each image ends flush against an unreadable page; every reader agrees
+// with the image check.
 TEST_F(NameBuffer, RejectsImagesWithLyingCountsAndLengths) {
-  for (const auto& c : kHostile) {
+  const struct {
+    const char *what, *image;
+    int good;        // entries that read
+    uint32_t after;  // code after them
+  } cases[] = {
+      {"sound image", "14 00 12 00 01 00  02 00 00 00 00 00 00 00 00 02 00 61 62 00", 1, kNoMore},
+      {"count says two", "14 00 12 00 02 00  02 00 00 00 00 00 00 00 00 02 00 61 62 00", 1, kUnder},
+      {"name longer than the data", "14 00 12 00 01 00  02 00 00 00 00 00 00 00 00 03 00 61 62 00", 0, kUnder},
+      {"nameLength 0xFFFF", "14 00 12 00 01 00  02 00 00 00 00 00 00 00 00 FF FF 61 62 00", 0, kUnder},
+      {"no zero byte", "14 00 12 00 01 00  02 00 00 00 00 00 00 00 00 02 00 61 62 63", 0, kUnder},
+      {"255 positions", "14 00 12 00 01 00  02 00 00 00 00 00 00 00 FF 02 00 61 62 00", 0, kUnder},
+      {"header extra too big", "14 00 12 00 01 C8  02 00 00 00 00 00 00 00 00 02 00 61 62 00", 0, kUnder},
+      {"dataSize > bufferSize", "14 00 FF FF 02 00  02 00 00 00 00 00 00 00 00 02 00 61 62 00", 1, kUnder},
+      {"bufferSize too small", "10 00 12 00 01 00  02 00 00 00 00 00 00 00 00 02 00 61 62 00", 0, kUnder},
+      {"dataSize 0, stale count", "14 00 00 00 03 00  02 00 00 00 00 00 00 00 00 02 00 61 62 00", 0, kNoMore},
+      {"no room for a header", "03 00 40", 0, kNoMore},
+  };
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     dpxut::test::GuardedBytes bytes{std::string_view(hex(c.image))};
     const auto* image = reinterpret_cast<const HVDPNameBuffer*>(bytes.data());
-    alignas(8) HVDPDataSetName d{};
-    HVDPNameHandle* reader = nullptr;
     int good = 0;
     uint32_t code;
-    for (code = HVDPGetFirstName(image, &d, &reader); code == 0; code = HVDPGetNextName(&reader, &d)) {
-      ++good;
-      EXPECT_EQ(name_of(d), "ab");
-    }
+    for (code = HVDPGetFirstName(image, &d_, &reader_); code == 0; code = HVDPGetNextName(&reader_, &d_), ++good)
+      EXPECT_EQ(name_of(d_), "ab");
     EXPECT_EQ(good, c.good);
     EXPECT_EQ(code, c.after);
-    EXPECT_EQ(reader, nullptr);  // closed on every way out
+    EXPECT_EQ(reader_, nullptr);  // closed on every way out
     alignas(8) HVDPDataSetName untouched{};
     EXPECT_EQ(HVDPGetOneName(image, &untouched), c.good ? 0u : c.after);
     EXPECT_EQ(untouched.nameLength, c.good ? 2 : 0);
-    EXPECT_EQ(HVDPGetDataSetName(image, 9, &d), c.after);
+    EXPECT_EQ(HVDPGetDataSetName(image, 9, &d_), c.after);
     EXPECT_EQ(dpxut::names::check_image(image), c.after == kNoMore ? 0u : c.after);
   }
 }
@@ -286,20 +283,19 @@ TEST_F(NameBuffer, ReadsBackRandomBuffersAndSurvivesTheirDamage) {
       for (int k = rng() % 30; k > 0; --k) text += pieces[rng() % 6];
       NsText name(ns, text, rng() % 4);
       const void* first = rng() % 2 ? GenericString(ns, ":") : nullptr;
+      const void* slash = GenericString(ns, "/");
       const uint16_t reverse = rng() % 2;
-      ASSERT_EQ(i == 0 ? HVDPPutFirstName(&buffer_, ns, i, reverse, first, GenericString(ns, "/"), name.p(), &handle_)
-                       : HVDPPutNextName(&buffer_, &handle_, ns, i, reverse, first, GenericString(ns, "/"), name.p()),
+      ASSERT_EQ(i == 0 ? HVDPPutFirstName(&buffer_, ns, i, reverse, first, slash, name.p(), &handle_)
+                       : HVDPPutNextName(&buffer_, &handle_, ns, i, reverse, first, slash, name.p()),
                 0u);
       written.emplace_back(ns, enc(ns, text));
     }
     ASSERT_EQ(HVDPCloseName(&handle_), 0u);
-    alignas(8) HVDPDataSetName d{};
-    HVDPNameHandle* reader = nullptr;
     size_t i = 0;
-    for (uint32_t code = HVDPGetFirstName(buffer_, &d, &reader); code == 0; code = HVDPGetNextName(&reader, &d), ++i) {
+    for (uint32_t code = HVDPGetFirstName(buffer_, &d_, &reader_); code == 0; code = HVDPGetNextName(&reader_, &d_)) {
       ASSERT_LT(i, written.size());
-      EXPECT_EQ(d.nameSpace, written[i].first);
-      EXPECT_EQ(name_of(d), written[i].second);
+      EXPECT_EQ(d_.nameSpace, written[i].first);
+      EXPECT_EQ(name_of(d_), written[i++].second);
     }
     EXPECT_EQ(i, written.size());
 
@@ -311,8 +307,8 @@ TEST_F(NameBuffer, ReadsBackRandomBuffersAndSurvivesTheirDamage) {
       std::memcpy(damaged.data(), &size, 2);  // the block really is this long
       dpxut::test::GuardedBytes bytes{std::string_view(damaged)};
       const auto* image = reinterpret_cast<const HVDPNameBuffer*>(bytes.data());
-      uint32_t code = HVDPGetFirstName(image, &d, &reader);
-      while (code == 0) code = HVDPGetNextName(&reader, &d);
+      uint32_t code = HVDPGetFirstName(image, &d_, &reader_);
+      while (code == 0) code = HVDPGetNextName(&reader_, &d_);
       EXPECT_EQ(code == kNoMore ? 0u : code, dpxut::names::check_image(image));
     }
   }

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <clocale>
 #include <cstring>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,56 +18,34 @@ namespace {
 
 constexpr uint32_t kLocale = 0, kUtf8 = 0x100, kWide = 0x200;
 
-// A string in one encoding, in a heap block of exactly its size, so that
-// the sanitizer build sees any read past its terminator.
-class Text {
- public:
-  Text(const std::string& bytes, uint32_t ns) : wide_(ns >= 0x200 && ns <= 0x204) {
-    if (wide_) {
-      // Each byte stands for the wide character of the same value; Wide()
-      // makes characters above 0xFF.
-      std::vector<uint32_t> units(bytes.begin(), bytes.end());
-      for (auto& u : units) u &= 0xFF;
-      Init(units);
-    } else {
-      size_ = bytes.size() + 1;
-      data_.reset(new unsigned char[size_]);
-      std::memcpy(data_.get(), bytes.c_str(), size_);
-    }
-  }
-  static Text Wide(const std::vector<uint32_t>& units) {
-    Text t;
-    t.wide_ = true;
-    t.Init(units);
-    return t;
-  }
-  const void* get() const { return data_.get(); }
-  const char* c() const { return reinterpret_cast<const char*>(data_.get()); }
+using Units = std::vector<uint32_t>;
+using Block = std::vector<unsigned char>;
 
- private:
-  Text() = default;
-  void Init(const std::vector<uint32_t>& units) {
-    size_ = (units.size() + 1) * 4;
-    data_.reset(new unsigned char[size_]);
-    if (!units.empty()) std::memcpy(data_.get(), units.data(), units.size() * 4);
-    std::memset(data_.get() + units.size() * 4, 0, 4);
-  }
-  bool wide_ = false;
-  size_t size_ = 0;
-  std::unique_ptr<unsigned char[]> data_;
-};
+// A terminated string in a heap block of exactly its size, so that the
+// sanitizer build sees any read past its terminator: one byte per unit, or
+// a 4-byte wide character per unit in the wide name spaces.
+Block text(const Units& units, uint32_t ns) {
+  const size_t size = HVDPIsNameSpaceUnicode(ns) ? 4 : 1;
+  Block out((units.size() + 1) * size, 0);
+  for (size_t i = 0; i < units.size(); ++i) std::memcpy(&out[i * size], &units[i], size);
+  return out;
+}
+// Each byte stands for the character of the same value.
+Block text(const std::string& bytes, uint32_t ns) {
+  Units units;
+  for (unsigned char b : bytes) units.push_back(b);
+  return text(units, ns);
+}
 
 int32_t Match(uint32_t ns, const std::string& pattern, const std::string& name, int16_t partial = 0) {
-  const Text p(pattern, ns), n(name, ns);
-  return HVDPMatchName(ns, p.get(), n.get(), partial);
+  return HVDPMatchName(ns, text(pattern, ns).data(), text(name, ns).data(), partial);
 }
 int32_t Generic(uint32_t ns, const std::string& pattern, const std::string& name) {
-  const Text p(pattern, ns), n(name, ns);
-  return HVDPGenericWildMatch(ns, p.get(), n.get());
+  return HVDPGenericWildMatch(ns, text(pattern, ns).data(), text(name, ns).data());
 }
 int32_t Wild(const std::string& pattern, const std::string& name) {
-  const Text p(pattern, 0), n(name, 0);
-  return HVDPWildMatch(p.c(), n.c());
+  return HVDPWildMatch(reinterpret_cast<const char*>(text(pattern, 0).data()),
+                       reinterpret_cast<const char*>(text(name, 0).data()));
 }
 
 // Each test picks the server code set and the process locale it walks in.
@@ -82,76 +59,38 @@ class Wildcard : public ::testing::Test {
   void TearDown() override { DPShutDownUniLibrary(); }
 };
 
-struct NameCase {
-  const char* pattern;
-  const char* name;
-  int16_t partial;
-  int32_t result;
-  const char* why;
-};
-
-const NameCase kNameCases[] = {
-    {"*", "a.b", 0, 0, "a final star matches everything"},
-    {"*.txt", "a.b.txt", 0, 0, "a try at the first dot fails, the star goes on"},
-    {"*b", "a.b", 0, -1, "a star does not pass a dot that is not tried"},
-    {"*x", "a.x", 0, -1, "nor for any other following character"},
-    {"ab", "abc", 0, 2, "the pattern ended first"},
-    {"abc", "ab", 0, 1, "the name ended first"},
-    {"a??", "ab", 0, 1, "a question mark needs a character"},
-    {"*b", "abc", 0, -1, "no try at the end"},
-    {"*b", "abc", 1, 2, "with partial, the try at b ran out of pattern"},
-    {"*?b", "b", 0, 0, "the ? after the star is absorbed"},
-    {"a*?", "a", 0, 1, "at the end of the name only * is skipped"},
-    {"*a", "*b", 0, -1, "the leading * is matched literally against the name's *"},
-    {"*.*", "abc", 0, -1, "a name without a dot does not match"},
-    {"*.*", "a.b", 0, 0, "the dot is tried"},
-    {"?", ".", 0, 0, "a question mark takes a dot"},
-    {"ABC", "abc", 0, -1, "case counts outside name space 4"},
-    {"", "", 0, 0, "empty against empty"},
-    {"", "a", 0, 2, "empty pattern"},
-    {"a", "", 0, 1, "empty name"},
-    {"**", "", 0, 0, "stars at the end of the pattern are skipped"},
-    {"a*", "a", 0, 0, "a final star matches nothing too"},
-    {"a*c", "abbbc", 0, 0, "star between literals"},
-    {"a*c", "abbbd", 0, -1, "no c to end on"},
-    {"*c", "ab.c", 0, -1, "the star stops at a dot it does not try"},
-    {"?b", "ab", 0, 0, "? then literal"},
-    {"??", "a", 0, 1, "more ?s than characters"},
-    {"*a*", "xxa.y", 0, 0, "star tried at a, the final star takes the rest"},
-    {"*a*b", "xaxb", 1, 0, "partial leaves full matches alone"},
-    {"a*", "ab", 1, 0, "partial with a final star"},
-    {"*ab", "abab", 0, 0, "the second try matches"},
-    {"*ab", "abab", 1, 2, "partial stops at the first try that ran out of pattern"},
-    {"*ab", "ab.", 1, 2, "partial: the try at a ran out of pattern first"},
-};
-
+// Further combinations of stars, dots and question marks are covered by the
+// comparison with the reference matchers below.
 TEST_F(Wildcard, MatchNameGivesFourWayResultsInEveryEncoding) {
-  for (uint32_t ns : {kLocale, kUtf8, kWide, 1u, 0x202u}) {
-    for (const auto& c : kNameCases) {
-      EXPECT_EQ(Match(ns, c.pattern, c.name, c.partial), c.result)
-          << std::hex << ns << " '" << c.pattern << "' '" << c.name << "': " << c.why;
-      EXPECT_EQ(matchNameEnabled(ns, Text(c.pattern, ns).get(), Text(c.name, ns).get(), c.partial),
-                c.result);
+  const struct { const char *pattern, *name; int16_t partial; int32_t result; } cases[] = {
+      {"*", "a.b", 0, 0},    {"*.txt", "a.b.txt", 0, 0}, {"*b", "a.b", 0, -1},  {"*x", "a.x", 0, -1},
+      {"ab", "abc", 0, 2},   {"abc", "ab", 0, 1},        {"a??", "ab", 0, 1},   {"*b", "abc", 0, -1},
+      {"*b", "abc", 1, 2},   {"*?b", "b", 0, 0},         {"a*?", "a", 0, 1},    {"*a", "*b", 0, -1},
+      {"*.*", "abc", 0, -1}, {"*.*", "a.b", 0, 0},       {"?", ".", 0, 0},      {"ABC", "abc", 0, -1},
+      {"*ab", "abab", 1, 2},  // partial stops at the first try that ran out of pattern
+  };
+  for (uint32_t ns : {kLocale, kUtf8, kWide, 1u, 0x202u})
+    for (const auto& c : cases) {
+      EXPECT_EQ(Match(ns, c.pattern, c.name, c.partial), c.result) << ns << " " << c.pattern << " " << c.name;
+      EXPECT_EQ(matchNameEnabled(ns, text(c.pattern, ns).data(), text(c.name, ns).data(), c.partial), c.result);
     }
-  }
 }
 
 TEST_F(Wildcard, MatchNameIgnoresCaseInNameSpace4Only) {
   for (uint32_t ns : {4u, 0x104u, 0x204u}) {
     EXPECT_EQ(Match(ns, "ABC", "abc"), 0) << ns;
-    EXPECT_EQ(Match(ns, "*.TXT", "read.me.txt"), 0) << ns;
     EXPECT_EQ(Match(ns, "a*Z", "ABz"), 0) << ns;
     EXPECT_EQ(Match(ns, "ab", "ABC"), 2) << ns;
-    EXPECT_EQ(matchNameEnabled(ns, Text("ABC", ns).get(), Text("abc", ns).get(), 0), -1);
-    EXPECT_EQ(matchIName(ns, Text("ABC", ns).get(), Text("abc", ns).get(), 0), 0);
+    EXPECT_EQ(matchNameEnabled(ns, text("ABC", ns).data(), text("abc", ns).data(), 0), -1);
+    EXPECT_EQ(matchIName(ns, text("ABC", ns).data(), text("abc", ns).data(), 0), 0);
   }
   for (uint32_t ns : {0u, 1u, 2u, 3u, 5u, 0x100u, 0x201u, 0x203u}) EXPECT_EQ(Match(ns, "ABC", "abc"), -1) << ns;
   // Upper-casing follows the locale: a-acute is E1 in ISO-8859-1.
   EXPECT_EQ(Match(4, "\xE1*", "\xC1" "bc"), 0);
-  EXPECT_EQ(HVDPMatchName(0x204, Text::Wide({0xE1, '*'}).get(), Text::Wide({0xC1}).get(), 0), 0);
+  EXPECT_EQ(Match(0x204, "\xE1*", "\xC1"), 0);
 }
 
-TEST_F(Wildcard, MatchNameRefusesNullQuietly) {
+TEST_F(Wildcard, RefusesNullQuietly) {
   EXPECT_EQ(HVDPMatchName(0, nullptr, "a", 0), -1);
   EXPECT_EQ(HVDPMatchName(4, "a", nullptr, 0), -1);
   EXPECT_EQ(HVDPWildMatch(nullptr, "a"), 0);
@@ -163,119 +102,53 @@ TEST_F(Wildcard, MatchNameRefusesNullQuietly) {
 // Multibyte characters are compared and stepped whole.
 TEST_F(Wildcard, MatchNameStepsWholeCharacters) {
   EXPECT_EQ(Match(kUtf8, "?b", "\xC3\xA9" "b"), 0);
-  EXPECT_EQ(Match(kUtf8, "*\xC3\xA9", "x.\xC3\xA9"), -1);
-  EXPECT_EQ(Match(kUtf8, "*\xC3\xA9", "x\xC3\xA9"), 0);
-  EXPECT_EQ(Match(kUtf8, "\xC3\xA9", "\xC3\xA8"), -1);
   EXPECT_EQ(Match(kUtf8, "\xC3", "\xC3\xA9"), -1);  // a lead byte cut by the NUL
   Use("ja_JP.EUC-JP", "EUC-JP");
-  EXPECT_EQ(Match(kLocale, "?", "\xA4\xA2"), 0);
   EXPECT_EQ(Match(kLocale, "a?b", "a\xA4\xA2" "b"), 0);
-  EXPECT_EQ(Match(kLocale, "*\xA4\xA2", "xx\xA4\xA2"), 0);
 }
 
-struct WildCase {
-  const char* pattern;
-  const char* name;
-  int32_t wild;     // HVDPWildMatch
-  int32_t generic;  // HVDPGenericWildMatch in name space 0
-  const char* why;
-};
-
+// Both byte-level matchers; they differ up to the first star, after which
+// the name-space front hands over to the byte-level rules.
 TEST_F(Wildcard, WildMatchKnowsTheEnhancedBytes) {
-  const WildCase cases[] = {
-      {"*", "a.b", 1, 1, "a plain star passes dots"},
-      {"\xAA", "a.b", 0, 0, "AA: a star that stops at a dot"},
-      {"\xAA", "ab", 1, 1, "AA without dots"},
-      {"\xAA.b", "a.b", 1, 1, "AA up to the dot"},
-      {"\xAA", ".a", 0, 0, "AA facing a dot at once"},
-      {"a?", "a", 0, 0, "? needs a character"},
-      {"a\xBF", "a", 1, 1, "BF: also nothing at the end"},
-      {"a\xBF.b", "a.b", 1, 1, "BF: nothing before a dot"},
-      {"a\xBF" "b", "axb", 1, 1, "BF: one character"},
-      {"a?.b", "a.b", 0, 1, "a plain ? consumes the dot; in the front, not"},
-      {"a?b", "a.b", 1, 0, "and so matches it"},
-      {"a\xAE", "a", 1, 1, "AE: the end of the name"},
-      {"a\xAE", "a.", 1, 1, "AE: a dot"},
-      {"a\xAE", "ab", 0, 0, "AE: nothing else"},
-      {"A", "a", 0, 0, "case counts"},
-      {"\xC1", "A", 1, 1, "only seven bits are compared"},
-      {"a", "\xE1", 1, 1, "in the name too"},
-      {"*", "", 1, 1, "a star matches the empty name"},
-      {"", "", 1, 1, "empty against empty"},
-      {"?", "", 0, 0, "nothing for ?"},
-      {"*.txt", "a.b.txt", 1, 1, "the last dot is tried first"},
-      {"*.txt", "a.txt.b", 0, 0, "no match at the end"},
-      {"a*b*c", "aXbYbZc", 1, 1, "two stars"},
-      {"*\xAA", "a.b", 1, 0, "a plain star in the run passes dots; AA ends the front's run"},
-      {"\xAA*", "a.b", 1, 1, "in any place of the run"},
-      {"*?", "", 0, 0, "? after a star needs a character"},
-      {"*.", "a.b.", 1, 1, "ends on the last dot"},
-      {"abc", "abc\x80", 0, 0, "a byte 80 is a character, not the end"},
-      {"abc\x80", "abc", 0, 0, "in the pattern too"},
-      {"ab?", "ab\x80", 1, 1, "? takes a byte 80"},
-      {"a\x80", "a\x80", 1, 1, "80 matches 80"},
-      {"a\xAE", "a\x80", 0, 0, "AE does not take a byte 80"},
+  const struct { const char *pattern, *name; int32_t wild, generic; } cases[] = {
+      {"*", "a.b", 1, 1},           // a plain star passes dots
+      {"\xAA", "a.b", 0, 0},        // AA: a star that stops at a dot
+      {"\xAA", "ab", 1, 1},         {"\xAA.b", "a.b", 1, 1},
+      {"a?", "a", 0, 0},            // ? needs a character
+      {"a\xBF", "a", 1, 1},         // BF: also nothing at the end
+      {"a\xBF.b", "a.b", 1, 1},     // BF: nothing before a dot
+      {"a\xAE", "a", 1, 1},         // AE: the end of the name
+      {"a\xAE", "a.", 1, 1},        // AE: a dot
+      {"A", "a", 0, 0},             // case counts
+      {"\xC1", "A", 1, 1},          // only seven bits are compared
+      {"abc", "abc\x80", 0, 0},     // a byte 80 is a character, not the end
+      {"abc\x80", "abc", 0, 0},
+      {"a?.b", "a.b", 0, 1},        // before the star the front's ? consumes no dot
+      {"a?b", "a.b", 1, 0},
+      {"*x?b", "x.b", 1, 1},        // after it, it does
+      {"*\xAA", "abc", 1, 0},       // AA does not continue the front's first run of plain stars
+      {"\xAA*", "a.b", 1, 1},       // a plain * after AA does continue it
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Wild(c.pattern, c.name), c.wild) << c.why;
-    EXPECT_EQ(Generic(kLocale, c.pattern, c.name), c.generic) << "generic: " << c.why;
+    EXPECT_EQ(Wild(c.pattern, c.name), c.wild) << c.pattern << " " << c.name;
+    EXPECT_EQ(Generic(kLocale, c.pattern, c.name), c.generic) << "generic: " << c.pattern << " " << c.name;
   }
-}
-
-// The name-space front differs from the byte-level matcher before the
-// first star, and hands everything after it to the byte-level rules.
-TEST_F(Wildcard, GenericFrontDiffersUpToTheFirstStar) {
-  EXPECT_EQ(Generic(kLocale, "a?.b", "a.b"), 1);  // a plain ? facing a dot consumes nothing
-  EXPECT_EQ(Wild("a?.b", "a.b"), 0);
-  EXPECT_EQ(Generic(kLocale, "x?b", "x.b"), 0);
-  EXPECT_EQ(Generic(kLocale, "*x?b", "x.b"), 1);  // after the star a plain ? consumes the dot
-  EXPECT_EQ(Generic(kLocale, "*\xAA", "abc"), 0);  // AA does not continue the first star's run
-  EXPECT_EQ(Wild("*\xAA", "abc"), 1);
-  EXPECT_EQ(Generic(kLocale, "**.c", "a.b.c"), 1);  // the run is plain: passes dots
-  EXPECT_EQ(Generic(kLocale, "\xAA*", "a.b"), 1);  // a plain * after AA does continue it
-  EXPECT_EQ(Generic(kUtf8, "?", "\xC3\xA9"), 1);  // one UTF-8 character before the star
+  EXPECT_EQ(Generic(kUtf8, "?", "\xC3\xA9"), 1);          // one UTF-8 character before the star
   EXPECT_EQ(Generic(kUtf8, "\xC3\xA9", "\xC3\xA8"), 1);  // only the first byte, seven bits
-}
-
-// In the wide name spaces every character is a unit, before and after the
-// star; wide text is never read as bytes.
-TEST_F(Wildcard, GenericWideMatchesWholeUnits) {
-  auto W = [](std::vector<uint32_t> p, std::vector<uint32_t> n) {
-    return HVDPGenericWildMatch(kWide, Text::Wide(p).get(), Text::Wide(n).get());
-  };
-  EXPECT_EQ(Generic(kWide, "*.txt", "a.doc"), 0);
-  EXPECT_EQ(Generic(kWide, "*.txt", "a.b.txt"), 1);
-  EXPECT_EQ(Generic(kWide, "*a*b", "xxayyb"), 1);
-  EXPECT_EQ(Generic(kWide, "*a*b", "xxayyc"), 0);
-  EXPECT_EQ(W({0xAA}, {'a', '.', 'b'}), 0);
-  EXPECT_EQ(W({0xAA}, {'a', 'b'}), 1);
-  EXPECT_EQ(W({'a', 0xBF}, {'a'}), 1);
-  EXPECT_EQ(W({'a', 0xAE}, {'a'}), 1);
-  EXPECT_EQ(W({'a', 0xE1}, {'a', 'a'}), 1);  // E1 without bit 7 is a
-  EXPECT_EQ(W({'a', 0x1E1}, {'a', 'a'}), 0);  // 1E1 is no a
-  EXPECT_EQ(W({0x12A}, {'x'}), 0);  // nor is 12A a star
-  EXPECT_EQ(W({'*', 0x4E2D}, {'x', 0x4E2D}), 1);
-  EXPECT_EQ(W({'*', 0x4E2D}, {'x', 0x4E2E}), 0);
+  // Wide characters are whole units: E1 without bit 7 is a, 1E1 is not.
+  EXPECT_EQ(HVDPGenericWildMatch(kWide, text(Units{'a', 0xE1}, kWide).data(), text("aa", kWide).data()), 1);
+  EXPECT_EQ(HVDPGenericWildMatch(kWide, text(Units{'a', 0x1E1}, kWide).data(), text("aa", kWide).data()), 0);
+  EXPECT_EQ(HVDPGenericWildMatch(kWide, text(Units{0x12A}, kWide).data(), text("x", kWide).data()), 0);
 }
 
 TEST_F(Wildcard, IsWildSeesPlainWildcardsOnly) {
-  EXPECT_EQ(HVDPIsWild("abc"), 0);
-  EXPECT_EQ(HVDPIsWild(""), 0);
-  EXPECT_EQ(HVDPIsWild("a?c"), 1);
-  EXPECT_EQ(HVDPIsWild("*"), 1);
-  EXPECT_EQ(HVDPIsWild("\xAA"), 0);
-  EXPECT_EQ(HVDPIsWild("a\xBF\xAE"), 0);
-  for (uint32_t ns : {kLocale, kUtf8, kWide}) {
-    EXPECT_EQ(HVDPGenericIsWild(ns, Text("abc", ns).get()), 0) << ns;
-    EXPECT_EQ(HVDPGenericIsWild(ns, Text("", ns).get()), 0) << ns;
-    EXPECT_EQ(HVDPGenericIsWild(ns, Text("ab*", ns).get()), 1) << ns;
-    EXPECT_EQ(HVDPGenericIsWild(ns, Text("?", ns).get()), 1) << ns;
-    EXPECT_EQ(HVDPGenericIsWild(ns, Text("\xAA\xBF", ns).get()), 0) << ns;
+  for (const auto& [s, wild] : {std::pair<const char*, int32_t>{"abc", 0}, {"", 0}, {"a?c", 1}, {"ab*", 1},
+                                {"\xAA", 0}, {"a\xBF\xAE", 0}}) {
+    EXPECT_EQ(HVDPIsWild(s), wild) << s;
+    for (uint32_t ns : {kLocale, kUtf8, kWide}) EXPECT_EQ(HVDPGenericIsWild(ns, text(s, ns).data()), wild) << s;
   }
-  EXPECT_EQ(HVDPGenericIsWild(kWide, Text::Wide({0x12A, 0x13F}).get()), 0);
-  // A ? byte inside a character is no wildcard: in EUC-JP 8F 3F is not a
-  // character, so 3F stands alone; in UTF-8 a lead byte swallows it.
-  EXPECT_EQ(HVDPGenericIsWild(kUtf8, "\xC3?"), 0);
+  EXPECT_EQ(HVDPGenericIsWild(kWide, text(Units{0x12A, 0x13F}, kWide).data()), 0);
+  EXPECT_EQ(HVDPGenericIsWild(kUtf8, "\xC3?"), 0);  // a UTF-8 lead byte swallows the ?
 }
 
 // Patterns that a naive backtracking matcher needs exponential time for.
@@ -299,10 +172,9 @@ TEST_F(Wildcard, HostilePatternsStayFast) {
       EXPECT_EQ(Generic(ns, pattern, name), 0);
     }
     EXPECT_EQ(Wild(pattern, name), 0);
-    const auto elapsed = std::chrono::steady_clock::now() - start;
     // Generous: sanitizer builds and busy machines. The benchmark reports
     // the real figure.
-    EXPECT_LT(elapsed, std::chrono::milliseconds(200)) << pattern;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200)) << pattern;
   }
   EXPECT_EQ(Wild(thirty, as), 1);
   EXPECT_EQ(Match(kLocale, thirty, as), 0);
@@ -312,21 +184,17 @@ TEST_F(Wildcard, HostilePatternsStayFast) {
 // read past their terminator (the blocks are exactly their size).
 TEST_F(Wildcard, LongNamesMatchWithoutOverreading) {
   const std::string big(40000, 'a');
-  EXPECT_EQ(Wild("*", big), 1);
   EXPECT_EQ(Wild("*b", big + "b"), 1);
-  EXPECT_EQ(Wild("*b", big), 0);
   EXPECT_EQ(Wild("\xAA", big + ".x"), 0);
   EXPECT_EQ(Wild("a*a*a*c", big), 0);
-  EXPECT_EQ(Wild("?*", big), 1);
   for (uint32_t ns : {kLocale, kUtf8, kWide}) {
-    EXPECT_EQ(Generic(ns, "*", big), 1) << ns;
     EXPECT_EQ(Generic(ns, "*.x", big + ".x"), 1) << ns;
     EXPECT_EQ(Generic(ns, "\xAA.x", big + ".x"), 1) << ns;
     EXPECT_EQ(Generic(ns, "*a*c", big), 0) << ns;
     EXPECT_EQ(Match(ns, "*.x", big + ".x"), 0) << ns;
     EXPECT_EQ(Match(ns, "*a*a*c", big), -1) << ns;
     EXPECT_EQ(Match(ns, big.substr(1), big), 2) << ns;
-    EXPECT_EQ(HVDPGenericIsWild(ns, Text(big, ns).get()), 0) << ns;
+    EXPECT_EQ(HVDPGenericIsWild(ns, text(big, ns).data()), 0) << ns;
   }
 }
 
@@ -496,83 +364,72 @@ int RefGeneric(uint32_t ns, Bytes p, Bytes n) {
   return 0;
 }
 
-// Random strings from small alphabets: letters, the dot, both plain and
-// enhanced wildcards, a byte 80, letters with bit 7 set, and multibyte
-// characters of the encoding.
-struct Alphabet {
-  std::vector<std::vector<uint32_t>> tokens;  // units of one token
-};
+// Random strings from small alphabets of tokens (the units of one token
+// together): letters, the dot, both plain and enhanced wildcards, a byte
+// 80, letters with bit 7 set, and multibyte characters of the encoding.
+using Alphabet = std::vector<Units>;
 
-std::vector<uint32_t> RandomUnits(std::mt19937& rng, const Alphabet& a, size_t max_tokens) {
-  std::vector<uint32_t> out;
-  const size_t n = rng() % (max_tokens + 1);
-  for (size_t i = 0; i < n; ++i) {
-    const auto& t = a.tokens[rng() % a.tokens.size()];
+Units RandomUnits(std::mt19937& rng, const Alphabet& a, size_t max_tokens) {
+  Units out;
+  for (size_t n = rng() % (max_tokens + 1); n > 0; --n) {
+    const auto& t = a[rng() % a.size()];
     out.insert(out.end(), t.begin(), t.end());
   }
   return out;
 }
 
-Text MakeText(const std::vector<uint32_t>& units, uint32_t ns) {
-  if (HVDPIsNameSpaceUnicode(ns)) return Text::Wide(units);
-  return Text(std::string(units.begin(), units.end()), ns);
-}
-
 void Differential(uint32_t ns, const Alphabet& alphabet, size_t max_tokens, int rounds, unsigned seed) {
   std::mt19937 rng(seed);
-  const bool wide = HVDPIsNameSpaceUnicode(ns) != 0;
+  const bool bytes = !HVDPIsNameSpaceUnicode(ns) && !HVDPIsNameSpaceUtf8(ns);
   for (int i = 0; i < rounds; ++i) {
-    const auto pu = RandomUnits(rng, alphabet, max_tokens);
-    const auto nu = RandomUnits(rng, alphabet, max_tokens);
-    const Text p = MakeText(pu, ns), n = MakeText(nu, ns);
-    const auto pb = static_cast<Bytes>(p.get()), nb = static_cast<Bytes>(n.get());
+    const Units pu = RandomUnits(rng, alphabet, max_tokens), nu = RandomUnits(rng, alphabet, max_tokens);
+    const Block p = text(pu, ns), n = text(nu, ns);
     std::string shown;
     for (uint32_t u : pu) shown += std::to_string(u) + " ";
     shown += "/ ";
     for (uint32_t u : nu) shown += std::to_string(u) + " ";
-    for (int16_t partial : {0, 1}) {
-      ASSERT_EQ(matchNameEnabled(ns, pb, nb, partial), RefMatchName(ns, pb, nb, partial))
+    for (int16_t partial : {0, 1})
+      ASSERT_EQ(matchNameEnabled(ns, p.data(), n.data(), partial), RefMatchName(ns, p.data(), n.data(), partial))
           << "matchNameEnabled " << ns << " partial " << partial << ": " << shown;
-    }
-    ASSERT_EQ(HVDPGenericWildMatch(ns, pb, nb), RefGeneric(ns, pb, nb)) << "generic " << ns << ": " << shown;
-    if (!wide && !HVDPIsNameSpaceUtf8(ns)) {
-      ASSERT_EQ(HVDPWildMatch(p.c(), n.c()), RefWild<false>(pb, nb)) << "wild: " << shown;
+    ASSERT_EQ(HVDPGenericWildMatch(ns, p.data(), n.data()), RefGeneric(ns, p.data(), n.data()))
+        << "generic " << ns << ": " << shown;
+    if (bytes) {
+      ASSERT_EQ(HVDPWildMatch(reinterpret_cast<const char*>(p.data()), reinterpret_cast<const char*>(n.data())),
+                RefWild<false>(p.data(), n.data()))
+          << "wild: " << shown;
     }
   }
 }
 
-const std::vector<std::vector<uint32_t>> kCommon = {
-    {'a'}, {'b'}, {'.'}, {'*'}, {'?'}, {0xAA}, {0xBF}, {0xAE}, {'a'}, {'*'}, {'.'}};
+Alphabet Common(const Alphabet& more) {
+  Alphabet a = {{'a'}, {'b'}, {'.'}, {'*'}, {'?'}, {0xAA}, {0xBF}, {0xAE}, {'a'}, {'*'}, {'.'}};
+  a.insert(a.end(), more.begin(), more.end());
+  return a;
+}
 
 TEST_F(Wildcard, AgreesWithReferenceInSingleByteCodeSet) {
-  Alphabet a{kCommon};
-  a.tokens.insert(a.tokens.end(), {{0x80}, {0xE1}, {'A'}, {0xAA}});
+  const Alphabet a = Common({{0x80}, {0xE1}, {'A'}, {0xAA}});
   Differential(kLocale, a, 8, 30000, 1);
   Differential(4, a, 8, 3000, 2);
-  Differential(kLocale, Alphabet{{{'a'}, {'*'}, {'.'}, {0xAA}, {'b'}}}, 16, 3000, 3);
+  Differential(kLocale, {{'a'}, {'*'}, {'.'}, {0xAA}, {'b'}}, 16, 3000, 3);
 }
 
 TEST_F(Wildcard, AgreesWithReferenceInEucJp) {
   Use("ja_JP.EUC-JP", "EUC-JP");
-  Alphabet a{kCommon};
-  a.tokens.insert(a.tokens.end(), {{0xA4, 0xA2}, {0xA4, 0xAA}, {0xA4}, {0x8E, 0xAE}, {0xA4, 0xA2}});
-  Differential(kLocale, a, 8, 20000, 4);
+  Differential(kLocale, Common({{0xA4, 0xA2}, {0xA4, 0xAA}, {0xA4}, {0x8E, 0xAE}, {0xA4, 0xA2}}), 8, 20000, 4);
 }
 
 TEST_F(Wildcard, AgreesWithReferenceInUtf8) {
   Use("en_US.UTF-8", "UTF-8");
-  Alphabet a{kCommon};
-  a.tokens.insert(a.tokens.end(), {{0xC3, 0xA9}, {0xC3, 0xAA}, {0xC3, 0x2E}, {0xC3}, {0x80}, {0xE2, 0x82, 0xAC}});
+  const Alphabet a = Common({{0xC3, 0xA9}, {0xC3, 0xAA}, {0xC3, 0x2E}, {0xC3}, {0x80}, {0xE2, 0x82, 0xAC}});
   Differential(kUtf8, a, 8, 20000, 5);
   Differential(kLocale, a, 8, 20000, 6);  // UTF-8 as the server code set
-  Differential(kUtf8, Alphabet{{{'a'}, {'*'}, {'.'}, {0xAA}, {0xC3, 0xA9}}}, 16, 3000, 7);
+  Differential(kUtf8, {{'a'}, {'*'}, {'.'}, {0xAA}, {0xC3, 0xA9}}, 16, 3000, 7);
 }
 
 TEST_F(Wildcard, AgreesWithReferenceInWideNameSpaces) {
-  Alphabet a{kCommon};
-  a.tokens.insert(a.tokens.end(), {{0xE1}, {0x1AA}, {0x12A}, {0x4E2D}, {0x80}, {0x1BF}, {0x1AE}});
-  Differential(kWide, a, 8, 30000, 8);
-  Differential(kWide, Alphabet{{{'a'}, {'*'}, {'.'}, {0xAA}, {'b'}}}, 16, 3000, 9);
+  Differential(kWide, Common({{0xE1}, {0x1AA}, {0x12A}, {0x4E2D}, {0x80}, {0x1BF}, {0x1AE}}), 8, 30000, 8);
+  Differential(kWide, {{'a'}, {'*'}, {'.'}, {0xAA}, {'b'}}, 16, 3000, 9);
 }
 
 }  // namespace

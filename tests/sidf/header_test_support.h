@@ -66,6 +66,24 @@ inline std::string member_text(const char* member, size_t size) {
   return std::string(member, strnlen(member, size));
 }
 
+// A text member as read: its text, or "untouched" when every byte still
+// holds kUntouched.
+inline constexpr const char* kUntouchedText = "untouched";
+template <size_t N>
+std::string text_or_untouched(const char (&member)[N]) {
+  if (std::string(member, N) == std::string(N, static_cast<char>(kUntouched))) return kUntouchedText;
+  return member_text(member, N);
+}
+
+// The hex of a field with a short-form size carrying `text` and a zero:
+// text_field("02", "X.Y") is "02 04 58 2E 59 00" (texts of at most 126
+// characters).
+inline std::string text_field(const std::string& id, const std::string& text) {
+  const std::string data = text + '\0';
+  return id + " " + to_hex(std::vector<uint8_t>{static_cast<uint8_t>(data.size())}) + " " +
+         to_hex(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+}
+
 // A header writer (HVDPSetMediaHeaderInfo, HVDPSetSessionHeaderInfo).
 template <typename Info>
 using SetHeader = uint32_t (*)(const Info*, uint8_t*, uint32_t, uint32_t*);

@@ -2,13 +2,12 @@
 // the older field forms, failure codes and hostile sections.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "sidf/header_test_support.h"
+#include "time/time_test_support.h"
 
 namespace dpxut {
 namespace {
@@ -17,25 +16,15 @@ using test::ExactBytes;
 using test::hex;
 using test::section;
 using test::to_hex;
+using time_test::stamp;
 
 constexpr uint32_t kMediaId = 0x808000;
-
-HVDPECMATimeStamp stamp_of(uint16_t year, uint8_t month, uint8_t day, uint16_t word) {
-  HVDPECMATimeStamp s{};
-  s.typeAndTimeZone = word;
-  s.year = static_cast<int16_t>(year);
-  s.month = month;
-  s.day = day;
-  s.hour = 13;
-  s.minute = 45;
-  s.second = 30;
-  return s;
-}
+constexpr const char* kKeep = test::kUntouchedText;
 
 HVDPMediaHeaderInfo info_of(const char* text, uint32_t number, uint32_t flag) {
   HVDPMediaHeaderInfo info{};
-  info.firstTimeStamp = stamp_of(2024, 3, 15, 0x1ED4);
-  info.secondTimeStamp = stamp_of(2025, 12, 31, 0);
+  info.firstTimeStamp = stamp(2024, 3, 15, 13, 45, 30, 0x1ED4);
+  info.secondTimeStamp = stamp(2025, 12, 31, 13, 45, 30);
   std::memcpy(info.text, text, std::strlen(text));
   info.number = number;
   info.flag = flag;
@@ -55,10 +44,6 @@ uint32_t read(const std::vector<uint8_t>& bytes, HVDPMediaHeaderInfo& info, size
   return HVDPGetMediaHeaderInfo(exact.bytes.get(), static_cast<uint32_t>(exact.size), &info);
 }
 
-std::string stamp_hex(const HVDPECMATimeStamp& s) {
-  return to_hex(reinterpret_cast<const uint8_t*>(&s), sizeof s);
-}
-
 TEST(MediaHeader, WritesMemberFieldsByteExact) {
   const HVDPMediaHeaderInfo info = info_of("", 0x12345, 5);
   const std::vector<uint8_t> members = members_of(info);
@@ -70,23 +55,12 @@ TEST(MediaHeader, WritesMemberFieldsByteExact) {
                        "  80 F1 00 45 23"                                             // low 16 bits of 0x12345
                        "  80 80 2F C1")));                                            // flag 5: true
 
-  struct Case {
-    const char* text;
-    uint32_t flag;
-    const char* textField;
-    const char* flagField;
-  };
-  const Case cases[] = {
-      {"XYZ", 0, "80 80 30 04 58 59 5A 00", "80 80 2F C0"},
-      {"a", 0xC0, "80 80 30 02 61 00", "80 80 2F C0"},  // the raw false byte stays false
-      {"a", 0xC1, "80 80 30 02 61 00", "80 80 2F C1"},
-      {"a", 0x80000000, "80 80 30 02 61 00", "80 80 2F C1"},
-  };
-  for (const Case& c : cases) {
-    const std::vector<uint8_t> m = members_of(info_of(c.text, 0, c.flag));
-    const size_t textSize = hex(c.textField).size();
-    EXPECT_EQ(to_hex(m.data() + 38, textSize), c.textField);
-    EXPECT_EQ(to_hex(m.data() + m.size() - 4, 4), c.flagField);
+  // The raw false byte a reader hands back stays false; any other flag is true.
+  for (const auto& [flag, field] :
+       {std::pair<uint32_t, const char*>{0xC0, "80 80 2F C0"}, {0x80000000, "80 80 2F C1"}}) {
+    const std::vector<uint8_t> m = members_of(info_of("XYZ", 0, flag));
+    EXPECT_EQ(to_hex(m.data() + 38, 8), "80 80 30 04 58 59 5A 00");
+    EXPECT_EQ(to_hex(m.data() + m.size() - 4, 4), field);
   }
 }
 
@@ -114,8 +88,8 @@ TEST(MediaHeader, RoundTripsGeneratedDescriptions) {
     const std::vector<uint8_t> bytes = section(kMediaId, members_of(info));
     HVDPMediaHeaderInfo back = test::untouched<HVDPMediaHeaderInfo>();
     ASSERT_EQ(read(bytes, back), 0u);
-    EXPECT_EQ(stamp_hex(back.firstTimeStamp), stamp_hex(info.firstTimeStamp));
-    EXPECT_EQ(stamp_hex(back.secondTimeStamp), stamp_hex(info.secondTimeStamp));
+    EXPECT_EQ(time_test::hex_of(back.firstTimeStamp), time_test::hex_of(info.firstTimeStamp));
+    EXPECT_EQ(time_test::hex_of(back.secondTimeStamp), time_test::hex_of(info.secondTimeStamp));
     EXPECT_EQ(test::member_text(back.text, 64), test::member_text(info.text, 64));
     EXPECT_EQ(test::copy(back.number), info.number & 0xFFFF);
     EXPECT_EQ(test::copy(back.flag), info.flag == 0 || info.flag == 0xC0 ? 0xC0u : 0xC1u);
@@ -125,84 +99,55 @@ TEST(MediaHeader, RoundTripsGeneratedDescriptions) {
 }
 
 // Old stamps are recorded with the server's standard zone: EST5 is 300
-// minutes west, word 0x1000 | (-300 & 0xFFF) = 0x1ED4.
-TEST(MediaHeader, ReadsOlderFieldForms) {
-  setenv("TZ", "EST5", 1);
-  tzset();
-  const std::string untouchedStamp(to_hex(std::vector<uint8_t>(16, test::kUntouched)));
+// minutes west, word 0x1000 | (-300 & 0xFFF) = 0x1ED4. Members whose fields
+// are absent keep what they held (EE), except number and flag (0).
+TEST(MediaHeader, ReadsOlderFieldFormsNumberAndFlag) {
+  time_test::use_zone("EST5");
+  const std::string keep(to_hex(std::vector<uint8_t>(16, test::kUntouched)));
   const std::string epoch = "D4 1E B2 07 01 01 00 00 00 00 00 00 00 00 00 00";
   const std::string secondDay = "D4 1E B2 07 01 02 00 00 00 00 00 00 00 00 00 00";
   const std::string direct1 = "00 00 E8 07 03 0F 0D 2D 1E 00 00 00 00 00 00 00";
   const std::string direct2 = "00 00 E9 07 03 0F 0D 2D 1E 00 00 00 00 00 00 00";
   const std::string dos = "D4 1E E8 07 03 0F 0D 2D 1E 00 00 00 00 00 00 00";
-  struct Case {
-    const char* what;
-    std::string members;
-    std::string first, second;
-    std::string text;  // expected member bytes up to the first zero, or all 64
-  };
-  std::string seventy;
+  std::string seventy, sixtyFour;
   for (int i = 0; i < 70; ++i) seventy += " 41";
-  std::string sixtyFour;
   for (int i = 0; i < 64; ++i) sixtyFour += " 42";
-  const Case cases[] = {
-      {"Unix times for both stamps", "80 F2 0B 00 00 00 00  80 F2 0C 80 51 01 00", epoch, secondDay, "\xEE"},
-      {"Unix time, second missing counts as 0", "80 F2 0B 80 51 01 00", secondDay, epoch, "\xEE"},
-      {"DOS date and time for both stamps", "81 F2 FF AF 6D 6F 58", dos, dos, "\xEE"},
-      {"Unix time wins over DOS time", "81 F2 FF AF 6D 6F 58  80 F2 0B 00 00 00 00", epoch, epoch, "\xEE"},
+  const struct {
+    const char* what;
+    std::string members, first, second;
+    std::string text;  // expected member bytes up to the first zero, or all 64
+    uint32_t number = 0, flag = 0;
+  } cases[] = {
+      {"Unix times for both stamps", "80 F2 0B 00 00 00 00  80 F2 0C 80 51 01 00", epoch, secondDay, kKeep},
+      {"Unix time, second missing counts as 0", "80 F2 0B 80 51 01 00", secondDay, epoch, kKeep},
+      {"DOS date and time for both stamps", "81 F2 FF AF 6D 6F 58", dos, dos, kKeep},
+      {"Unix time wins over DOS time", "81 F2 FF AF 6D 6F 58  80 F2 0B 00 00 00 00", epoch, epoch, kKeep},
       {"current stamps win", "80 F2 0B 00 00 00 00  80 F4 01 " + direct1 + " 80 F4 00 " + direct2, direct1,
-       direct2, "\xEE"},
-      {"current first stamp alone: second untouched", "81 F2 FF AF 6D 6F 58  80 F4 01 " + direct1, direct1,
-       untouchedStamp, "\xEE"},
+       direct2, kKeep},
+      {"current first stamp alone: second untouched", "81 F2 FF AF 6D 6F 58  80 F4 01 " + direct1, direct1, keep,
+       kKeep},
       {"current second stamp is not replaced by an older one", "80 F4 00 " + direct2 + " 80 F2 0B 00 00 00 00",
-       epoch, direct2, "\xEE"},
-      {"older text", "81 EF FE 03 61 62 63", untouchedStamp, untouchedStamp, "abc"},
-      {"older text of 70 bytes keeps 63", "81 EF FE 46" + seventy, untouchedStamp, untouchedStamp,
-       std::string(63, 'A')},
-      {"text of exactly 64 bytes has no zero", "80 80 30 40" + sixtyFour, untouchedStamp, untouchedStamp,
-       std::string(64, 'B')},
-      {"text of 70 bytes is cut to 64", "80 80 30 46" + seventy, untouchedStamp, untouchedStamp,
-       std::string(64, 'A')},
-      {"current text wins, older first", "81 EF FE 03 61 62 63  80 80 30 03 78 79 00", untouchedStamp,
-       untouchedStamp, "xy"},
-      {"current text wins, older last", "80 80 30 03 78 79 00  81 EF FE 03 61 62 63", untouchedStamp,
-       untouchedStamp, "xy"},
-      {"unused and unknown fields skipped", "80 F2 00 01 02 03 04  0B 04 01 02 03 04  80 80 31 C1",
-       untouchedStamp, untouchedStamp, "\xEE"},
+       epoch, direct2, kKeep},
+      {"older text of 70 bytes keeps 63", "81 EF FE 46" + seventy, keep, keep, std::string(63, 'A')},
+      {"text of exactly 64 bytes has no zero", "80 80 30 40" + sixtyFour, keep, keep, std::string(64, 'B')},
+      {"text of 70 bytes is cut to 64", "80 80 30 46" + seventy, keep, keep, std::string(64, 'A')},
+      {"current text wins, older first", "81 EF FE 03 61 62 63  80 80 30 03 78 79 00", keep, keep, "xy"},
+      {"current text wins, older last", "80 80 30 03 78 79 00  81 EF FE 03 61 62 63", keep, keep, "xy"},
+      {"unused and unknown fields skipped", "80 F2 00 01 02 03 04  0B 04 01 02 03 04  80 80 31 C1", keep, keep,
+       kKeep},
+      {"flag written false: the raw byte", "80 F1 00 34 12  80 80 2F C0", keep, keep, kKeep, 0x1234, 0xC0},
+      {"flag with a data byte", "80 80 2F 01 01", keep, keep, kKeep, 0, 1},
+      {"longer flag value cut to 4 bytes", "80 80 2F 06 01 02 03 04 05 06", keep, keep, kKeep, 0, 0x04030201},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     HVDPMediaHeaderInfo info = test::untouched<HVDPMediaHeaderInfo>();
     ASSERT_EQ(read(section(kMediaId, hex(c.members)), info), 0u);
-    EXPECT_EQ(stamp_hex(info.firstTimeStamp), to_hex(hex(c.first)));
-    EXPECT_EQ(stamp_hex(info.secondTimeStamp), to_hex(hex(c.second)));
-    if (c.text == "\xEE") {
-      EXPECT_EQ(std::string(info.text, 64), std::string(64, '\xEE'));
-    } else {
-      EXPECT_EQ(test::member_text(info.text, 64), c.text);
-    }
-    EXPECT_EQ(test::copy(info.number), 0u);
-    EXPECT_EQ(test::copy(info.flag), 0u);
-  }
-}
-
-TEST(MediaHeader, ReadsNumberAndFlagZeroExtended) {
-  struct Case {
-    const char* members;
-    uint32_t number, flag;
-  };
-  const Case cases[] = {
-      {"80 F1 00 34 12  80 80 2F C0", 0x1234, 0xC0},      // flag written false: raw byte
-      {"80 80 2F C1", 0, 0xC1},
-      {"80 80 2F 01 01", 0, 1},                           // flag with a data byte
-      {"80 80 2F 06 01 02 03 04 05 06", 0, 0x04030201},   // longer value cut to 4 bytes
-      {"", 0, 0},
-  };
-  for (const Case& c : cases) {
-    HVDPMediaHeaderInfo info = test::untouched<HVDPMediaHeaderInfo>();
-    ASSERT_EQ(read(section(kMediaId, hex(c.members)), info), 0u) << c.members;
-    EXPECT_EQ(test::copy(info.number), c.number) << c.members;
-    EXPECT_EQ(test::copy(info.flag), c.flag) << c.members;
+    EXPECT_EQ(time_test::hex_of(info.firstTimeStamp), to_hex(hex(c.first)));
+    EXPECT_EQ(time_test::hex_of(info.secondTimeStamp), to_hex(hex(c.second)));
+    EXPECT_EQ(test::text_or_untouched(info.text), c.text);
+    EXPECT_EQ(test::copy(info.number), c.number);
+    EXPECT_EQ(test::copy(info.flag), c.flag);
   }
 }
 
@@ -216,20 +161,16 @@ TEST(MediaHeader, ReportsFailureCodes) {
   test::expect_underflow_for_every_cut(HVDPGetMediaHeaderInfo, section(kMediaId, members_of(info)));
 }
 
+// Fields whose declared size runs past the buffer's end, after the head
+// field alone (80 80 00 02 A5 5A).
 TEST(MediaHeader, RefusesFieldsWhoseSizeLies) {
-  const char* lies[] = {
-      "80 80 30 82 FF FF FF 7F 41 42",                  // text of 2^31 - 1 bytes
-      "80 80 30 83 00 00 00 00 01 00 00 00 41",         // 2^32 bytes
-      "80 80 30 7F 41",                                 // 127 bytes, 1 present
-      "80 F4 01 00 01 02",                              // fixed 16, 3 present
-      "81 EF FE 81 FF",                                 // size bytes cut
-  };
-  for (const char* members : lies) {
-    std::vector<uint8_t> bytes = section(kMediaId, {});
-    bytes.resize(6);  // the head field alone
-    for (uint8_t b : hex(members)) bytes.push_back(b);
+  for (const char* members : {"80 80 30 82 FF FF FF 7F 41 42",           // text of 2^31 - 1 bytes
+                              "80 80 30 83 00 00 00 00 01 00 00 00 41",  // 2^32 bytes
+                              "80 80 30 7F 41",                          // 127 bytes, 1 present
+                              "80 F4 01 00 01 02",                       // fixed 16, 3 present
+                              "81 EF FE 81 FF"}) {                       // size bytes cut
     HVDPMediaHeaderInfo info{};
-    EXPECT_EQ(read(bytes, info), HVDPUT_BUFFER_UNDERFLOW) << members;
+    EXPECT_EQ(read(hex(std::string("80 80 00 02 A5 5A ") + members), info), HVDPUT_BUFFER_UNDERFLOW) << members;
   }
 }
 

@@ -3,13 +3,13 @@
 // trips, failure codes and hostile sections.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <cctype>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "sidf/header_test_support.h"
+#include "time/time_test_support.h"
 
 namespace dpxut {
 namespace {
@@ -18,6 +18,8 @@ using test::ExactBytes;
 using test::hex;
 using test::member_text;
 using test::section;
+using test::text_field;
+using test::text_or_untouched;
 using test::to_hex;
 
 constexpr uint32_t kSessionId = 0x808004;
@@ -64,7 +66,10 @@ HVDPSessionHeaderInfo read_members(const std::string& members) {
   return info;
 }
 
-std::string untouched_text(size_t n) { return std::string(n, static_cast<char>(test::kUntouched)); }
+constexpr const char* kKeep = test::kUntouchedText;
+
+const char* const kOsNames[] = {"Halvane", "DOS",         "OS/2",       "Macintosh", "Unix",
+                                "NT",      "Lan Manager", "Lan Server", "Vines"};
 
 TEST(SessionHeader, WritesMemberFieldsByteExact) {
   HVDPSessionHeaderInfo info = info_of("unix", "dpx", "X.Y.Z");
@@ -83,164 +88,117 @@ TEST(SessionHeader, WritesMemberFieldsByteExact) {
                        "  04 02 65 00")));                                        // text5
 }
 
+// Names compare without regard to case on writing and read back as listed.
+// An operating system not in the table goes as text when it is printable,
+// else as a code no reader names (osName then stays as it was).
 TEST(SessionHeader, WritesOperatingSystemAndFamilyCodes) {
-  struct Case {
-    const char* os;
-    const char* family;
-    const char* osField;
-    const char* familyField;
-    const char* osBack;
-    const char* familyBack;
-  };
-  const Case cases[] = {
-      {"Halvane", "DPX", "03 04 00 00 00 00", "80 09 04 01 00 00 00", "Halvane", "DPX"},
-      {"dos", "Dpx", "03 04 01 00 00 00", "80 09 04 01 00 00 00", "DOS", "DPX"},
-      {"os/2", "dPX", "03 04 02 00 00 00", "80 09 04 01 00 00 00", "OS/2", "DPX"},
-      {"MACINTOSH", "common", "03 04 03 00 00 00", "80 09 04 02 00 00 00", "Macintosh", "common"},
-      {"uNiX", "dpx2", "03 04 04 00 00 00", "80 09 04 02 00 00 00", "Unix", "common"},
-      {"nt", "", "03 04 05 00 00 00", "80 09 04 02 00 00 00", "NT", "common"},
-      {"lan manager", "DP", "03 04 06 00 00 00", "80 09 04 02 00 00 00", "Lan Manager", "common"},
-      {"LAN SERVER", "x", "03 04 07 00 00 00", "80 09 04 02 00 00 00", "Lan Server", "common"},
-      {"vines", "dpx", "03 04 08 00 00 00", "80 09 04 01 00 00 00", "Vines", "DPX"},
-      // Not in the table: a printable name is written as text, read back as is.
-      {"Linux", "dpx", "03 06 4C 69 6E 75 78 00", "80 09 04 01 00 00 00", "Linux", "DPX"},
-      {"Unix ", "dpx", "03 06 55 6E 69 78 20 00", "80 09 04 01 00 00 00", "Unix ", "DPX"},
-      // Nothing writable as text: a code no reader names; osName stays.
-      {"", "dpx", "03 04 FF FF FF FF", "80 09 04 01 00 00 00", "\xEE", "DPX"},
-      {"\xC3\xA9t\xC3\xA9", "dpx", "03 04 FF FF FF FF", "80 09 04 01 00 00 00", "\xEE", "DPX"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.os);
-    const std::vector<uint8_t> members = members_of(info_of(c.os, c.family, ""));
-    const std::string all = to_hex(members);
-    EXPECT_NE(all.find(c.osField), std::string::npos) << all;
-    EXPECT_NE(all.find(c.familyField), std::string::npos) << all;
+  auto check = [](std::string os, const char* family, const std::string& osField, const char* familyField,
+                  const std::string& osBack, const char* familyBack) {
+    SCOPED_TRACE(os + " / " + family);
+    const std::string all = to_hex(members_of(info_of(os, family, "")));
+    EXPECT_NE(all.find(osField), std::string::npos) << all;
+    EXPECT_NE(all.find(familyField), std::string::npos) << all;
     HVDPSessionHeaderInfo back = test::untouched<HVDPSessionHeaderInfo>();
-    ASSERT_EQ(read(section(kSessionId, members), back), 0u);
-    if (std::string(c.osBack) == "\xEE") {
-      EXPECT_EQ(std::string(back.osName, 40), untouched_text(40));
-    } else {
-      EXPECT_EQ(member_text(back.osName, 40), c.osBack);
-    }
-    EXPECT_EQ(member_text(back.familyName, 32), c.familyBack);
+    ASSERT_EQ(read(section(kSessionId, members_of(info_of(os, family, ""))), back), 0u);
+    EXPECT_EQ(text_or_untouched(back.osName), osBack);
+    EXPECT_EQ(member_text(back.familyName, 32), familyBack);
+  };
+  for (int code = 0; code < 9; ++code) {
+    std::string mixed = kOsNames[code];
+    for (size_t i = 0; i < mixed.size(); i += 2)  // every other letter's case turned
+      mixed[i] = static_cast<char>(std::islower(mixed[i]) ? std::toupper(mixed[i]) : std::tolower(mixed[i]));
+    const std::string field = "03 04 0" + std::to_string(code) + " 00 00 00";
+    check(mixed, "dpx", field, "80 09 04 01 00 00 00", kOsNames[code], "DPX");
   }
+  check("Linux", "Dpx", "03 06 4C 69 6E 75 78 00", "80 09 04 01 00 00 00", "Linux", "DPX");
+  check("Unix ", "dPX", "03 06 55 6E 69 78 20 00", "80 09 04 01 00 00 00", "Unix ", "DPX");
+  check("", "DPX", "03 04 FF FF FF FF", "80 09 04 01 00 00 00", kKeep, "DPX");
+  check("\xC3\xA9t\xC3\xA9", "DPX", "03 04 FF FF FF FF", "80 09 04 01 00 00 00", kKeep, "DPX");
+  for (const char* other : {"common", "dpx2", "", "DP"})
+    check("Unix", other, "03 04 04 00 00 00", "80 09 04 02 00 00 00", "Unix", "common");
 }
 
 TEST(SessionHeader, ReadsCodesAndTextsOfOperatingSystemAndFamily) {
-  struct Case {
-    const char* members;
-    std::string os;      // expected osName, or untouched
-    std::string family;  // expected familyName, or untouched
+  const struct { const char *members, *os, *family; } cases[] = {
+      {"03 04 09 00 00 00", kKeep, kKeep},        // code 9: no name
+      {"03 04 00 01 00 00", kKeep, kKeep},        // code 256
+      {"03 01 04", "Unix", kKeep},                // one code byte, zero-extended
+      {"03 00", kKeep, kKeep},                    // no value: as if absent
+      {"03 04 41 49 58 00", "AIX", kKeep},        // text
+      {"03 03 7F 41 42", "\x7F" "AB", kKeep},     // text without its zero
+      {"80 09 04 07 00 00 00", kKeep, "common"},  // any other code
+      {"80 09 04 00 00 00 00", kKeep, "common"},
+      {"80 09 04 64 70 78 00", kKeep, "dpx"},     // text
+      {"80 09 00", kKeep, kKeep},                 // no value
   };
-  const std::string keep40 = untouched_text(40), keep32 = untouched_text(32);
-  const Case cases[] = {
-      {"03 04 09 00 00 00", keep40, keep32},                          // code 9: no name
-      {"03 04 00 01 00 00", keep40, keep32},                          // code 256
-      {"03 01 04", "Unix", keep32},                                   // one code byte, zero-extended
-      {"03 00", keep40, keep32},                                      // no value: as if absent
-      {"03 04 41 49 58 00", "AIX", keep32},                           // text
-      {"03 03 7F 41 42", "\x7F" "AB", keep32},                        // text without its zero
-      {"80 09 04 07 00 00 00", keep40, "common"},                     // any other code
-      {"80 09 04 00 00 00 00", keep40, "common"},
-      {"80 09 04 64 70 78 00", keep40, "dpx"},                        // text
-      {"80 09 00", keep40, keep32},                                   // no value
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.members);
+  for (const auto& c : cases) {
     const HVDPSessionHeaderInfo info = read_members(c.members);
-    EXPECT_EQ(c.os == keep40 ? std::string(info.osName, 40) : member_text(info.osName, 40), c.os);
-    EXPECT_EQ(c.family == keep32 ? std::string(info.familyName, 32) : member_text(info.familyName, 32), c.family);
+    EXPECT_EQ(text_or_untouched(info.osName), c.os) << c.members;
+    EXPECT_EQ(text_or_untouched(info.familyName), c.family) << c.members;
   }
 }
 
-TEST(SessionHeader, CutsLongNamesToTheirMembers) {
-  std::string os50, family40, full;
-  for (int i = 0; i < 50; ++i) os50 += " 4F";
-  for (int i = 0; i < 40; ++i) family40 += " 46";
-  // A 0x03 text of 50 bytes and a 0x8009 text of 40: kept 39 and 31.
-  HVDPSessionHeaderInfo info = read_members("03 32" + os50 + "  80 09 28" + family40);
+// Short name: with family DPX the part of the full name after its last full
+// stop, with another family left alone, without a family field the whole
+// full name. Copies are cut to their members: osName keeps 39 characters,
+// familyName 31, shortName 47.
+TEST(SessionHeader, DerivesShortNameAndCutsNamesToTheirMembers) {
+  const std::string dpx = "80 09 04 01 00 00 00 ";
+  // A full name of 255 characters, the most its field delivers.
+  const std::string long255 = "02 81 00 01 " + to_hex(std::vector<uint8_t>(255, 'N')) + " 00";
+  const struct { std::string members; std::string shortName; } cases[] = {
+      {dpx + text_field("02", "X.Y.Z"), "Z"},
+      {"80 09 04 64 50 58 00 " + text_field("02", "X.Y.Z"), "Z"},  // family as text dPX
+      {"80 09 04 02 00 00 00 " + text_field("02", "X.Y.Z"), kKeep},
+      {text_field("02", "X.Y.Z"), "X.Y.Z"},
+      {dpx + text_field("02", "XYZ"), kKeep},  // no full stop
+      {dpx + text_field("02", "X.Y."), ""},    // nothing after the last one
+      {dpx + text_field("02", ".Z"), "Z"},
+      {dpx + text_field("02", "a." + std::string(60, 'S')), std::string(47, 'S')},
+      {long255, std::string(47, 'N')},
+  };
+  for (const auto& c : cases) {
+    const HVDPSessionHeaderInfo info = read_members(c.members);
+    EXPECT_EQ(text_or_untouched(info.shortName), c.shortName) << c.members;
+  }
+  EXPECT_EQ(member_text(read_members(long255).fullName, 256), std::string(255, 'N'));
+  const HVDPSessionHeaderInfo info = read_members(text_field("03", std::string(50, 'O')) + " " +
+                                                  text_field("80 09", std::string(40, 'F')));
   EXPECT_EQ(member_text(info.osName, 40), std::string(39, 'O'));
   EXPECT_EQ(member_text(info.familyName, 32), std::string(31, 'F'));
-
-  // A full name of 255 characters (the most its field delivers) without a
-  // family field: the short name keeps its first 47.
-  std::string long255 = "02 81 00 01";
-  for (int i = 0; i < 256; ++i) long255 += i < 255 ? " 4E" : " 00";
-  info = read_members(long255);
-  EXPECT_EQ(member_text(info.fullName, 256), std::string(255, 'N'));
-  EXPECT_EQ(member_text(info.shortName, 48), std::string(47, 'N'));
-
-  // DPX: the part after the last full stop, cut to 47.
-  std::string dotted = "80 09 04 01 00 00 00  02 3F 61 2E";
-  for (int i = 0; i < 60; ++i) dotted += " 53";
-  dotted += " 00";
-  info = read_members(dotted);
-  EXPECT_EQ(member_text(info.shortName, 48), std::string(47, 'S'));
-}
-
-TEST(SessionHeader, DerivesShortNameFromFullName) {
-  struct Case {
-    const char* family;  // family field, or null for none
-    const char* fullName;
-    std::string shortName;
-  };
-  const std::string keep = untouched_text(48);
-  const Case cases[] = {
-      {"80 09 04 01 00 00 00", "X.Y.Z", "Z"},
-      {"80 09 04 64 50 58 00", "X.Y.Z", "Z"},  // family as text dPX
-      {"80 09 04 02 00 00 00", "X.Y.Z", keep},
-      {nullptr, "X.Y.Z", "X.Y.Z"},
-      {"80 09 04 01 00 00 00", "XYZ", keep},    // no full stop
-      {"80 09 04 01 00 00 00", "X.Y.", ""},     // nothing after the last one
-      {"80 09 04 01 00 00 00", ".Z", "Z"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.fullName);
-    std::string members = c.family ? c.family : "";
-    const std::string name = c.fullName;
-    members += " 02 " + to_hex(std::vector<uint8_t>{static_cast<uint8_t>(name.size() + 1)});
-    for (unsigned char ch : name) members += " " + to_hex(&ch, 1);
-    members += " 00";
-    const HVDPSessionHeaderInfo info = read_members(members);
-    EXPECT_EQ(member_text(info.fullName, 256), name);
-    EXPECT_EQ(c.shortName == keep ? std::string(info.shortName, 48) : member_text(info.shortName, 48), c.shortName);
-  }
 }
 
 TEST(SessionHeader, OlderDosStampWinsOverCurrentStamp) {
-  setenv("TZ", "EST5", 1);
-  tzset();
+  time_test::use_zone("EST5");
   const std::string dos = "D4 1E E8 07 03 0F 0D 2D 1E 00 00 00 00 00 00 00";  // 2024-03-15 13:45:30
   const std::string direct = "00 00 B2 07 01 01 00 00 00 00 00 00 00 00 00 00";
-  for (const std::string& members : {"80 F4 03 " + direct + " 80 42 AF 6D 6F 58",
-                                    "80 42 AF 6D 6F 58  80 F4 03 " + direct, std::string("80 42 AF 6D 6F 58")}) {
-    const HVDPSessionHeaderInfo info = read_members(members);
-    EXPECT_EQ(to_hex(reinterpret_cast<const uint8_t*>(&info.timeStamp), 16), dos) << members;
+  using Case = std::pair<std::string, std::string>;
+  for (const auto& [members, stamp] : {Case{"80 F4 03 " + direct + " 80 42 AF 6D 6F 58", dos},
+                                       Case{"80 42 AF 6D 6F 58  80 F4 03 " + direct, dos},
+                                       Case{"80 42 AF 6D 6F 58", dos}, Case{"80 F4 03 " + direct, direct}}) {
+    EXPECT_EQ(time_test::hex_of(read_members(members).timeStamp), stamp) << members;
   }
-  const HVDPSessionHeaderInfo current = read_members("80 F4 03 " + direct);
-  EXPECT_EQ(to_hex(reinterpret_cast<const uint8_t*>(&current.timeStamp), 16), direct);
 }
 
 TEST(SessionHeader, ReadsTextsTerminatedAndLeavesAbsentMembers) {
-  const HVDPSessionHeaderInfo info = read_members("80 80 05 03 61 62 00  80 80 08 0C 30 31 32 33 34 35 36 37 38 39 41 42"
-                                                  "  04 02 7A 7A  80 80 2D C0");
+  const HVDPSessionHeaderInfo info = read_members(
+      "80 80 05 03 61 62 00  80 80 08 0C 30 31 32 33 34 35 36 37 38 39 41 42  04 02 7A 7A  80 80 2D C0");
   EXPECT_EQ(member_text(info.text1, 80), "ab");
   EXPECT_EQ(member_text(info.text4, 10), "012345678");  // 12 bytes kept to 9
   EXPECT_EQ(member_text(info.text5, 10), "zz");         // stored without a zero
-  EXPECT_EQ(std::string(info.text2, 80), untouched_text(80));
-  EXPECT_EQ(std::string(info.text3, 40), untouched_text(40));
-  EXPECT_EQ(std::string(info.osName, 40), untouched_text(40));
-  EXPECT_EQ(std::string(info.familyName, 32), untouched_text(32));
+  for (const std::string& absent : {text_or_untouched(info.text2), text_or_untouched(info.text3),
+                                    text_or_untouched(info.osName), text_or_untouched(info.familyName)})
+    EXPECT_EQ(absent, kKeep);
   EXPECT_EQ(test::copy(info.flag), 0xC0u);
   EXPECT_EQ(test::copy(info.number), 0u);
   // Without a family field the short name is the full name, here the
   // caller's own (unterminated) content, cut to 47 characters.
-  EXPECT_EQ(member_text(info.shortName, 48), untouched_text(47));
+  EXPECT_EQ(member_text(info.shortName, 48), std::string(47, static_cast<char>(test::kUntouched)));
 }
 
+// Texts of 80 characters fill text1 and text2 whole and come back cut to 79.
 TEST(SessionHeader, RoundTripsGeneratedDescriptions) {
   test::Random random(4);
-  const char* osNames[] = {"Halvane", "DOS", "OS/2", "Macintosh", "Unix", "NT", "Lan Manager", "Lan Server", "Vines"};
   for (int i = 0; i < 2000; ++i) {
     HVDPSessionHeaderInfo info{};
     info.timeStamp = random.stamp();
@@ -253,31 +211,25 @@ TEST(SessionHeader, RoundTripsGeneratedDescriptions) {
     random.text(info.text5, 10, 9);
     random.text(info.fullName, 256, 126);
     const uint32_t os = random.below(10);
-    set(info.osName, os < 9 ? osNames[os] : "Plan 9");
+    set(info.osName, os < 9 ? kOsNames[os] : "Plan 9");
     const bool dpx = random.below(2) == 0;
     set(info.familyName, dpx ? "DPX" : "common");
-    std::vector<uint8_t> members;
-    ASSERT_EQ(write(info, members), 0u);
     HVDPSessionHeaderInfo back = test::untouched<HVDPSessionHeaderInfo>();
-    ASSERT_EQ(read(section(kSessionId, members), back), 0u);
-    EXPECT_EQ(std::memcmp(&back.timeStamp, &info.timeStamp, 16), 0);
+    ASSERT_EQ(read(section(kSessionId, members_of(info)), back), 0u);
+    EXPECT_EQ(time_test::hex_of(back.timeStamp), time_test::hex_of(info.timeStamp));
     EXPECT_EQ(test::copy(back.number), test::copy(info.number));
     EXPECT_EQ(test::copy(back.flag), info.flag == 0 ? 0xC0u : 0xC1u);
-    // Texts of 80 characters fill their members whole and come back cut to 79.
-    EXPECT_EQ(member_text(back.text1, 80), member_text(info.text1, 79));
-    EXPECT_EQ(member_text(back.text2, 80), member_text(info.text2, 79));
-    EXPECT_EQ(member_text(back.text3, 40), member_text(info.text3, 40));
-    EXPECT_EQ(member_text(back.text4, 10), member_text(info.text4, 10));
-    EXPECT_EQ(member_text(back.text5, 10), member_text(info.text5, 10));
-    EXPECT_EQ(member_text(back.fullName, 256), member_text(info.fullName, 256));
-    EXPECT_EQ(member_text(back.osName, 40), member_text(info.osName, 40));
-    EXPECT_EQ(member_text(back.familyName, 32), member_text(info.familyName, 32));
+    const std::pair<const char*, const char*> texts[] = {{back.text1, info.text1}, {back.text2, info.text2},
+        {back.text3, info.text3}, {back.text4, info.text4}, {back.text5, info.text5}, {back.fullName, info.fullName},
+        {back.osName, info.osName}, {back.familyName, info.familyName}};
+    const size_t sizes[] = {80, 80, 40, 10, 10, 256, 40, 32};
+    for (size_t t = 0; t < 8; ++t)
+      EXPECT_EQ(member_text(texts[t].first, sizes[t]), member_text(texts[t].second, t < 2 ? 79 : sizes[t])) << t;
     const std::string full = member_text(info.fullName, 256);
-    const size_t stop = full.rfind('.');
     if (!dpx) {
-      EXPECT_EQ(std::string(back.shortName, 48), untouched_text(48));
-    } else if (stop != std::string::npos) {
-      EXPECT_EQ(member_text(back.shortName, 48), full.substr(stop + 1, 47));
+      EXPECT_EQ(text_or_untouched(back.shortName), kKeep);
+    } else if (full.rfind('.') != std::string::npos) {
+      EXPECT_EQ(member_text(back.shortName, 48), full.substr(full.rfind('.') + 1, 47));
     }
   }
 }

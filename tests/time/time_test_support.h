@@ -22,10 +22,11 @@ inline void use_zone(const char* tz) {
 
 inline constexpr const char* kFixedZones[] = {"UTC0", "EST5EDT,M3.2.0,M11.1.0", "IST-5:30"};
 
+// Stands alone (no hex helper of another folder), so that any test may
+// include it next to either of those.
 inline HVDPECMATimeStamp stamp_from_hex(const std::string& hex) {
-  HVDPECMATimeStamp s;
-  std::memset(&s, 0, sizeof s);
-  unsigned char* out = reinterpret_cast<unsigned char*>(&s);
+  HVDPECMATimeStamp s{};
+  auto* out = reinterpret_cast<unsigned char*>(&s);
   std::istringstream in(hex);
   unsigned byte = 0;
   for (size_t i = 0; i < sizeof s && (in >> std::hex >> byte); ++i) out[i] = static_cast<unsigned char>(byte);
@@ -33,21 +34,17 @@ inline HVDPECMATimeStamp stamp_from_hex(const std::string& hex) {
 }
 
 inline std::string hex_of(const HVDPECMATimeStamp& s) {
-  static const char digits[] = "0123456789ABCDEF";
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(&s);
+  const auto* p = reinterpret_cast<const unsigned char*>(&s);
   std::string out;
   for (size_t i = 0; i < sizeof s; ++i) {
-    if (i) out += ' ';
-    out += digits[p[i] >> 4];
-    out += digits[p[i] & 15];
+    out += (i ? " " : "") + std::string(1, "0123456789ABCDEF"[p[i] >> 4]) + "0123456789ABCDEF"[p[i] & 15];
   }
   return out;
 }
 
 inline HVDPECMATimeStamp stamp(int year, int month, int day, int hour, int minute, int second,
                                uint16_t word = 0) {
-  HVDPECMATimeStamp s;
-  std::memset(&s, 0, sizeof s);
+  HVDPECMATimeStamp s{};
   s.typeAndTimeZone = word;
   s.year = static_cast<int16_t>(year);
   s.month = static_cast<uint8_t>(month);
