@@ -272,20 +272,31 @@ TEST(RecordHeader, LeavesPositionSizeAndCounterOnOverflow) {
 // ---------------------------------------------------------------------------
 // Reading the first section.
 
-struct ReadCase {
-  const char* what;
-  std::string bytes;
-  uint32_t rc;
-  size_t consumed;
-  uint32_t shortHeader, recordLength, headerLength, state;
-};
+// Reads the first section from an exact copy of `bytes`; returns the code
+// and checks the size left goes with the bytes taken.
+uint32_t read_header(const std::vector<uint8_t>& bytes, HVDPRecordHeaderInfo& info, size_t* consumed = nullptr) {
+  auto exact = exact_copy(bytes.data(), bytes.size());
+  uint8_t* position = exact.get();
+  auto size = static_cast<uint32_t>(bytes.size());
+  const uint32_t rc = HVDPGetRecordHeaderOnly(&position, &size, &info);
+  const auto taken = static_cast<size_t>(position - exact.get());
+  EXPECT_EQ(size, bytes.size() - taken);
+  if (consumed != nullptr) *consumed = taken;
+  return rc;
+}
 
 constexpr const char* kStamp = "01 10 E8 07 03 0F 0D 2D 1E 00 00 00 00 00 00 00";  // 2024-03-15 13:45:30
 
 TEST(RecordHeaderReader, ReadsFirstSectionsAndSkipsWhatComesBefore) {
   const std::string full = std::string("09 02 A5 5A 54 ") + kStamp + " 0B 04 47 00 00 00 09 00";
   const std::string pad14 = "80 80 19 02 A5 5A 01 02 00 00 80 80 19 00";
-  const ReadCase cases[] = {
+  struct {
+    const char* what;
+    std::string bytes;
+    uint32_t rc;
+    size_t consumed;
+    uint32_t shortHeader, recordLength, headerLength, state;
+  } cases[] = {
       {"full header", full, 0, 29, 0, 71, 29, 0},
       {"short header", "80 01 02 A5 5A 0B 04 F4 01 00 00 80 01 00", 0, 14, 1, 500, 14, 3},
       {"check value closing", "80 01 02 A5 5A 0B 04 01 00 00 00 80 01 04 AA BB CC DD", 0, 18, 1, 1, 18, 3},
@@ -305,36 +316,26 @@ TEST(RecordHeaderReader, ReadsFirstSectionsAndSkipsWhatComesBefore) {
       {"empty", "", HVDPUT_BUFFER_UNDERFLOW, 0, 0, 0, 0, 0},
       {"unclosed", "09 02 A5 5A 0B 04 47 00 00 00", HVDPUT_BUFFER_UNDERFLOW, 0, 0, 0, 0, 0},
   };
-  for (const ReadCase& c : cases) {
-    const std::vector<uint8_t> bytes = hex(c.bytes);
-    auto exact = exact_copy(bytes.data(), bytes.size());
-    uint8_t* position = exact.get();
-    auto size = static_cast<uint32_t>(bytes.size());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     HVDPRecordHeaderInfo info{};
     info.state = 2;
-    EXPECT_EQ(HVDPGetRecordHeaderOnly(&position, &size, &info), c.rc) << c.what;
-    EXPECT_EQ(static_cast<size_t>(position - exact.get()), c.consumed) << c.what;
-    EXPECT_EQ(size, bytes.size() - c.consumed) << c.what;
+    size_t consumed = 0;
+    EXPECT_EQ(read_header(hex(c.bytes), info, &consumed), c.rc);
+    EXPECT_EQ(consumed, c.consumed);
     if (c.rc != 0) continue;
-    EXPECT_EQ(info.shortHeader, c.shortHeader) << c.what;
-    EXPECT_EQ(info.recordLength, c.recordLength) << c.what;
-    EXPECT_EQ(info.headerLength, c.headerLength) << c.what;
-    EXPECT_EQ(info.state, c.state) << c.what;
+    EXPECT_EQ(info.shortHeader, c.shortHeader);
+    EXPECT_EQ(info.recordLength, c.recordLength);
+    EXPECT_EQ(info.headerLength, c.headerLength);
+    EXPECT_EQ(info.state, c.state);
   }
 }
 
 TEST(RecordHeaderReader, TakesTheStampFromEitherForm) {
-  const std::vector<uint8_t> bytes = hex(std::string("09 02 A5 5A 54 ") + kStamp + " 09 00");
   HVDPRecordHeaderInfo info{};
-  uint8_t* position = const_cast<uint8_t*>(bytes.data());
-  auto size = static_cast<uint32_t>(bytes.size());
-  ASSERT_EQ(HVDPGetRecordHeaderOnly(&position, &size, &info), 0u);
+  ASSERT_EQ(read_header(hex(std::string("09 02 A5 5A 54 ") + kStamp + " 09 00"), info), 0u);
   EXPECT_EQ(stamp_hex(info), kStamp);
-
-  const std::vector<uint8_t> dos = hex("09 02 A5 5A 42 AF 6D 6F 58 09 00");  // 0x586F6DAF
-  position = const_cast<uint8_t*>(dos.data());
-  size = static_cast<uint32_t>(dos.size());
-  ASSERT_EQ(HVDPGetRecordHeaderOnly(&position, &size, &info), 0u);
+  ASSERT_EQ(read_header(hex("09 02 A5 5A 42 AF 6D 6F 58 09 00"), info), 0u);  // 0x586F6DAF
   HVDPECMATimeStamp expected{};
   HVDPDOSTimeToECMA(0x586F6DAF, &expected);
   EXPECT_EQ(std::memcmp(&info.timeStamp, &expected, 16), 0);
@@ -345,9 +346,7 @@ TEST(RecordHeaderReader, KeepsASavedSectionForAShortHeader) {
   for (uint32_t before : {0u, 1u, 2u, 3u, 4u}) {
     HVDPRecordHeaderInfo info{};
     info.state = before;
-    uint8_t* position = const_cast<uint8_t*>(bytes.data());
-    auto size = static_cast<uint32_t>(bytes.size());
-    ASSERT_EQ(HVDPGetRecordHeaderOnly(&position, &size, &info), 0u);
+    ASSERT_EQ(read_header(bytes, info), 0u);
     EXPECT_EQ(info.state, before == 1 ? 1u : 3u);
   }
 }
@@ -361,19 +360,15 @@ TEST(RecordHeaderReader, FailsAtEveryCutOfAWrittenHeaderWithoutMoving) {
   HVDPPadBlankSpace(padded.data(), 20);
   padded.insert(padded.end(), stream.begin(), stream.begin() + 33);
   for (size_t cut = 0; cut < padded.size(); ++cut) {
-    auto exact = exact_copy(padded.data(), cut);
-    uint8_t* position = exact.get();
-    auto size = static_cast<uint32_t>(cut);
     HVDPRecordHeaderInfo info{};
-    EXPECT_EQ(HVDPGetRecordHeaderOnly(&position, &size, &info), HVDPUT_BUFFER_UNDERFLOW) << cut;
-    EXPECT_EQ(position, exact.get());
-    EXPECT_EQ(size, cut);
+    size_t consumed = 1;
+    EXPECT_EQ(read_header({padded.begin(), padded.begin() + cut}, info, &consumed), HVDPUT_BUFFER_UNDERFLOW) << cut;
+    EXPECT_EQ(consumed, 0u);
   }
-  uint8_t* position = padded.data();
-  auto size = static_cast<uint32_t>(padded.size());
   HVDPRecordHeaderInfo info{};
-  ASSERT_EQ(HVDPGetRecordHeaderOnly(&position, &size, &info), 0u);
-  EXPECT_EQ(size, 0u);
+  size_t consumed = 0;
+  ASSERT_EQ(read_header(padded, info, &consumed), 0u);
+  EXPECT_EQ(consumed, padded.size());
   EXPECT_EQ(info.headerLength, 33u);
   EXPECT_EQ(info.recordLength, 75u);
 }
