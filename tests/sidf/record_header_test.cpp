@@ -127,6 +127,8 @@ TEST(RecordHeader, ClosesBothSectionsWithCheckValues) {
 }
 
 TEST(RecordHeader, WritesShortHeadersWithAndWithoutCheckValues) {
+  const char* expected[] = {"80 01 02 A5 5A 0B 04 00 00 01 00 80 01 00",
+                            "80 01 02 A5 5A 0B 04 00 00 01 00 80 01 04 FF FF FF FF"};
   for (bool checks : {false, true}) {
     RecordDescription d;
     d.shortHeader = true;
@@ -136,19 +138,15 @@ TEST(RecordHeader, WritesShortHeadersWithAndWithoutCheckValues) {
     RecordInfo record;
     Written w = write_into(d, record);
     ASSERT_EQ(w.rc, 0u);
+    EXPECT_EQ(to_hex(w.bytes), expected[checks]);
     EXPECT_EQ(record.info.recordLength, 0u);
-    if (!checks) {
-      EXPECT_EQ(to_hex(w.bytes), "80 01 02 A5 5A 0B 04 00 00 01 00 80 01 00");
-      EXPECT_EQ(val(record.info.checkValueLocation), nullptr);
-    } else {
-      EXPECT_EQ(to_hex(w.bytes), "80 01 02 A5 5A 0B 04 00 00 01 00 80 01 04 FF FF FF FF");
-      EXPECT_EQ(record.info.checkLength, 11u);
-    }
     EXPECT_EQ(record.info.headerLength, w.bytes.size());
+    EXPECT_EQ(val(record.info.checkValueLocation), checks ? w.bytes.data() + 14 : nullptr);
     record.info.recordLength += 500;
     HVDPUpdateRecordHeader(&record.info);
     EXPECT_EQ(to_hex(w.bytes.data() + 7, 4), "F4 01 00 00");
     if (checks) {
+      EXPECT_EQ(record.info.checkLength, 11u);
       EXPECT_EQ(le32(w.bytes.data() + 14), reference_check(w.bytes.data(), 11));
     }
   }
@@ -229,21 +227,21 @@ TEST(RecordHeader, WritesDatesThatAreSetAndTheExtensionInItsSizeForm) {
   }
 }
 
-TEST(RecordHeader, RefusesAnExtensionBeyondItsBlock) {
-  RecordDescription d;
-  d.extension.assign(20, 1);
-  RecordInfo record;
-  ASSERT_EQ(prepare_record(d, record), 0u);
-  record.info.dataSetInfo->bufferSize = 60;  // claims 20 bytes of extension in room for 10
-  std::vector<uint8_t> out(512);
+// Writes `record` into room for `capacity` bytes and expects `rc` with the
+// caller's position, size and counter left alone and nothing written past.
+void expect_refused(RecordInfo& record, size_t capacity, uint32_t rc) {
+  std::vector<uint8_t> out(capacity + 1);
   uint8_t* position = out.data();
-  uint32_t size = 512, counter = 0;
-  EXPECT_EQ(HVDPSetNewRecordHeader(&position, &size, &counter, 0, &record.info), HVDPUT_INVALID_PARAMETER);
+  auto size = static_cast<uint32_t>(capacity);
+  uint32_t counter = 77;
+  EXPECT_EQ(HVDPSetNewRecordHeader(&position, &size, &counter, 1, &record.info), rc) << capacity;
   EXPECT_EQ(position, out.data());
-  EXPECT_EQ(counter, 0u);
+  EXPECT_EQ(size, capacity);
+  EXPECT_EQ(counter, 77u);
+  EXPECT_EQ(out[capacity], 0) << "wrote past the buffer";
 }
 
-TEST(RecordHeader, LeavesPositionSizeAndCounterOnOverflow) {
+TEST(RecordHeader, RefusesWithoutMovingTheCallersPosition) {
   RecordDescription d;
   d.checkValues = true;
   d.names = {{0, {'a', 'b', 'c'}}, {0x201, {'w', 0, 0, 0}}};
@@ -252,21 +250,18 @@ TEST(RecordHeader, LeavesPositionSizeAndCounterOnOverflow) {
   ASSERT_EQ(write_record(d, whole), 0u);
   for (bool shortHeader : {false, true}) {
     d.shortHeader = shortHeader;
-    const size_t length = shortHeader ? 18 : whole.size();
-    for (size_t capacity = 0; capacity < length; ++capacity) {
+    for (size_t capacity = 0; capacity < (shortHeader ? 18 : whole.size()); ++capacity) {
       RecordInfo record;
       ASSERT_EQ(prepare_record(d, record), 0u);
-      std::vector<uint8_t> out(capacity + 1);
-      uint8_t* position = out.data();
-      auto size = static_cast<uint32_t>(capacity);
-      uint32_t counter = 77;
-      EXPECT_EQ(HVDPSetNewRecordHeader(&position, &size, &counter, 1, &record.info), HVDPUT_OVERFLOW) << capacity;
-      EXPECT_EQ(position, out.data());
-      EXPECT_EQ(size, capacity);
-      EXPECT_EQ(counter, 77u);
-      EXPECT_EQ(out[capacity], 0) << "wrote past the buffer";
+      expect_refused(record, capacity, HVDPUT_OVERFLOW);
     }
   }
+  // A block claiming 40 bytes of extension in room for 10.
+  d.shortHeader = false;
+  RecordInfo record;
+  ASSERT_EQ(prepare_record(d, record), 0u);
+  record.info.dataSetInfo->bufferSize = 60;
+  expect_refused(record, 512, HVDPUT_INVALID_PARAMETER);
 }
 
 // ---------------------------------------------------------------------------
