@@ -22,17 +22,14 @@ enum : unsigned { N = 1, W = 2, R = 4 };
 // the source text.
 enum class Result { null, name, word, rest, source };
 
-struct TargetCase {
+// `at`: the offset into the source for Result::source.
+const struct {
   const char* source;
   unsigned given;
-  const char* name;
-  const char* word;
-  const char* rest;
+  const char *name, *word, *rest;
   Result result;
-  long at;  // offset into the source for Result::source
-};
-
-const TargetCase kCases[] = {
+  long at;
+} kCases[] = {
     {"  SRV1 (ABC 5.1)", N | W | R, "SRV1", "ABC", "5.1", Result::rest, 0},
     // The name's NUL falls on the "(": nothing after the name is found.
     {"SRV1(ABC 5.1)", N | W | R, "SRV1", "", "", Result::null, 0},
@@ -69,14 +66,11 @@ TEST(TargetName, SplitsNameWordAndRest) {
     char name[64] = "junk", word[64] = "junk", rest[64] = "junk";
     char* result = HVDPGetTargetName(source.data(), c.given & N ? name : nullptr, c.given & W ? word : nullptr,
                                      c.given & R ? rest : nullptr);
-    if (c.given & N) {
-      EXPECT_STREQ(name, c.name);
-    }
-    if (c.given & W) {
-      EXPECT_STREQ(word, c.word);
-    }
-    if (c.given & R) {
-      EXPECT_STREQ(rest, c.rest);
+    const char* got[] = {name, word, rest};
+    const char* want[] = {c.name, c.word, c.rest};
+    for (unsigned i = 0; i < 3; ++i) {
+      if (!(c.given & (1u << i))) continue;
+      EXPECT_STREQ(got[i], want[i]) << "destination " << i;
     }
     switch (c.result) {
       case Result::null: EXPECT_EQ(result, nullptr); break;

@@ -104,14 +104,6 @@ TEST_F(PathFix, DosFixersFollowTheirRows) {
         }
 }
 
-TEST_F(PathFix, DosFixersGiveNullForANullPath) {
-  char dest[8] = "x";
-  EXPECT_EQ(HVDPFixDOSPath(nullptr, dest), nullptr);
-  EXPECT_EQ(HVDPGenericFixDOSPath(0, nullptr, dest), nullptr);
-  EXPECT_EQ(HVDPFixGenericDOSPath(0x200, nullptr, dest), nullptr);
-  EXPECT_STREQ(dest, "x");
-}
-
 // ---- directory fixers -------------------------------------------------------
 
 enum class Dir { plain, generic };
@@ -208,7 +200,12 @@ TEST_F(PathFix, DirectoryFixersFollowTheirRows) {
       }
 }
 
-TEST_F(PathFix, DirectoryFixersGiveNullForANullPath) {
+TEST_F(PathFix, FixersGiveNullForANullPath) {
+  char dest[8] = "x";
+  EXPECT_EQ(HVDPFixDOSPath(nullptr, dest), nullptr);
+  EXPECT_EQ(HVDPGenericFixDOSPath(0, nullptr, dest), nullptr);
+  EXPECT_EQ(HVDPFixGenericDOSPath(0x200, nullptr, dest), nullptr);
+  EXPECT_STREQ(dest, "x");
   HVDPStringBuffer* record = nullptr;
   EXPECT_EQ(HVDPFixDirectoryPath(nullptr, 0, &record, 0), nullptr);
   EXPECT_EQ(HVDPFixGenericDirectoryPath(nullptr, 0x200, &record, 1), nullptr);
@@ -240,10 +237,7 @@ TEST_F(PathFix, VolumeWithShorterCapitalsKeepsTheRestOfThePath) {
 }
 
 TEST_F(PathFix, LinuxFormIsALeadingSlash) {
-  struct {
-    const char* path;
-    int32_t linux_form;
-  } cases[] = {{"/x", 1}, {"x/", 0}, {"", 0}, {"\\x", 0}};
+  struct { const char* path; int32_t linux_form; } cases[] = {{"/x", 1}, {"x/", 0}, {"", 0}, {"\\x", 0}};
   for (const auto& c : cases)
     for (uint32_t ns : kAllForms)
       for (size_t offset = 0; offset < 4; ++offset) {
