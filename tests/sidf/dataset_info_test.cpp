@@ -447,25 +447,23 @@ std::vector<RecordDescription> descriptions() {
   out.push_back(shorts);
   // Generated ones.
   std::mt19937 rng(1234);
+  const auto byte = [&rng] { return static_cast<uint8_t>(rng()); };
   for (int k = 0; k < 6; ++k) {
-    RecordDescription g;
+    RecordDescription& g = out.emplace_back();
     for (auto& v : g.values) v = rng();
-    for (auto& b : g.bytes) b = static_cast<uint8_t>(rng());
+    for (auto& b : g.bytes) b = byte();
     for (auto& t : g.dates) t = rng() % 3 == 0 ? 0 : rng() | 1;
-    g.byteValue = static_cast<uint8_t>(rng());
+    g.byteValue = byte();
     g.checkValues = rng() % 2;
     g.extension.resize(rng() % 400);
-    for (auto& e : g.extension) e = static_cast<uint8_t>(rng());
-    const int count = static_cast<int>(rng() % 13);
-    for (int i = 0; i < count; ++i) {
-      static const uint32_t kSpaces[] = {0, 1, 2, 4, 0x100, 0x101, 0x104, 0x200, 0x201, 0x204, 7, 0x12345};
-      RecordName n{kSpaces[rng() % 12], {}};
-      const size_t length = rng() % 40;
-      for (size_t j = 0; j < length; ++j) n.bytes.push_back(static_cast<uint8_t>(rng() % 255 + 1));
+    for (auto& e : g.extension) e = byte();
+    static const uint32_t kSpaces[] = {0, 1, 2, 4, 0x100, 0x101, 0x104, 0x200, 0x201, 0x204, 7, 0x12345};
+    for (int i = static_cast<int>(rng() % 13); i > 0; --i) {
+      RecordName& n = g.names.emplace_back(RecordName{kSpaces[rng() % 12], {}});
+      n.bytes.resize(rng() % 40);
+      for (auto& b : n.bytes) b = static_cast<uint8_t>(rng() % 255 + 1);
       if (n.nameSpace >= 0x200 && n.nameSpace <= 0x204) n.bytes.resize(n.bytes.size() / 4 * 4);
-      g.names.push_back(n);
     }
-    out.push_back(g);
   }
   return out;
 }
