@@ -4,6 +4,7 @@
 // (short fields, lying lengths and counts, next buffers too short).
 #include <dpxut.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -91,51 +92,48 @@ TEST(DataSetInfo, ReadsDatesFromStampsAndDosForms) {
   }
 }
 
-TEST(DataSetInfo, GrowsTheBlockForItsExtension) {
-  // A new block of 51 bytes grows to 61 for 10 bytes; dataSize 58.
-  RecordInfo record;
-  Parsed p = parse(info_section("81 EF FD 0A 00 01 02 03 04 05 06 07 08 09"), record);
-  ASSERT_EQ(p.rc, 0u);
-  EXPECT_EQ(record.info.dataSetInfo->bufferSize, 61u);
-  EXPECT_EQ(p.read.dataSize, 58u);
-  EXPECT_EQ(to_hex(p.read.extension), "00 01 02 03 04 05 06 07 08 09");
-
-  // A host block of 100 bytes takes 50 in place, and grows for 51.
-  for (uint32_t length : {50u, 51u}) {
-    RecordInfo host;
-    host.info.dataSetInfo = static_cast<HVDPDataSetInfo*>(std::calloc(1, 100));
-    host.info.dataSetInfo->bufferSize = 100;
-    const HVDPDataSetInfo* before = host.info.dataSetInfo;
-    std::vector<uint8_t> members = {0x81, 0xEF, 0xFD, static_cast<uint8_t>(length)};
-    members.insert(members.end(), length, 0x5A);
-    p = parse(section(kInfo, members), host);
-    ASSERT_EQ(p.rc, 0u);
-    EXPECT_EQ(p.read.extension, std::vector<uint8_t>(length, 0x5A));
-    if (length == 50) {
-      EXPECT_EQ(val(host.info.dataSetInfo), before);
-      EXPECT_EQ(host.info.dataSetInfo->bufferSize, 100u);
-    } else {
-      EXPECT_EQ(host.info.dataSetInfo->bufferSize, 102u);
-    }
+// A section holding an extension of `length` bytes 00 01 02 ... in its
+// size form.
+std::vector<uint8_t> extension_section(uint32_t length) {
+  std::vector<uint8_t> members = {0x81, 0xEF, 0xFD};
+  if (length < 128) {
+    members.push_back(static_cast<uint8_t>(length));
+  } else {
+    members.insert(members.end(), {0x81, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)});
   }
+  for (uint32_t i = 0; i < length; ++i) members.push_back(static_cast<uint8_t>(i));
+  return section(kInfo, members);
 }
 
-TEST(DataSetInfo, RefusesWhatDoesNotFitItsBlocks) {
-  // An extension longer than a block of 65535 bytes can take.
-  std::vector<uint8_t> members = {0x81, 0xEF, 0xFD, 0x81, 0xCD, 0xFF};  // 65485 bytes
-  members.insert(members.end(), 65485, 1);
-  EXPECT_EQ(parse(section(kInfo, members)).rc, HVDPUT_OVERFLOW);
-  members[4] = 0xCC;  // 65484 bytes fit
-  members.pop_back();
-  const Parsed p = parse(section(kInfo, members));
-  EXPECT_EQ(p.rc, 0u);
-  EXPECT_EQ(p.read.extension.size(), 65484u);
-
-  // A host block that cannot even hold the fixed part.
-  RecordInfo host;
-  host.info.dataSetInfo = static_cast<HVDPDataSetInfo*>(std::calloc(1, 51));
-  host.info.dataSetInfo->bufferSize = 20;
-  EXPECT_EQ(parse(info_section("50 01"), host).rc, HVDPUT_INVALID_PARAMETER);
+TEST(DataSetInfo, SizesTheBlockForItsExtension) {
+  // host: the bufferSize of a block the host gives (0: none, a new one of
+  // 51 bytes is made); size: the block's bufferSize afterwards.
+  struct Case { uint32_t host, length, rc, size; } cases[] = {
+      {0, 0, 0, 51},      {0, 10, 0, 61},
+      {100, 50, 0, 100},  // taken in place
+      {100, 51, 0, 102},  {0, 65484, 0, 65535},
+      {0, 65485, HVDPUT_OVERFLOW, 0},        // beyond what a block of 65535 bytes holds
+      {20, 0, HVDPUT_INVALID_PARAMETER, 0},  // a host block below the fixed part
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.host << " " << c.length);
+    RecordInfo record;
+    if (c.host != 0) {
+      record.info.dataSetInfo = static_cast<HVDPDataSetInfo*>(std::calloc(1, std::max(c.host, 51u)));
+      record.info.dataSetInfo->bufferSize = c.host;
+    }
+    const HVDPDataSetInfo* before = record.info.dataSetInfo;
+    const Parsed p = parse(extension_section(c.length), record);
+    ASSERT_EQ(p.rc, c.rc);
+    if (c.rc != 0) continue;
+    EXPECT_EQ(record.info.dataSetInfo->bufferSize, c.size);
+    EXPECT_EQ(p.read.dataSize, 48 + c.length);
+    ASSERT_EQ(p.read.extension.size(), c.length);
+    for (uint32_t i = 0; i < c.length; ++i) ASSERT_EQ(p.read.extension[i], static_cast<uint8_t>(i));
+    if (c.size == c.host) {
+      EXPECT_EQ(val(record.info.dataSetInfo), before);
+    }
+  }
 }
 
 TEST(DataSetInfo, ReadsNoFieldBeyondItsData) {
