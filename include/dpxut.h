@@ -503,11 +503,219 @@ uint32_t HVDPGetSessionHeaderInfo(const uint8_t *buffer, uint32_t bufferSize,
                                   HVDPSessionHeaderInfo *info);
 
 /* @@record-header */
+/* A data set record starts with a record header of two sections. The first
+ * (head 9, or 0x8001 for a short header) holds the record's time stamp
+ * (field 0x54, full header only) and its length (field 0x0B: the bytes of
+ * the record that follow the first section). The second (head 0x813F, full
+ * header only) describes the data set: values, dates, extension, the byte
+ * value and up to ten names with their name spaces (0x11/0x12 pairs); see
+ * HVDPDataSetInfo and HVDPGetDataSetInfo below.
+ *
+ * Writing: HVDPSetNewRecordHeader writes both sections with a reserved
+ * length and leaves in the description where it stands; the host writes the
+ * record's data, adds its byte count to recordLength, and calls
+ * HVDPUpdateRecordHeader while the output buffer is still in place. Reading:
+ * HVDPGetRecordHeaderOnly reads the first section (skipping pad sections and
+ * any other section before it) and sets the parse state; HVDPGetDataSetInfo
+ * then reads the second section from the same position.
+ *
+ * The description, HVDPRecordHeaderInfo, is declared with the data set
+ * information below. Position and remaining size are passed by address and
+ * advanced past what was consumed or written. */
+
+#define HVDP_RECORD_HEADER_ID        0x09u   /* first section, full header */
+#define HVDP_SHORT_RECORD_HEADER_ID  0x8001u /* first section, short header */
+#define HVDP_DATA_SET_INFO_ID        0x813Fu /* second section */
+
+typedef struct HVDPRecordHeaderInfo HVDPRecordHeaderInfo;
+
+/* Writes a record header at *buffer: a full one (first and second section)
+ * when info->shortHeader is 0, else the short first section only. The first
+ * section's length and check value are reserved for HVDPUpdateRecordHeader.
+ * withCheckValues non-zero closes both sections with check values. On
+ * success *buffer, *bufferSize and *bytesWritten move past the header,
+ * headerLength is its size and recordLength the second section's size.
+ * Returns 0, HVDPUT_INVALID_PARAMETER (null argument) or HVDPUT_OVERFLOW
+ * (does not fit); on failure position, size and counter are as before. */
+uint32_t HVDPSetNewRecordHeader(uint8_t **buffer, uint32_t *bufferSize,
+                                uint32_t *bytesWritten, uint16_t withCheckValues,
+                                HVDPRecordHeaderInfo *info);
+
+/* Stores recordLength into the header written by HVDPSetNewRecordHeader
+ * and then the first section's check value, when it has one. The output
+ * buffer must still hold the header, unmoved. Returns 0. */
+uint32_t HVDPUpdateRecordHeader(HVDPRecordHeaderInfo *info);
+
+/* Reads the first section of the next record header at *buffer, skipping
+ * pad sections and any other section before it, and sets shortHeader,
+ * headerLength (the first section's length), recordLength, timeStamp and
+ * state (0: a data set information section follows; 3: short header, none
+ * follows; a state of 1 is kept for a short header). Returns 0,
+ * HVDPUT_INVALID_PARAMETER (a section head without the signature A5 5A, or
+ * a null argument) or HVDPUT_BUFFER_UNDERFLOW (the buffer ends first); on
+ * failure the position and size are as before. */
+uint32_t HVDPGetRecordHeaderOnly(uint8_t **buffer, uint32_t *bufferSize,
+                                 HVDPRecordHeaderInfo *info);
 
 /* ========================================================================
  * 4. Data set names: name buffer, name lists, targets and extensions
  * ======================================================================== */
 /* @@name-buffer */
+/* Data set name buffer.
+ *
+ * One heap block holds a data set's names, one per name space, each tagged
+ * with its name space number, a caller's tag and, when separators are given,
+ * tables of where its components and separators lie. The block is also a
+ * stored format: SIDF field 0x813E carries it byte for byte from offset 2.
+ * Layout (little-endian, unaligned):
+ *   0  u16 bufferSize   allocated size (1024 when created, never > 65535)
+ *   2  u16 dataSize     bytes in use counted from offset 2
+ *   4  u8  nameCount    entries (at most 255)
+ *   5  u8  headerExtra  bytes between offset 6 and the first entry
+ *   6 + headerExtra     the entries, back to back:
+ *      0      u32 nameSpace, 4 u32 nameTag, 8 u8 n (components)
+ *      9      u16 x n component positions, then u16 x n separator positions
+ *      9+4n   u16 nameLength, then the name's bytes (never reversed, in its
+ *             name space's encoding, 4 bytes per wide character) and one
+ *             zero byte
+ * Positions are byte offsets in the name; 0xFFFF stands for "none" and is
+ * also the value of every slot the position walk does not reach.
+ *
+ * The caller holds an HVDPNameBuffer pointer (null while there is none) and
+ * passes its address to the put functions, which create the block (1024
+ * bytes) and resize it with realloc, storing the new address there: once
+ * 1024 bytes are used up every further name resizes it to exactly the size
+ * used. The caller releases the block with free. Walks go through 32-byte
+ * handles: first / next / close; a next call that runs out of entries closes
+ * its handle and nulls the caller's pointer.
+ *
+ * Readers never trust the image: an entry is returned only when it lies
+ * wholly within the first 2 + dataSize bytes (and within bufferSize) and
+ * its name is followed by its zero byte; otherwise the walk ends with
+ * HVDPUT_BUFFER_UNDERFLOW and no pointer into the image is handed out.
+ */
+
+/* The header of a name buffer; the entries follow it. */
+typedef struct HVDPNameBuffer {
+  uint16_t bufferSize;
+  uint16_t dataSize;
+  uint8_t nameCount;
+  uint8_t headerExtra;
+} HVDPNameBuffer;
+DPXUT_STATIC_ASSERT(sizeof(HVDPNameBuffer) == 6, name_buffer_size);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, bufferSize) == 0, name_buffer_size_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, dataSize) == 2, name_buffer_data_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, nameCount) == 4, name_buffer_count_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameBuffer, headerExtra) == 5, name_buffer_extra_off);
+
+/* A walk through a name buffer; opaque, 32 bytes on the heap. */
+typedef struct HVDPNameHandle HVDPNameHandle;
+
+/* One name as the get functions return it. The pointers point into the
+ * buffer, stay valid while it is neither changed nor freed, and are not
+ * aligned: read the position tables with memcpy. The name's zero byte
+ * follows its nameLength bytes. */
+typedef struct HVDPDataSetName {
+  uint32_t nameSpace;
+  uint32_t nameTag;
+  uint16_t positionCount;         /* n */
+  uint16_t *componentPositions;   /* n u16, null when n is 0 */
+  uint16_t *separatorPositions;   /* n u16, null when n is 0 */
+  uint16_t nameLength;            /* bytes */
+  void *name;
+} HVDPDataSetName;
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, nameSpace) == 0, dsname_ns_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, nameTag) == 4, dsname_tag_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, positionCount) == 8, dsname_count_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, componentPositions) == 10, dsname_comp_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, separatorPositions) == 10 + sizeof(void *), dsname_sep_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, nameLength) == 10 + 2 * sizeof(void *), dsname_len_off);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetName, name) == 12 + 2 * sizeof(void *), dsname_name_off);
+DPXUT_STATIC_ASSERT(sizeof(HVDPDataSetName) == 12 + 3 * sizeof(void *), dsname_size);
+
+/* Starts (or restarts) *buffer with one name and opens a writing handle in
+ * *handle. A reused buffer loses its names but keeps its block. `reverse`
+ * non-zero: the name's components run from leaf to root, and the positions
+ * are found by scanning reversed copies of name and separators.
+ * firstSeparator (a volume's ":") and separator ("/") are strings of the
+ * name space and may be null; without either no positions are recorded.
+ * nameLength is the name's length in bytes (the non-L forms measure it).
+ * Returns 0, HVDPUT_INVALID_PARAMETER (null buffer, handle or name),
+ * HVDPUT_OUT_OF_MEMORY, or HVDPUT_OVERFLOW (more than 255 components, or
+ * a block beyond 65535 bytes; the handle stays open). A failed resize frees
+ * the block and sets *buffer to null. Close the handle with HVDPCloseName. */
+uint32_t HVDPPutFirstName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                          uint32_t nameTag, uint16_t reverse,
+                          const void *firstSeparator, const void *separator,
+                          const void *name, HVDPNameHandle **handle);
+uint32_t HVDPPutFirstLName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                           uint32_t nameTag, uint16_t reverse,
+                           const void *firstSeparator, const void *separator,
+                           uint32_t nameLength, const void *name,
+                           HVDPNameHandle **handle);
+
+/* Appends one name through the writing handle of HVDPPutFirstName, with
+ * the same buffer pointer. Adds HVDPUT_NO_MORE_ENTRIES when the handle
+ * already wrote 255 names, and HVDPUT_INVALID_HANDLE for a handle that is
+ * not a live writing handle; *buffer must still be the block the handle
+ * writes (HVDPUT_INVALID_PARAMETER otherwise). */
+uint32_t HVDPPutNextName(HVDPNameBuffer **buffer, HVDPNameHandle **handle,
+                         uint32_t nameSpace, uint32_t nameTag,
+                         uint16_t reverse, const void *firstSeparator,
+                         const void *separator, const void *name);
+uint32_t HVDPPutNextLName(HVDPNameBuffer **buffer, HVDPNameHandle **handle,
+                          uint32_t nameSpace, uint32_t nameTag,
+                          uint16_t reverse, const void *firstSeparator,
+                          const void *separator, uint32_t nameLength,
+                          const void *name);
+
+/* Writes a buffer that holds exactly this one name; no handle stays open.
+ * Returns the put's code, or the close's when the put succeeded. */
+uint32_t HVDPPutOneName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                        uint32_t nameTag, uint16_t reverse,
+                        const void *firstSeparator, const void *separator,
+                        const void *name);
+uint32_t HVDPPutOneLName(HVDPNameBuffer **buffer, uint32_t nameSpace,
+                         uint32_t nameTag, uint16_t reverse,
+                         const void *firstSeparator, const void *separator,
+                         uint32_t nameLength, const void *name);
+
+/* Opens a reading handle on nameBuffer and returns its first name in
+ * *dataSetName. Returns 0 with the handle open; otherwise the handle is
+ * closed (*handle null) and the result is HVDPUT_NO_MORE_ENTRIES for an
+ * empty buffer, HVDPUT_BUFFER_UNDERFLOW for an entry that does not lie
+ * within the buffer's data, HVDPUT_INVALID_PARAMETER or
+ * HVDPUT_OUT_OF_MEMORY. On failure *dataSetName is left as it was. */
+uint32_t HVDPGetFirstName(const HVDPNameBuffer *nameBuffer,
+                          HVDPDataSetName *dataSetName,
+                          HVDPNameHandle **handle);
+
+/* The next name of a reading handle. At the end (HVDPUT_NO_MORE_ENTRIES)
+ * and on a damaged entry (HVDPUT_BUFFER_UNDERFLOW) the handle is closed
+ * and *handle set to null. HVDPUT_INVALID_PARAMETER for null arguments or
+ * a null *handle, HVDPUT_INVALID_HANDLE for a handle that is not live. */
+uint32_t HVDPGetNextName(HVDPNameHandle **handle, HVDPDataSetName *dataSetName);
+
+/* The first name of nameBuffer without leaving a handle open; codes as
+ * HVDPGetFirstName. */
+uint32_t HVDPGetOneName(const HVDPNameBuffer *nameBuffer,
+                        HVDPDataSetName *dataSetName);
+
+/* The first name whose name space is nameSpace. HVDPUT_NO_MORE_ENTRIES
+ * when there is none (*dataSetName then holds the last name read),
+ * HVDPUT_BUFFER_UNDERFLOW when a damaged entry comes first. */
+uint32_t HVDPGetDataSetName(const HVDPNameBuffer *nameBuffer,
+                            uint32_t nameSpace, HVDPDataSetName *dataSetName);
+
+/* Frees a live handle and sets *handle to null; HVDPUT_INVALID_HANDLE for a
+ * null or dead handle. The buffer is never freed here. */
+uint32_t HVDPCloseName(HVDPNameHandle **handle);
+
+/* GenericCountPositions(nameSpace, firstSeparator, separator, name, count)
+ * with the arguments in another order; `unused` is not read. */
+void CountPositions(const void *firstSeparator, const void *separator,
+                    const void *name, uint32_t nameSpace, uint32_t unused,
+                    uint16_t *count);
 
 /* @@name-lists */
 
@@ -517,8 +725,161 @@ uint32_t HVDPGetSessionHeaderInfo(const uint8_t *buffer, uint32_t bufferSize,
  * 5. Data set information: description block and parser
  * ======================================================================== */
 /* @@description-block */
+/* The description of one data set apart from its names: a heap block that
+ * the record description points to (dataSetInfo) and the host releases with
+ * free. The fixed part is HVDP_DATA_SET_INFO_FIXED bytes; the extension's
+ * bytes follow it. extensionLength never exceeds bufferSize - 50: the parser
+ * creates a block of 51 bytes and grows it to extensionLength + 51 for a
+ * longer extension (storing the new address in the record). A host that
+ * writes records may build its block as it likes within that rule. Dates
+ * are DOS packed dates and times; 0 means no date (not written, and what
+ * the parser stores for a missing date or one before 1980). */
+#define HVDP_DATA_SET_INFO_FIXED  50u /* bufferSize through extensionLength */
+
+typedef struct HVDPDataSetInfo {
+  uint16_t bufferSize;      /* allocated size of the block in bytes */
+  uint16_t dataSize;        /* after a parse: 48 + extensionLength */
+  uint32_t value1;          /* field 0x81F2FE */
+  uint32_t value2;          /* field 0x81F2FD */
+  uint32_t value3;          /* field 0x81F2FC */
+  uint32_t value4;          /* field 0x81F2FB */
+  uint32_t value5;          /* field 0x81F2FA */
+  uint8_t byte1;            /* field 0x81F0FF */
+  uint8_t byte2;            /* field 0x81F0FE */
+  uint8_t byte3;            /* field 0x81F0FD */
+  uint8_t reserved[5];      /* zeroed by the parser, carried by no field */
+  uint32_t dateTime1;       /* stamp 0x44 (DOS form 0x81F2F9) */
+  uint32_t dateTime2;       /* stamp 0x64 (DOS form 0x81F2F8) */
+  uint32_t dateTime3;       /* stamp 0x74 (DOS form 0x81F2F7) */
+  uint32_t dateTime4;       /* stamp 0x54 (DOS form 0x81F2F6) */
+  uint16_t extensionLength; /* bytes of extensionData, field 0x81EFFD */
+  uint8_t extensionData[1]; /* extensionLength bytes, opaque */
+} HVDPDataSetInfo;
+DPXUT_STATIC_ASSERT(sizeof(HVDPDataSetInfo) == HVDP_DATA_SET_INFO_FIXED + 1, dsinfo_size);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, bufferSize) == 0, dsinfo_buffersize);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, dataSize) == 2, dsinfo_datasize);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, value1) == 4, dsinfo_value1);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, value2) == 8, dsinfo_value2);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, value3) == 12, dsinfo_value3);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, value4) == 16, dsinfo_value4);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, value5) == 20, dsinfo_value5);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, byte1) == 24, dsinfo_byte1);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, byte2) == 25, dsinfo_byte2);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, byte3) == 26, dsinfo_byte3);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, reserved) == 27, dsinfo_reserved);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, dateTime1) == 32, dsinfo_date1);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, dateTime2) == 36, dsinfo_date2);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, dateTime3) == 40, dsinfo_date3);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, dateTime4) == 44, dsinfo_date4);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, extensionLength) == 48, dsinfo_extlength);
+DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, extensionData) == HVDP_DATA_SET_INFO_FIXED,
+                    dsinfo_extdata);
 
 /* @@dataset-info-parser */
+/* The record description shared by the record header functions above and
+ * the data set information parser. A host zeroes it once (or sets the
+ * pointers to null or to blocks of its own) and may reuse it for every
+ * record; it releases nameBuffer, dataSetInfo and, while state is 1,
+ * savedData with free. */
+struct HVDPRecordHeaderInfo {
+  uint32_t shortHeader;      /* 0: full header; else short (reader: 0 or 1) */
+  uint32_t headerLength;     /* writer: header bytes; reader: bytes consumed */
+  uint32_t recordLength;     /* field 0x0B: record bytes after the first section */
+  struct HVDPNameBuffer *nameBuffer; /* the data set's names */
+  HVDPDataSetInfo *dataSetInfo;      /* the description block */
+  HVDPECMATimeStamp timeStamp;       /* field 0x54 of the first section */
+  uint8_t *recordLengthLocation;     /* writer: field 0x0B's value bytes */
+  uint8_t *checkValueLocation;       /* writer: first check value, or null */
+  uint8_t *checkStart;               /* writer: first byte it covers */
+  uint32_t checkLength;              /* writer: bytes it covers */
+  uint32_t state;                    /* parse state, see below */
+  uint32_t savedLength;              /* bytes at savedData */
+  uint8_t *savedData;                /* saved start of a cut section */
+  uint32_t byteValue;                /* field 0x50 */
+};
+#define HVDP_RHI_PTR sizeof(void *)
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, shortHeader) == 0, rhi_short);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, headerLength) == 4, rhi_headerlength);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, recordLength) == 8, rhi_recordlength);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, nameBuffer) == 12, rhi_namebuffer);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, dataSetInfo) == 12 + HVDP_RHI_PTR,
+                    rhi_datasetinfo);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, timeStamp) == 12 + 2 * HVDP_RHI_PTR,
+                    rhi_timestamp);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, recordLengthLocation) ==
+                        28 + 2 * HVDP_RHI_PTR, rhi_lengthlocation);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, checkValueLocation) ==
+                        28 + 3 * HVDP_RHI_PTR, rhi_checklocation);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, checkStart) == 28 + 4 * HVDP_RHI_PTR,
+                    rhi_checkstart);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, checkLength) == 28 + 5 * HVDP_RHI_PTR,
+                    rhi_checklength);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, state) == 32 + 5 * HVDP_RHI_PTR, rhi_state);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, savedLength) == 36 + 5 * HVDP_RHI_PTR,
+                    rhi_savedlength);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, savedData) == 40 + 5 * HVDP_RHI_PTR,
+                    rhi_saveddata);
+DPXUT_STATIC_ASSERT(offsetof(HVDPRecordHeaderInfo, byteValue) == 40 + 6 * HVDP_RHI_PTR,
+                    rhi_bytevalue);
+DPXUT_STATIC_ASSERT(sizeof(HVDPRecordHeaderInfo) == 44 + 6 * HVDP_RHI_PTR, rhi_size);
+#undef HVDP_RHI_PTR
+
+/* Reading the data set information section. After HVDPGetRecordHeaderOnly,
+ * HVDPGetDataSetInfo is called with the position at the section's opening
+ * field. It fills the description block (created when dataSetInfo is
+ * null), puts the names into nameBuffer (created when null), sets byteValue,
+ * and moves the position past the closing field; headerLength grows and
+ * recordLength shrinks by the bytes consumed. When the host's buffer ends
+ * inside the section, the call keeps a copy of the section's start, reports
+ * the whole buffer consumed (count 0) with state 1, and the next call, given
+ * the host's next buffer, completes the section from it. The section must
+ * end within that next buffer.
+ *
+ * state, as the record header reader and this parser set it:
+ *   0  a section follows: the next call starts a new data set
+ *   1  a cut section's start is saved in savedData (savedLength bytes)
+ *   2  the section has been read (a further call reads one more section
+ *      at the position without resetting the description)
+ *   3  short header, no section: the call does nothing and returns 0
+ *   4  a call in state 1 failed and the saved start is gone: every call
+ *      returns HVDPUT_BUFFER_UNDERFLOW until the next record header */
+#define HVDP_STATE_NEW_SECTION  0u
+#define HVDP_STATE_SAVED        1u
+#define HVDP_STATE_DONE         2u
+#define HVDP_STATE_NO_SECTION   3u
+#define HVDP_STATE_LOST         4u
+
+/* Reads the data set information section at *data (see above). Returns 0;
+ * HVDPUT_FIELD_ID_MISMATCH (state 0 and the first field is not 0x813F);
+ * HVDPUT_BUFFER_UNDERFLOW (the section does not end in the bytes given, a
+ * cut field cannot be completed from the next buffer, or state 4);
+ * HVDPUT_INVALID_PARAMETER (a null argument, or a malformed name list);
+ * HVDPUT_OUT_OF_MEMORY; HVDPUT_OVERFLOW (an extension or name beyond the
+ * 16-bit sizes of the blocks); or the name buffer's codes. On failure the
+ * position, count, headerLength and recordLength are as before; what was
+ * already stored in the block and the names stays. */
+uint32_t HVDPGetDataSetInfo(uint8_t **data, uint32_t *size, HVDPRecordHeaderInfo *info);
+
+/* Checks that the size bytes at data hold a whole section: passes over an
+ * opening 0x813F field and walks the fields, jumping with the offset field,
+ * up to the closing 0x813F field. A section cut short is copied with
+ * SaveDataSetInfo (state 1). Returns 0 (whole, or saved), the code of a
+ * failed save, or HVDPUT_BUFFER_UNDERFLOW (an offset beyond 32 bits). */
+uint32_t GetEntireDataSetInfo(const uint8_t *data, uint32_t size, HVDPRecordHeaderInfo *info);
+
+/* Copies the size bytes at data into a new heap block in savedData (a block
+ * already there is released), sets savedLength and state 1. Returns 0 or
+ * HVDPUT_OUT_OF_MEMORY (savedData null). */
+uint32_t SaveDataSetInfo(const uint8_t *data, uint32_t size, HVDPRecordHeaderInfo *info);
+
+/* Replaces the names of *buffer (created or resized as needed; a name
+ * buffer never exceeds 65535 bytes) with the stored image at listData: the
+ * data of a 0x813E field, which is a name buffer from its dataSize word on.
+ * Returns 0, HVDPUT_OUT_OF_MEMORY (*buffer null), HVDPUT_INVALID_PARAMETER
+ * (a length word below 4, nothing changed; or entries that do not lie
+ * within the length, the buffer is left empty) or HVDPUT_OVERFLOW (an image
+ * too long for a name buffer, nothing changed). */
+uint32_t SIDFUnpackNameList(struct HVDPNameBuffer **buffer, const uint8_t *listData);
 
 /* ========================================================================
  * 6. Allocated strings, wildcard matching, paths
@@ -528,6 +889,80 @@ uint32_t HVDPGetSessionHeaderInfo(const uint8_t *buffer, uint32_t bufferSize,
 /* @@wildcards */
 
 /* @@path-handling */
+/* Path handling.
+ *
+ * These functions take a path apart in place, in the encoding of its name
+ * space (locale bytes, UTF-8, or wide characters at any address). Which
+ * characters separate components depends on the name space number:
+ *   0, 0x100, 0x200                        '\\' or '/'
+ *   1, 0x101, 0x201                        ':'
+ *   2, 3, 4, 0x102, 0x104, 0x202, 0x204    '/'
+ *   any other                              none
+ * A volume is the text before the first ':' with that colon (VOL: in
+ * VOL:dir/x); name spaces 1, 0x101 and 0x201 write it with a doubled colon
+ * (VOL::dir). Functions that cut the caller's string to inspect it put the
+ * character back before they return; only the strip functions leave it cut.
+ * Absence is reported as a null pointer or a zero count.
+ */
+
+/* Removes a trailing separator by writing the terminator over it; a lone
+ * character ("/") or an empty path is never stripped. Returns the name
+ * space's form of the removed separator (a constant, not a position in
+ * path), or null. *where (if given) receives the position it stood at, null
+ * for a path of at most one character, and is left alone otherwise. */
+const void *HVDPGenericStripEndSeparator(uint32_t nameSpace, void *path,
+                                         void **where);
+/* As above; returns the first byte of the removed separator ('\\', '/' or
+ * ':'), or 0. */
+uint32_t HVDPStripEndSeparator(uint32_t nameSpace, void *path, void **where);
+
+/* Sets *lastSeparator to the last separator of *path (null if none) by the
+ * rule of the low 16 bits of nameSpace, and *volume to null (the volume is
+ * not filled in). For a name space without separators *path is set to null
+ * and *volume is left alone. */
+void GetVolumeAndLastSeparator(uint32_t nameSpace, void **path, void **volume,
+                               void **lastSeparator);
+
+/* 0 when the name space has separators and path begins with '/' (a
+ * trailing separator aside), else 1; a volume does not count as absolute. */
+int32_t HVDPPathIsNotFullyQualified(uint32_t nameSpace, void *path);
+
+/* Pointer into path to its last component, which keeps a trailing
+ * separator (/usr/lib/ gives lib/); null when path has no separator. The
+ * result is also stored in *child when child is not null. */
+void *HVDPGetPathChild(uint32_t nameSpace, void *path, void **child);
+
+/* Copies the volume (with its colon, at most 16 characters) of *path into
+ * `volume`, which holds 16 characters and a terminator, and advances *path
+ * past it (past "::" in name spaces 1, 0x101, 0x201). Returns volume, or
+ * null when there is no volume or it is too long (*path unchanged). */
+void *HVDPGetVolume(void **path, uint32_t nameSpace, void *volume);
+
+/* Cuts path right after its last separator (a trailing separator does not
+ * count) and returns the new end, or null when there is no separator. When
+ * child is given, the cut component is copied into it: at most childSize
+ * bytes in whole characters of the name space, always terminated (nothing
+ * is written when childSize cannot hold one character); it is empty when
+ * there is no separator. A trailing separator stays in the string past the
+ * new end, unless the cut falls on it (a// becomes a/). */
+void *HVDPStripPathChild(uint32_t nameSpace, void *path, void *child,
+                         uint32_t childSize);
+
+/* 1 if the byte string `name` has DOS 8.3 form (at most 8 bytes, or at most
+ * 8, a dot and at most 3; no leading dot; the empty name passes), else 0.
+ * Only lengths and dots are checked. */
+int32_t HVDPLegalDOSName(const char *name);
+
+/* Stores in *count the number of components the name buffer records for
+ * name (see HVDPPutFirstName): with a non-empty firstSeparator (":") the
+ * text before it is one component, each separator after it closes one, and
+ * any text after the last is one more; without one, each separator counts
+ * once, twice when the name does not begin with it. With ":" and "/":
+ * VOL:dir/sub/file 4, VOL: 1, dir/x 0; with "/" only: dir/sub/file 3,
+ * /dir/sub 2. Counts beyond 0xFFFF are stored as 0xFFFF. */
+void GenericCountPositions(uint32_t nameSpace, const void *firstSeparator,
+                           const void *separator, const void *name,
+                           uint16_t *count);
 
 /* @@path-normalisation */
 

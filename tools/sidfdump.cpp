@@ -1,8 +1,9 @@
 // sidfdump: prints a SIDF stream field by field — offset, identifier, size
 // form, size and data — with sections indented between their head and
 // closing fields, pad sections jumped over, and check values verified.
-// Media and session headers are also shown decoded, as the library's
-// readers see them.
+// Media, session and record headers are also shown decoded, as the
+// library's readers see them (names as text whatever their encoding), and a
+// record's data is passed over by its length.
 // Reads a file, or standard input for "-"; without arguments it dumps a
 // sample stream that it writes with the library. Uses only dpxut.h.
 //
@@ -267,6 +268,174 @@ Lines describe_session(const uint8_t* at, size_t avail) {
                                     code_text(at, avail, HVDP_SESSION_HEADER_ID, 0x8009) + ")")};
 }
 
+// ---------------------------------------------------------------------------
+// Record headers: the first section (stamp, record length) and the data set
+// information section, decoded by the library's record readers.
+
+const MemberName kRecordMembers[] = {
+    {0x54, "time stamp"},
+    {0x0B, "record length: bytes after this section"},
+    {0x42, "time stamp as DOS date and time, older form"},
+};
+
+const MemberName kInfoMembers[] = {
+    {DPDF_OFFSET_TO_END, "distance to the closing field"},
+    {0x81F2FE, "value1"}, {0x81F2FD, "value2"}, {0x81F2FC, "value3"}, {0x81F2FB, "value4"}, {0x81F2FA, "value5"},
+    {0x81F0FF, "byte1"},  {0x81F0FE, "byte2"},  {0x81F0FD, "byte3"},
+    {0x44, "date 1"},     {0x64, "date 2"},     {0x74, "date 3"},     {0x54, "date 4"},
+    {0x81F2F9, "date 1, DOS form"}, {0x81F2F8, "date 2, DOS form"}, {0x81F2F7, "date 3, DOS form"},
+    {0x81F2F6, "date 4, DOS form"}, {0x81EFFD, "extension"}, {0x50, "byte value"},
+    {0x11, "name space"}, {0x12, "name"}, {0x813E, "name list"},
+};
+
+MemberResult record_member(const FieldView& v) { return name_member(kRecordMembers, v); }
+// The offset field jumps nowhere here: every member is shown.
+MemberResult info_member(const FieldView& v) { return name_member(kInfoMembers, v); }
+
+std::string dos_text(uint32_t packed) {
+  if (packed == 0) return "none";
+  uint16_t y, mo, d, h, mi, s;
+  HVDPUnPackDateTime(packed, &y, &mo, &d, &h, &mi, &s);
+  char b[48];
+  std::snprintf(b, sizeof b, "%04u-%02u-%02u %02u:%02u:%02u", y, mo, d, h, mi, s);
+  return b;
+}
+
+// A Unicode character as UTF-8, or escaped when it is not one.
+void append_utf8(std::string& out, uint32_t c) {
+  char b[16];
+  if (c < 0x20 || c == 0x7F || c == '"' || c == '\\' || (c >= 0xD800 && c < 0xE000) || c > 0x10FFFF) {
+    std::snprintf(b, sizeof b, c < 0x100 ? "\\x%02X" : "\\u{%X}", c);
+    out += b;
+  } else if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | c >> 6);
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | c >> 12);
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | c >> 18);
+    out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Length of the well-formed UTF-8 character at p (at most n bytes), 0 if none.
+size_t utf8_char(const uint8_t* p, size_t n, uint32_t* c) {
+  const uint8_t b = p[0];
+  const size_t len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+  if (len == 0 || len > n) return 0;
+  uint32_t v = len == 1 ? b : b & (0x7F >> len);
+  for (size_t i = 1; i < len; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    v = v << 6 | (p[i] & 0x3F);
+  }
+  static const uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (len > 1 && v < kMin[len]) return 0;
+  *c = v;
+  return len;
+}
+
+// A name in its name space's encoding as quoted UTF-8 text: wide names by
+// their 32-bit characters, UTF-8 names as they are, locale names through
+// the library's conversion to UTF-8. Bytes that are no character are
+// escaped. The name ends at its terminator (or its length).
+std::string name_text(uint32_t ns, const uint8_t* p, size_t n) {
+  std::string out = "\"";
+  const uint32_t base = ns & 0xFF;
+  const bool known = base == 0 || base == 1 || base == 2 || base == 4;
+  if (known && (ns >> 8) == 2) {
+    for (size_t i = 0; i + 4 <= n; i += 4) {
+      uint32_t c;
+      std::memcpy(&c, p + i, 4);
+      if (c == 0) break;
+      append_utf8(out, c);
+    }
+    return out + "\"";
+  }
+  size_t end = 0;
+  while (end < n && p[end] != 0) ++end;
+  std::string bytes(reinterpret_cast<const char*>(p), end);
+  if (!(known && (ns >> 8) == 1)) {
+    bool ascii = true;
+    for (unsigned char c : bytes) ascii = ascii && c < 0x80;
+    size_t size = 0;
+    if (!ascii && DPloc2utf8(nullptr, &size, bytes.c_str()) == 0 && size != 0) {
+      std::string utf(size, '\0');
+      if (DPloc2utf8(utf.data(), &size, bytes.c_str()) == 0) bytes.assign(utf.c_str());
+    }
+  }
+  const auto* q = reinterpret_cast<const uint8_t*>(bytes.data());
+  for (size_t i = 0; i < bytes.size();) {
+    uint32_t c = 0;
+    const size_t len = utf8_char(q + i, bytes.size() - i, &c);
+    if (len != 0) {
+      append_utf8(out, c);
+      i += len;
+    } else {
+      char b[8];
+      std::snprintf(b, sizeof b, "\\x%02X", q[i++]);
+      out += b;
+    }
+  }
+  return out + "\"";
+}
+
+const char* encoding_name(uint32_t ns) {
+  const uint32_t base = ns & 0xFF;
+  if (!(base == 0 || base == 1 || base == 2 || base == 4) || ns > 0x2FF) return "locale bytes";
+  return (ns >> 8) == 2 ? "wide" : (ns >> 8) == 1 ? "UTF-8" : "locale bytes";
+}
+
+Lines describe_record(const uint8_t* at, size_t avail) {
+  HVDPRecordHeaderInfo info{};
+  auto* pos = const_cast<uint8_t*>(at);  // the reader only reads
+  auto left = static_cast<uint32_t>(avail);
+  if (HVDPGetRecordHeaderOnly(&pos, &left, &info) != 0) return {};
+  Lines lines = {line("header", info.shortHeader ? "short: no data set information follows" : "full"),
+                 line("record length", std::to_string(info.recordLength) + " bytes after this section")};
+  if (!info.shortHeader) lines.insert(lines.begin() + 1, line("time stamp", stamp_text(info.timeStamp)));
+  return lines;
+}
+
+Lines describe_info(const uint8_t* at, size_t avail) {
+  HVDPRecordHeaderInfo info{};
+  auto* pos = const_cast<uint8_t*>(at);  // the parser only reads the host's bytes
+  auto left = static_cast<uint32_t>(avail);
+  Lines lines;
+  if (HVDPGetDataSetInfo(&pos, &left, &info) == 0 && info.state == HVDP_STATE_DONE) {
+    const HVDPDataSetInfo& b = *info.dataSetInfo;
+    char v[128];
+    std::snprintf(v, sizeof v, "%08X %08X %08X %08X %08X", b.value1, b.value2, b.value3, b.value4, b.value5);
+    lines.push_back(line("values", v));
+    std::snprintf(v, sizeof v, "%02X %02X %02X, byte value %02X", b.byte1, b.byte2, b.byte3, info.byteValue);
+    lines.push_back(line("bytes", v));
+    const uint32_t dates[4] = {b.dateTime1, b.dateTime2, b.dateTime3, b.dateTime4};
+    for (int i = 0; i < 4; ++i) {
+      std::snprintf(v, sizeof v, "date %d", i + 1);
+      lines.push_back(line(v, dos_text(dates[i])));
+    }
+    lines.push_back(line("extension", std::to_string(b.extensionLength) + " bytes"));
+    HVDPNameHandle* handle = nullptr;
+    HVDPDataSetName name{};
+    for (uint32_t rc = info.nameBuffer ? HVDPGetFirstName(info.nameBuffer, &name, &handle) : 1; rc == 0;
+         rc = HVDPGetNextName(&handle, &name)) {
+      std::snprintf(v, sizeof v, "name, space %X", name.nameSpace);
+      lines.push_back(line(v, name_text(name.nameSpace, static_cast<const uint8_t*>(name.name), name.nameLength) +
+                                  " (" + encoding_name(name.nameSpace) + ")"));
+    }
+    if (handle != nullptr) HVDPCloseName(&handle);
+  }
+  std::free(info.nameBuffer);
+  std::free(info.dataSetInfo);
+  std::free(info.savedData);
+  return lines;
+}
+
 // Sections decoded as a whole need them inside the window; headers are small.
 constexpr size_t kDescribeWindow = 8192;
 
@@ -281,9 +450,9 @@ const SectionKind kSectionKinds[] = {
     {kPadSection, "pad section", pad_member, nullptr},
     {HVDP_MEDIA_HEADER_ID, "media header", media_member, describe_media},
     {HVDP_SESSION_HEADER_ID, "session header", session_member, describe_session},
-    {0x000009, "record header", nullptr, nullptr},
-    {0x008001, "short record header", nullptr, nullptr},
-    {0x00813F, "data set information", nullptr, nullptr},
+    {HVDP_RECORD_HEADER_ID, "record header", record_member, describe_record},
+    {HVDP_SHORT_RECORD_HEADER_ID, "short record header", record_member, describe_record},
+    {HVDP_DATA_SET_INFO_ID, "data set information", info_member, describe_info},
 };
 
 const SectionKind* find_kind(uint32_t id) {
@@ -427,6 +596,20 @@ class Dumper {
     const bool whole = f.dataOverflow.value == 0;
     const bool is_head = whole && v.size == 2 && v.form != Form::kEmbedded && v.data[0] == 0xA5 && v.data[1] == 0x5A;
 
+    // After a full record header's first section comes its data set
+    // information section; without one the record's data starts here.
+    if (info_expected_ && open_.empty()) {
+      info_expected_ = false;
+      if (!(is_head && v.id == HVDP_DATA_SET_INFO_ID)) return skip_record_data(record_length_);
+      info_open_ = true;
+      info_start_ = v.offset;
+    }
+    if (!open_.empty() && is_record_head(open_.back().id) && v.id == 0x0B && whole && v.form != Form::kEmbedded) {
+      uint32_t length = 0;
+      std::memcpy(&length, v.data, static_cast<size_t>(std::min<uint64_t>(v.size, 4)));
+      record_length_ = length;
+    }
+
     if (!open_.empty() && v.id == open_.back().id) return close_section(v, f);
     for (size_t i = open_.size(); i-- > 1;) {
       if (open_[i - 1].id == v.id) {
@@ -517,6 +700,38 @@ class Dumper {
       problem("closing field %s at offset 0x%llX is cut by the end of input", id_text(v).c_str(), ull(v.offset));
       return false;
     }
+    if (!open_.empty()) return true;
+    // The record length counts the bytes after the first section: the data
+    // set information section (full headers), then the record's data.
+    if (s.id == HVDP_SHORT_RECORD_HEADER_ID) return skip_record_data(record_length_);
+    if (s.id == HVDP_RECORD_HEADER_ID) info_expected_ = true;
+    if (s.id == HVDP_DATA_SET_INFO_ID && info_open_) {
+      info_open_ = false;
+      const uint64_t section = offset() - info_start_;
+      if (section > record_length_) {
+        problem("data set information at offset 0x%llX is longer than its record (%llu bytes)", ull(info_start_),
+                ull(record_length_));
+        return true;
+      }
+      return skip_record_data(record_length_ - section);
+    }
+    return true;
+  }
+
+  static bool is_record_head(uint32_t id) {
+    return id == HVDP_RECORD_HEADER_ID || id == HVDP_SHORT_RECORD_HEADER_ID;
+  }
+
+  // The record's data is not SIDF: it is passed over by its length.
+  bool skip_record_data(uint64_t n) {
+    if (n == 0) return true;
+    const uint64_t start = offset();
+    const uint64_t got = skip(n);
+    std::printf("%08llX  (%llu bytes of record data)\n", ull(start), ull(got));
+    if (got < n) {
+      problem("record data of %llu bytes from offset 0x%llX runs past the end of input", ull(n), ull(start));
+      return false;
+    }
     return true;
   }
 
@@ -546,13 +761,18 @@ class Dumper {
   bool eof_ = false, io_error_ = false;
   std::vector<OpenSection> open_;
   int problems_ = 0;
+  uint64_t record_length_ = 0;  // field 0x0B of the last record header
+  bool info_expected_ = false;  // a full record header's first section closed
+  bool info_open_ = false;      // its data set information section is open
+  uint64_t info_start_ = 0;
 };
 
 // ---------------------------------------------------------------------------
 // The sample stream: a pad section, a media header and a session header,
 // then a section with a field of every identifier length and size form and a
-// closing check value, then a short record header whose check value is left
-// to be filled in later.
+// closing check value, a short record header whose check value is left to be
+// filled in later, and two records written by the library's record header
+// writer, each followed by its data.
 
 DPDFPutEntry row(uint32_t id, const void* data = nullptr, uint32_t bytes = 0, uint8_t form = 0) {
   DPDFPutEntry e{};
@@ -608,6 +828,49 @@ bool put_sample_headers(uint8_t*& pos, uint32_t& left) {
          put_header(HVDP_SESSION_HEADER_ID, session, HVDPSetSessionHeaderInfo, pos, left);
 }
 
+// Records as a backup program writes them: a full record header with names
+// in all three encodings, dates and an extension, then the record's data;
+// a short record header with its data. Both with check values.
+bool put_record(HVDPRecordHeaderInfo& info, uint8_t*& pos, uint32_t& left, uint32_t data_bytes) {
+  uint32_t written = 0;
+  if (HVDPSetNewRecordHeader(&pos, &left, &written, 1, &info) != 0 || left < data_bytes) return false;
+  std::memset(pos, 'D', data_bytes);
+  pos += data_bytes;
+  left -= data_bytes;
+  info.recordLength += data_bytes;
+  return HVDPUpdateRecordHeader(&info) == 0;
+}
+
+bool put_sample_records(uint8_t*& pos, uint32_t& left) {
+  HVDPRecordHeaderInfo info{};
+  HVDPNameHandle* handle = nullptr;
+  static const wchar_t kWide[] = L"VOL1/docs/\u00fcber.txt";
+  bool ok = HVDPPutFirstName(&info.nameBuffer, 0, 0, 0, nullptr, nullptr, "VOL1:docs/report.txt", &handle) == 0 &&
+            HVDPPutNextName(&info.nameBuffer, &handle, 0x100, 0, 0, nullptr, nullptr,
+                            "VOL1/docs/r\xC3\xA9sum\xC3\xA9.txt") == 0 &&
+            HVDPPutNextName(&info.nameBuffer, &handle, 0x200, 0, 0, nullptr, nullptr, kWide) == 0;
+  if (handle != nullptr) HVDPCloseName(&handle);
+  auto* block = static_cast<HVDPDataSetInfo*>(std::calloc(1, HVDP_DATA_SET_INFO_FIXED + 8));
+  if (block != nullptr) {
+    block->bufferSize = HVDP_DATA_SET_INFO_FIXED + 8;
+    block->value1 = 0x1ED;
+    block->value2 = 4096;
+    block->byte1 = 0x20;
+    block->dateTime1 = 0x58C16000;  // 2024-06-01 12:00:00
+    block->dateTime2 = 0x586F6DAF;  // 2024-03-15 13:45:30
+    block->extensionLength = 8;
+    std::memcpy(reinterpret_cast<uint8_t*>(block) + HVDP_DATA_SET_INFO_FIXED, "EXTENDED", 8);
+  }
+  info.dataSetInfo = block;
+  info.byteValue = 1;
+  ok = ok && block != nullptr && put_record(info, pos, left, 32);
+  info.shortHeader = 1;
+  ok = ok && put_record(info, pos, left, 10);
+  std::free(info.nameBuffer);
+  std::free(info.dataSetInfo);
+  return ok;
+}
+
 std::vector<uint8_t> build_sample() {
   std::vector<uint8_t> out(128 * 1024);
   std::vector<uint8_t> big(70000);
@@ -638,8 +901,10 @@ std::vector<uint8_t> build_sample() {
       row(DPDF_END_OF_TABLE),
   };
   if (DPDFPutFields(sample, &pos, &left, 1) != 0) return {};
-  DPDFPutEntry record[] = {row(0x8001), row(0x0B, number, 4, 4), row(DPDF_END_OF_TABLE)};
+  const uint8_t no_data[4] = {0, 0, 0, 0};
+  DPDFPutEntry record[] = {row(0x8001), row(0x0B, no_data, 4, 4), row(DPDF_END_OF_TABLE)};
   if (DPDFPutFields(record, &pos, &left, 2) != 0) return {};
+  if (!put_sample_records(pos, left)) return {};
   out.resize(out.size() - left);
   return out;
 }

@@ -130,4 +130,30 @@ TEST(Sidfdump, DecodesMediaAndSessionHeaders) {
   EXPECT_EQ(old.status, 1);
 }
 
+TEST(Sidfdump, DecodesRecordHeadersAndPassesOverTheirData) {
+  const DumpRun sample = run_dump("");
+  EXPECT_EQ(sample.status, 0) << sample.err;
+  for (const char* want : {"section 09 begins: record header", "= record length      286 bytes after this section",
+                           "= date 2             2024-03-15 13:45:30", "= extension          8 bytes",
+                           "= name, space 0      \"VOL1:docs/report.txt\" (locale bytes)",
+                           "= name, space 100    \"VOL1/docs/r\xC3\xA9sum\xC3\xA9.txt\" (UTF-8)",
+                           "= name, space 200    \"VOL1/docs/\xC3\xBC" "ber.txt\" (wide)", "# value1",
+                           "(32 bytes of record data)", "(10 bytes of record data)", "section 8001 ends, check value"})
+    EXPECT_NE(sample.out.find(want), std::string::npos) << want;
+
+  // A short record whose data runs past the end of input, and a full first
+  // section followed by data instead of its data set information.
+  const std::vector<uint8_t> cut = {0x80, 0x01, 0x02, 0xA5, 0x5A, 0x0B, 0x04, 0x10, 0x00, 0x00, 0x00,
+                                    0x80, 0x01, 0x00, 'a', 'b'};
+  DumpRun r = run_dump(write_file("cut.sidf", cut));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("record data of 16 bytes"), std::string::npos) << r.err;
+  const std::vector<uint8_t> bare = {0x09, 0x02, 0xA5, 0x5A, 0x0B, 0x04, 0x03, 0x00, 0x00, 0x00,
+                                     0x09, 0x00, 'x', 'y', 'z', 0x50, 0x01};
+  r = run_dump(write_file("bare.sidf", bare));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("(3 bytes of record data)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("0000000F  50"), std::string::npos) << r.out;
+}
+
 }  // namespace
