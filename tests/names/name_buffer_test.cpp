@@ -3,8 +3,6 @@
 // limits, handle life cycles, and images with lying counts and lengths read
 // flush against a guard page.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,6 +14,7 @@
 #include "charset/charset_test_util.h"
 #include "names/name_buffer.h"
 #include "paths/ns_text.h"
+#include "support/guard_page.h"
 
 namespace {
 
@@ -117,7 +116,7 @@ TEST_F(NameBuffer, RecordsThePositionsOfComponentsAndSeparators) {
         const void* first = c.first ? GenericString(ns, c.first) : nullptr;
         const void* separator = c.separator ? GenericString(ns, c.separator) : nullptr;
         ASSERT_EQ(HVDPPutOneName(&buffer_, ns, 9, c.reverse, first, separator, name.p()), 0u);
-        HVDPDataSetName d{};
+        alignas(8) HVDPDataSetName d{};
         ASSERT_EQ(HVDPGetOneName(buffer_, &d), 0u);
         const uint16_t unit = HVDPIsNameSpaceUnicode(ns) ? 4 : 1;
         auto in_bytes = [&](std::vector<uint16_t> v) {
@@ -129,8 +128,11 @@ TEST_F(NameBuffer, RecordsThePositionsOfComponentsAndSeparators) {
         EXPECT_EQ(table(d.componentPositions, d.positionCount), in_bytes(c.components));
         EXPECT_EQ(table(d.separatorPositions, d.positionCount), in_bytes(c.separators));
         if (c.components.empty()) {
-          EXPECT_EQ(d.componentPositions, nullptr);
-          EXPECT_EQ(d.separatorPositions, nullptr);
+          // the record is packed: its pointers are read by value
+          const uint16_t* components = d.componentPositions;
+          const uint16_t* separators = d.separatorPositions;
+          EXPECT_EQ(components, nullptr);
+          EXPECT_EQ(separators, nullptr);
         }
         EXPECT_EQ(name_bytes(d), encode_for(ns, c.name));  // stored as given, never reversed
         EXPECT_EQ(name.str(), c.name);
@@ -202,7 +204,7 @@ TEST_F(NameBuffer, StopsAt65535BytesAndKeepsWhatWasWritten) {
   EXPECT_LE(buffer_->bufferSize, 65535);
   EXPECT_EQ(buffer_->nameCount, written + 1);
   HVDPNameHandle* reader = nullptr;
-  HVDPDataSetName d{};
+  alignas(8) HVDPDataSetName d{};
   ASSERT_EQ(HVDPGetFirstName(buffer_, &d, &reader), 0u);
   for (int i = 1; i < written; ++i) {
     ASSERT_EQ(HVDPGetNextName(&reader, &d), 0u);
@@ -236,7 +238,7 @@ TEST_F(NameBuffer, RefusesMoreThan255Components) {
 TEST_F(NameBuffer, ClosesReadingHandlesAtTheEnd) {
   ASSERT_EQ(HVDPPutFirstName(&buffer_, 2, 1, 0, nullptr, nullptr, "a", &handle_), 0u);
   ASSERT_EQ(HVDPPutNextName(&buffer_, &handle_, 0x102, 2, 0, nullptr, nullptr, "b"), 0u);
-  HVDPDataSetName d{};
+  alignas(8) HVDPDataSetName d{};
   HVDPNameHandle* reader = nullptr;
   EXPECT_EQ(HVDPGetNextName(&handle_, &d), static_cast<uint32_t>(HVDPUT_INVALID_HANDLE));  // a writing handle
   ASSERT_EQ(HVDPGetFirstName(buffer_, &d, &reader), 0u);
@@ -259,7 +261,7 @@ TEST_F(NameBuffer, FindsTheNameOfOneNameSpace) {
   ASSERT_EQ(HVDPPutFirstName(&buffer_, 0, 0, 0, nullptr, nullptr, "dos", &handle_), 0u);
   ASSERT_EQ(HVDPPutNextName(&buffer_, &handle_, 4, 0, 0, nullptr, nullptr, "nfs"), 0u);
   ASSERT_EQ(HVDPPutNextName(&buffer_, &handle_, 0x104, 0, 0, nullptr, nullptr, "utf"), 0u);
-  HVDPDataSetName d{};
+  alignas(8) HVDPDataSetName d{};
   ASSERT_EQ(HVDPGetDataSetName(buffer_, 4, &d), 0u);
   EXPECT_EQ(name_bytes(d), "nfs");
   EXPECT_EQ(HVDPGetDataSetName(buffer_, 1, &d), static_cast<uint32_t>(HVDPUT_NO_MORE_ENTRIES));
@@ -303,26 +305,12 @@ TEST_F(NameBuffer, CountPositionsTakesItsArgumentsInItsOwnOrder) {
   EXPECT_EQ(count, 4);
 }
 
-// An image placed so that its last byte is the last byte before a page that
-// cannot be read: a reader that looks one byte too far faults.
-class GuardedImage {
+// An image whose last byte lies just below a page that cannot be read: a
+// reader that looks one byte too far faults.
+class GuardedImage : public dpxut::test::GuardedBytes {
  public:
-  explicit GuardedImage(const std::string& bytes) {
-    page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    base_ = static_cast<unsigned char*>(
-        mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    EXPECT_NE(base_, MAP_FAILED);
-    EXPECT_EQ(mprotect(base_ + page_, page_, PROT_NONE), 0);
-    image_ = base_ + page_ - bytes.size();
-    std::memcpy(image_, bytes.data(), bytes.size());
-  }
-  ~GuardedImage() { munmap(base_, 2 * page_); }
-  const HVDPNameBuffer* get() const { return reinterpret_cast<const HVDPNameBuffer*>(image_); }
-
- private:
-  size_t page_ = 0;
-  unsigned char* base_ = nullptr;
-  unsigned char* image_ = nullptr;
+  explicit GuardedImage(const std::string& bytes) : GuardedBytes(std::string_view(bytes)) {}
+  const HVDPNameBuffer* get() { return reinterpret_cast<const HVDPNameBuffer*>(data()); }
 };
 
 struct HostileCase {
@@ -353,7 +341,7 @@ TEST_F(NameBuffer, RejectsImagesWithLyingCountsAndLengths) {
   for (const auto& c : kHostile) {
     SCOPED_TRACE(c.what);
     GuardedImage image(hex(c.image));
-    HVDPDataSetName d{};
+    alignas(8) HVDPDataSetName d{};
     HVDPNameHandle* reader = nullptr;
     uint32_t code = HVDPGetFirstName(image.get(), &d, &reader);
     int good = 0;
@@ -366,7 +354,7 @@ TEST_F(NameBuffer, RejectsImagesWithLyingCountsAndLengths) {
     EXPECT_EQ(code, c.after);
     EXPECT_EQ(reader, nullptr);  // closed on every way out
 
-    HVDPDataSetName untouched{};
+    alignas(8) HVDPDataSetName untouched{};
     untouched.nameTag = 77;
     EXPECT_EQ(HVDPGetOneName(image.get(), &untouched), c.good > 0 ? 0u : c.after);
     if (c.good == 0) {
@@ -399,7 +387,7 @@ TEST_F(NameBuffer, ReadsBackRandomBuffersAndSurvivesTheirCorruption) {
       if (code == 0) written.emplace_back(ns, encode_for(ns, text));
     }
     ASSERT_EQ(HVDPCloseName(&handle_), 0u);
-    HVDPDataSetName d{};
+    alignas(8) HVDPDataSetName d{};
     HVDPNameHandle* reader = nullptr;
     size_t i = 0;
     for (uint32_t code = HVDPGetFirstName(buffer_, &d, &reader); code == 0; code = HVDPGetNextName(&reader, &d), ++i) {

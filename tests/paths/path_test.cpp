@@ -9,6 +9,7 @@
 
 #include "charset/charset_test_util.h"
 #include "paths/ns_text.h"
+#include "support/guard_page.h"
 
 namespace {
 
@@ -321,6 +322,30 @@ TEST_F(Paths, CountsBeyondSixteenBitsAsTheLargestCount) {
   GenericCountPositions(2, nullptr, "/", name.c_str(), &count);
   EXPECT_EQ(count, 0xFFFF);
   GenericCountPositions(2, nullptr, "/", name.c_str(), nullptr);  // no counter: nothing to do
+}
+
+// Paths that end flush against an unreadable page: no function reads past
+// the terminator, in any encoding.
+TEST_F(Paths, ReadsNothingPastTheTerminator) {
+  const char* paths[] = {"", "/", "//", "a", "VOL:", "VOL::", "VOL:dir/sub/", "a\\b\\", "x:y:", "/usr/lib/x"};
+  for (uint32_t base : {0u, 1u, 2u, 5u})
+    for (uint32_t ns : forms_of(base))
+      for (const char* path : paths) {
+        SCOPED_TRACE(::testing::Message() << "ns " << std::hex << ns << " " << path);
+        const std::string raw = dpxut::test::encode_for(ns, path) + std::string(DPsizeOfChar(ns), '\0');
+        dpxut::test::GuardedBytes text{std::string_view(raw)};
+        unsigned char child[301], volume[68];
+        void* cursor = text.data();
+        uint16_t count = 0;
+        GenericCountPositions(ns, GenericString(ns, ":"), GenericString(ns, "/"), text.data(), &count);
+        HVDPPathIsNotFullyQualified(ns, text.data());
+        HVDPGetPathChild(ns, text.data(), nullptr);
+        HVDPGetVolume(&cursor, ns, volume);
+        EXPECT_EQ(std::string(text.chars(), raw.size()), raw);
+        HVDPStripPathChild(ns, text.data(), child, sizeof child);
+        HVDPStripEndSeparator(ns, text.data(), nullptr);
+        if (!HVDPIsNameSpaceUnicode(ns)) HVDPLegalDOSName(text.chars());
+      }
 }
 
 }  // namespace
