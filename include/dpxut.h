@@ -718,6 +718,62 @@ void CountPositions(const void *firstSeparator, const void *separator,
                     uint16_t *count);
 
 /* @@name-lists */
+/* Name lists. A host keeps names in an HVDPList: a doubly linked list of
+ * heap nodes, each carrying one NUL-terminated byte string and a pointer to
+ * the host's own data. Nodes stay in the order they were appended; the list
+ * owns them and releases them in HVDPDestroyList, which hands each node's
+ * data to the list's freeData function. Hosts that build a simpler singly
+ * linked list of heap strings themselves release it with HVDPFreeNameList.
+ */
+typedef struct HVDPListNode {
+  uint8_t reserved;            /* 0 when made; free for the host */
+  struct HVDPListNode *prev;   /* previous node, null for the first */
+  struct HVDPListNode *next;   /* next node, null for the last */
+  void *data;                  /* host's data for this name */
+  char text[1];                /* the name and its NUL; the node is
+                                  26 + strlen(text) bytes long */
+} HVDPListNode;
+DPXUT_STATIC_ASSERT(offsetof(HVDPListNode, prev) == 1, list_node_prev);
+DPXUT_STATIC_ASSERT(offsetof(HVDPListNode, next) == 9, list_node_next);
+DPXUT_STATIC_ASSERT(offsetof(HVDPListNode, data) == 17, list_node_data);
+DPXUT_STATIC_ASSERT(offsetof(HVDPListNode, text) == 25, list_node_text);
+DPXUT_STATIC_ASSERT(sizeof(HVDPListNode) == 26, list_node_size);
+
+typedef struct HVDPList {
+  HVDPListNode *head;          /* first node or null; a host may move it
+                                  along the list as a cursor */
+  HVDPListNode *tail;          /* last node or null */
+  int (*compare)(const char *, const char *); /* strcasecmp; for the host */
+  void (*freeData)(void *);    /* releases a node's data; may be null */
+} HVDPList;
+DPXUT_STATIC_ASSERT(offsetof(HVDPList, tail) == 8, list_tail);
+DPXUT_STATIC_ASSERT(offsetof(HVDPList, compare) == 16, list_compare);
+DPXUT_STATIC_ASSERT(offsetof(HVDPList, freeData) == 24, list_free_data);
+DPXUT_STATIC_ASSERT(sizeof(HVDPList) == 32, list_size);
+
+/* A node of a host-built name list: the next node, then a heap string.
+ * A host's node may carry further members after these two. */
+typedef struct HVDPNameListNode {
+  struct HVDPNameListNode *next;
+  char *name;
+} HVDPNameListNode;
+DPXUT_STATIC_ASSERT(offsetof(HVDPNameListNode, name) == 8, name_list_name);
+
+/* Makes *list empty, with compare = strcasecmp and the given freeData. */
+void HVDPInitList(HVDPList *list, void (*freeData)(void *));
+/* Appends a node holding a copy of text and the pointer data. Returns the
+ * node, valid until HVDPDestroyList, or null when out of memory (the list
+ * is then unchanged). */
+HVDPListNode *HVDPAppendToList(HVDPList *list, const char *text, void *data);
+/* Moves head back to the first node and returns it (null when empty). */
+HVDPListNode *HVDPGetListHead(HVDPList *list);
+/* Frees every node, passing each non-null data to freeData when set, and
+ * leaves the list empty; compare and freeData stay for further use. */
+void HVDPDestroyList(HVDPList *list);
+/* Frees each node of a host-built name list and its name with free, and
+ * sets *nameList to null. Returns 0, or HVDPUT_INVALID_PARAMETER when
+ * nameList is null. */
+uint32_t HVDPFreeNameList(HVDPNameListNode **nameList);
 
 /* @@targets-extensions */
 
@@ -885,8 +941,118 @@ uint32_t SIDFUnpackNameList(struct HVDPNameBuffer **buffer, const uint8_t *listD
  * 6. Allocated strings, wildcard matching, paths
  * ======================================================================== */
 /* @@allocated-strings */
+/* Allocated strings. An HVDPStringBuffer is one malloc block that holds a
+ * growing string: a 16-bit capacity (the block's size minus 2) and the text
+ * right after it, NUL-terminated in the encoding of its name space (one
+ * zero byte, or four for wide text, which therefore sits at offset 2 and is
+ * never aligned for wchar_t). The host keeps a pointer variable, null at
+ * first, and passes its address; the functions create the record, replace
+ * it by a larger one when the text would leave fewer than 32 bytes free
+ * (asking for the need plus 256 bytes), store the new address in the
+ * variable, and return a pointer to the text. Every replacement frees the
+ * old block: text pointers obtained before it become invalid. Release the
+ * record with HVDPFreeString or HVDPFreeGenericString. All functions return
+ * null on a null source or when memory runs out; the record and its text
+ * are then as they were.
+ *
+ * Limits: plain records are sized by a signed 16-bit request, so they hold
+ * at most 32,764 bytes of text; generic records hold at most 65,534 bytes
+ * of text (65,528 for wide text) in their 16-bit capacity. A copy or join
+ * that would need more returns null and leaves the record unchanged.
+ */
+typedef struct HVDPStringBuffer {
+  uint16_t capacity;           /* bytes of text area, terminator included */
+  char text[1];                /* `capacity` bytes of text area */
+} HVDPStringBuffer;
+DPXUT_STATIC_ASSERT(offsetof(HVDPStringBuffer, text) == 2, string_buffer_text);
+
+/* Allocates a record of `size` bytes (capacity size - 2); a size of 0 or
+ * less asks for 256 bytes, or for an existing record its capacity + 256.
+ * An existing record's text is carried over (cut to fit a smaller block)
+ * and the old block freed. The smallest block is 3 bytes. Returns the
+ * record, also stored in *buffer; null when buffer is null or on failure. */
+HVDPStringBuffer *HVDPAllocString(HVDPStringBuffer **buffer, int16_t size);
+/* Copies `length` bytes of string (0xFFFF: all of it; the copy stops early
+ * at a NUL) into the record, replacing its text. Returns the text. */
+char *HVDPCopyString(HVDPStringBuffer **buffer, const char *string, uint16_t length);
+/* Appends `length` bytes of string (0xFFFF: all of it) to the text. */
+char *HVDPCatString(HVDPStringBuffer **buffer, const char *string, uint16_t length);
+/* Copies first, then appends the count - 1 further strings that follow it
+ * (null ones are skipped). Returns the text; null when first is null or a
+ * step fails, the strings joined so far staying in the record. */
+char *HVDPCatStrings(uint8_t count, HVDPStringBuffer **buffer, const char *first, ...);
+/* Frees the record and sets *buffer to null; nothing for null. */
+void HVDPFreeString(HVDPStringBuffer **buffer);
+/* Joins first and the count - 1 further strings (null ones skipped) into
+ * the host's array dest, which must be large enough; dest may be first.
+ * Returns dest (null for a null dest). */
+char *HVDPStr(uint8_t count, char *dest, const char *first, ...);
+
+/* The generic family: the same for text in the encoding of nameSpace,
+ * whole strings only. The size of HVDPAllocGenericString is 32-bit; the
+ * new block is cleared. Text pointers are untyped: wide text in a record is
+ * unaligned and must be read with memcpy, not through a wchar_t pointer. */
+HVDPStringBuffer *HVDPAllocGenericString(uint32_t nameSpace, HVDPStringBuffer **buffer,
+                                         int32_t size);
+void *HVDPCopyGenericString(uint32_t nameSpace, HVDPStringBuffer **buffer, const void *string);
+void *HVDPCatGenericString(uint32_t nameSpace, HVDPStringBuffer **buffer, const void *string);
+void *HVDPCatGenericStrings(uint32_t nameSpace, uint8_t count, HVDPStringBuffer **buffer,
+                            const void *first, ...);
+void HVDPFreeGenericString(HVDPStringBuffer **buffer);
+void *HVDPGenericStr(uint32_t nameSpace, uint8_t count, void *dest, const void *first, ...);
 
 /* @@wildcards */
+/* Wildcard matching. Two families match a name against a pattern; neither
+ * changes its arguments or keeps state, and no pattern makes a match take
+ * more than polynomial time.
+ *
+ * HVDPMatchName works on whole characters of any name space with the
+ * wildcards '*' (any run of characters) and '?' (one character). A pattern
+ * character equal to the name character is taken literally first, so a '*'
+ * or '?' facing the same character in the name matches it as itself. A '*'
+ * followed by more pattern does not extend over a '.' in the name unless a
+ * try at that '.' failed; a '*' ending the pattern matches everything.
+ * Results: HVDP_MATCH (0) the name matches; HVDP_NAME_ENDED (1) the name
+ * ended while the pattern still required characters; HVDP_PATTERN_ENDED (2)
+ * the pattern ended while the name went on (with `partial` non-zero, also
+ * when a try after a '*' ran out of pattern first); HVDP_NO_MATCH (-1);
+ * HVDPUT_OUT_OF_MEMORY (as a signed value) when working memory cannot be
+ * had. Matching ignores case in name spaces 4, 0x104 and 0x204 only.
+ *
+ * HVDPWildMatch compares locale byte strings on the low seven bits of the
+ * first byte of each character, and knows three more wildcards: 0xAA, a
+ * '*' that does not pass a '.' in the name; 0xBF, a '?' that also matches
+ * nothing at the end of the name or before a '.'; 0xAE, a '.' that also
+ * matches the end of the name. HVDPGenericWildMatch applies the same rules
+ * to the characters of any name space, except that up to its first star a
+ * plain '?' facing a '.' consumes nothing and only plain '*' continue the
+ * first star. Both return 1 for a match, else 0.
+ */
+#define HVDP_MATCH          0
+#define HVDP_NAME_ENDED     1
+#define HVDP_PATTERN_ENDED  2
+#define HVDP_NO_MATCH       (-1)
+
+/* Matches name against pattern, both NUL-terminated in the encoding of
+ * nameSpace; case-insensitive in name spaces 4, 0x104 and 0x204. A null
+ * argument gives HVDP_NO_MATCH. */
+int32_t HVDPMatchName(uint32_t nameSpace, const void *pattern, const void *name, int16_t partial);
+/* HVDPMatchName without case folding, in every name space. */
+int32_t matchNameEnabled(uint32_t nameSpace, const void *pattern, const void *name,
+                         int16_t partial);
+/* HVDPMatchName on upper-cased copies, in every name space. */
+int32_t matchIName(uint32_t nameSpace, const void *pattern, const void *name, int16_t partial);
+
+/* 1 when name matches pattern by the byte-level rules (locale bytes, or
+ * any name space's characters for the generic form), else 0 (also for a
+ * null argument). */
+int32_t HVDPWildMatch(const char *pattern, const char *name);
+int32_t HVDPGenericWildMatch(uint32_t nameSpace, const void *pattern, const void *name);
+
+/* 1 when string holds a plain '*' or '?' character (the enhanced bytes do
+ * not count), else 0 (also for an empty or null string). */
+int32_t HVDPIsWild(const char *string);
+int32_t HVDPGenericIsWild(uint32_t nameSpace, const void *string);
 
 /* @@path-handling */
 /* Path handling.

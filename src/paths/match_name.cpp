@@ -1,0 +1,256 @@
+// The name-space aware matcher HVDPMatchName with its workers
+// matchNameEnabled (case-sensitive) and matchIName (upper-cased copies):
+// whole characters of any encoding, the wildcards * and ?, and a four-way
+// result that also tells which side ran out first.
+//
+// The rules, which stored selections and host programs rely on:
+//  - a pattern character equal to the name character is consumed first,
+//    so a * or ? facing the same character in the name is a literal;
+//  - a * absorbs the *'s and ?'s after it; at the end of the pattern it
+//    matches everything;
+//  - a * followed by more pattern tries the name positions from the
+//    nearest on where the next pattern character appears, and cannot
+//    extend over a . in the name unless a try at that . failed;
+//  - with `partial`, a try in which the pattern ran out first ends the
+//    match with 2.
+// Tries are done with an explicit stack and the memo of match_support.h,
+// so the cost stays polynomial and the thread's stack small.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "charset/namespace.h"
+#include "common/export.h"
+#include "dpxut.h"
+#include "paths/match_support.h"
+
+namespace dpxut::paths {
+namespace {
+
+constexpr int32_t kMatch = 0;
+constexpr int32_t kNameEnded = 1;
+constexpr int32_t kPatternEnded = 2;
+constexpr int32_t kMismatch = -1;
+constexpr int32_t kOutOfMemory = static_cast<int32_t>(HVDPUT_OUT_OF_MEMORY);
+constexpr size_t kNoRow = SIZE_MAX;
+
+class NameMatcher {
+ public:
+  NameMatcher(uint32_t ns, const void* pattern, const void* name, bool partial) noexcept
+      : how_(stepper_for(ns)), pat_(pattern, how_, ascii_), name_(name, how_, ascii_), partial_(partial) {}
+
+  int32_t run() noexcept;
+
+ private:
+  // Where a walk ended: a final code, or a star run to try.
+  struct Outcome {
+    bool star;
+    int32_t code;
+    size_t run;  // offset of the run's first *
+    size_t p;    // first pattern character after the run
+    size_t n;    // name position the run starts at
+  };
+  // A star run being tried at name position x.
+  struct Frame {
+    size_t run;
+    size_t row;
+    size_t p;
+    size_t x;
+    bool resumed;  // the try at x went on in a deeper frame, which failed
+  };
+
+  // The generic characters *, ?, . are single units in every encoding.
+  bool pattern_is(size_t p, uint32_t c) const noexcept { return pat_.unit_at(p) == c; }
+  bool name_is(size_t n, uint32_t c) const noexcept { return name_.unit_at(n) == c; }
+  bool same_char(size_t p, size_t n) noexcept;
+  size_t skip_plain(size_t p, size_t x) noexcept;
+  Outcome walk(size_t p, size_t n) noexcept;
+  bool open(const Outcome& o) noexcept;
+  bool start_memo() noexcept;
+
+  Stepper how_;
+  AsciiVerdict ascii_;
+  Subject pat_;
+  Subject name_;
+  bool partial_;
+  size_t opened_ = 0;
+  RunIndex runs_;
+  VisitMemo memo_;
+  FrameStack<Frame> frames_;
+};
+
+// Character equality as the character layer defines it: the bytes of the
+// pattern character, as many as its lead byte announces, equal the bytes
+// at the name position. A UTF-8 lead byte cut short by the pattern's NUL
+// is compared with that NUL, and no further: neither string is read past
+// its terminator.
+bool NameMatcher::same_char(size_t p, size_t n) noexcept {
+  if (how_ == Stepper::wide) return pat_.unit_at(p) == name_.unit_at(n);
+  size_t len;
+  if (how_ == Stepper::utf8) {
+    const uint32_t size = pat_.bytes()[p] < 0x80 && imp_utf8width == nullptr
+                              ? 1
+                              : DPutf8Size(reinterpret_cast<const char*>(pat_.bytes() + p));
+    len = std::min<size_t>(size == 0 ? 1 : size, pat_.length() - p + 1);
+  } else {
+    len = pat_.next(p) - p;
+  }
+  // Where the name ends sooner, its NUL faces a pattern byte that is not.
+  if (name_.length() - n + 1 < len) return false;
+  if (len == 1) return pat_.bytes()[p] == name_.bytes()[n];
+  return std::memcmp(pat_.bytes() + p, name_.bytes() + n, len) == 0;
+}
+
+// The star loop only steps over name characters that are neither the
+// pattern character at p nor a dot. Runs of them are passed here in one
+// go where a character is one unit: wide units, or ASCII bytes while the
+// pattern character is a single ASCII byte. Returns the first position
+// the loop has to look at, or the end of the name.
+size_t NameMatcher::skip_plain(size_t p, size_t x) noexcept {
+  const size_t end = name_.length();
+  if (how_ == Stepper::wide) {
+    const uint32_t c = pat_.unit_at(p);
+    while (x < end && name_.unit_at(x) != c && name_.unit_at(x) != '.') x += wide::kUnit;
+    return x;
+  }
+  const unsigned char c = pat_.bytes()[p];
+  if (c >= 0x80 || !name_.ascii_steps_are_bytes()) return x;
+  if (how_ == Stepper::utf8 && imp_utf8width != nullptr) return x;  // compares by the hook's length
+  const unsigned char* b = name_.bytes();
+  while (x < end && b[x] < 0x80 && b[x] != c && b[x] != '.') ++x;
+  return x;
+}
+
+NameMatcher::Outcome NameMatcher::walk(size_t p, size_t n) noexcept {
+  while (!pat_.at_end(p) && !name_.at_end(n)) {
+    if (same_char(p, n)) {
+      p = pat_.next(p);
+      n = name_.next(n);
+    } else if (pattern_is(p, '*')) {
+      const size_t run = p;
+      p = pat_.next(p);
+      while (pattern_is(p, '*') || pattern_is(p, '?')) p = pat_.next(p);
+      if (pat_.at_end(p)) return {false, kMatch, 0, 0, 0};
+      return {true, 0, run, p, n};
+    } else if (pattern_is(p, '?')) {
+      p = pat_.next(p);
+      n = name_.next(n);
+      while (pattern_is(p, '?') && !name_.at_end(n)) {
+        p = pat_.next(p);
+        n = name_.next(n);
+      }
+    } else {
+      return {false, kMismatch, 0, 0, 0};
+    }
+  }
+  while (pattern_is(p, '*')) p = pat_.next(p);
+  if (name_.at_end(n)) return {false, pat_.at_end(p) ? kMatch : kNameEnded, 0, 0, 0};
+  return {false, kPatternEnded, 0, 0, 0};
+}
+
+// Rows of the memo: every * of the pattern may begin a run (one consumed
+// as a literal leaves the next one to begin it), so each gets a row.
+bool NameMatcher::start_memo() noexcept {
+  for (size_t p = 0; !pat_.at_end(p); p = pat_.next(p)) {
+    if (pattern_is(p, '*') && !runs_.add(p)) return false;
+  }
+  return memo_.init(runs_.size(), name_.length() / name_.unit() + 1);
+}
+
+bool NameMatcher::open(const Outcome& o) noexcept {
+  // A star re-reads the pattern after it at every name position it tries:
+  // its steps are remembered from the first star on. The memo, and the
+  // steps of the name, from the second: a star tried once needs neither.
+  if (++opened_ == 1) pat_.remember_steps();
+  if (opened_ == 2) {
+    name_.remember_steps();
+    if (!start_memo()) return false;
+  }
+  const size_t row = memo_.ready() ? runs_.row_of(o.run) : kNoRow;
+  return frames_.push({o.run, row, o.p, o.n, false});
+}
+
+int32_t NameMatcher::run() noexcept {
+  const Outcome first = walk(0, 0);
+  if (!first.star) return first.code;
+  if (!open(first)) return kOutOfMemory;
+  while (!frames_.empty()) {
+    Frame& f = frames_.top();
+    if (!f.resumed) {
+      if (!memo_.ready()) {
+        f.x = skip_plain(f.p, f.x);
+        if (name_.at_end(f.x)) {
+          frames_.pop();
+          continue;
+        }
+      } else {
+        if (f.row == kNoRow) f.row = runs_.row_of(f.run);
+        // Tried here before: that try and everything after it failed.
+        if (memo_.test_and_set(f.row, f.x / name_.unit())) {
+          frames_.pop();
+          continue;
+        }
+      }
+      if (same_char(f.p, f.x)) {
+        const Outcome o = walk(f.p, f.x);
+        if (o.star) {
+          f.resumed = true;
+          if (!open(o)) return kOutOfMemory;
+          continue;
+        }
+        if (o.code == kMatch) return kMatch;
+        if (partial_ && o.code == kPatternEnded) return kPatternEnded;
+      } else if (name_is(f.x, '.')) {
+        frames_.pop();
+        continue;
+      }
+    }
+    f.resumed = false;
+    f.x = name_.next(f.x);
+    if (name_.at_end(f.x)) frames_.pop();
+  }
+  return kMismatch;
+}
+
+bool case_insensitive(uint32_t ns) noexcept { return ns == 4 || ns == 0x104 || ns == 0x204; }
+
+}  // namespace
+}  // namespace dpxut::paths
+
+using namespace dpxut::paths;
+
+DPXUT_EXPORT int32_t matchNameEnabled(uint32_t nameSpace, const void* pattern, const void* name,
+                                      int16_t partial) {
+  if (pattern == nullptr || name == nullptr) return kMismatch;
+  NameMatcher matcher(nameSpace, pattern, name, partial != 0);
+  return matcher.run();
+}
+
+DPXUT_EXPORT int32_t matchIName(uint32_t nameSpace, const void* pattern, const void* name,
+                                int16_t partial) {
+  if (pattern == nullptr || name == nullptr) return kMismatch;
+  const size_t unit = dpxut::charset::unit_size(nameSpace);
+  const size_t name_len = DPstrlen(nameSpace, name);
+  const size_t pattern_len = DPstrlen(nameSpace, pattern);
+  void* upper_name = std::calloc(1, name_len + unit);
+  void* upper_pattern = upper_name != nullptr ? std::calloc(1, pattern_len + unit) : nullptr;
+  if (upper_pattern == nullptr) {
+    std::free(upper_name);
+    return kOutOfMemory;
+  }
+  std::memcpy(upper_name, name, name_len);
+  std::memcpy(upper_pattern, pattern, pattern_len);
+  DPstrupr(nameSpace, upper_name);
+  DPstrupr(nameSpace, upper_pattern);
+  const int32_t result = matchNameEnabled(nameSpace, upper_pattern, upper_name, partial);
+  std::free(upper_pattern);
+  std::free(upper_name);
+  return result;
+}
+
+DPXUT_EXPORT int32_t HVDPMatchName(uint32_t nameSpace, const void* pattern, const void* name,
+                                   int16_t partial) {
+  if (case_insensitive(nameSpace)) return matchIName(nameSpace, pattern, name, partial);
+  return matchNameEnabled(nameSpace, pattern, name, partial);
+}

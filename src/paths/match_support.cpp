@@ -1,0 +1,62 @@
+// Strings walked by the wildcard matchers, and the backtracking memo.
+#include "paths/match_support.h"
+
+#include <algorithm>
+
+#include "charset/locale_conv.h"
+#include "charset/setup.h"
+#include "dpxut.h"
+
+namespace dpxut::paths {
+
+Subject::Subject(const void* s, Stepper how, AsciiVerdict& ascii) noexcept
+    : base_(static_cast<const unsigned char*>(s)), how_(how), ascii_(ascii) {
+  len_ = how == Stepper::wide ? wide::length(s) * wide::kUnit
+                              : std::strlen(static_cast<const char*>(s));
+}
+
+bool AsciiVerdict::decide() noexcept {
+  if (DPUseMbFunctions != 0) return false;
+  charset::ensure_setup();  // what the first measurement would run
+  return charset::ascii_transparent(dp_current_codeset);
+}
+
+size_t Subject::measure(size_t off) noexcept {
+  const auto* p = reinterpret_cast<const char*>(base_ + off);
+  ptrdiff_t step;
+  if (how_ == Stepper::utf8) {
+    step = DPutf8next(p) - p;
+  } else {
+    step = HVCharType(p);
+  }
+  // A character never reaches past the terminator: a lead byte whose
+  // sequence the NUL cuts short ends at the NUL.
+  const size_t left = len_ - off;
+  const size_t n = step < 1 ? 1 : std::min(static_cast<size_t>(step), left);
+  if (steps_ready_ && n <= UINT8_MAX) steps_.data()[off] = static_cast<uint8_t>(n);
+  return n;
+}
+
+void Subject::remember_steps() noexcept {
+  if (steps_ready_ || how_ == Stepper::wide) return;
+  if (!steps_.reserve(len_ + 1, 0)) return;
+  std::memset(steps_.data(), 0, len_ + 1);
+  steps_ready_ = true;
+}
+
+bool VisitMemo::init(size_t rows, size_t cols) noexcept {
+  if (cols != 0 && rows > SIZE_MAX / cols) return false;
+  const size_t words = (rows * cols + 63) / 64;
+  if (!bits_.reserve(words, 0)) return false;
+  std::memset(bits_.data(), 0, words * sizeof(uint64_t));
+  cols_ = cols;
+  ready_ = true;
+  return true;
+}
+
+size_t RunIndex::row_of(size_t offset) noexcept {
+  const size_t* begin = offsets_.data();
+  return static_cast<size_t>(std::lower_bound(begin, begin + count_, offset) - begin);
+}
+
+}  // namespace dpxut::paths

@@ -1,0 +1,294 @@
+// The byte-level matcher HVDPWildMatch, its name-space front
+// HVDPGenericWildMatch, and the wildcard tests HVDPIsWild and
+// HVDPGenericIsWild.
+//
+// The byte-level rules compare only the low seven bits of the first byte of
+// each character, so the enhanced bytes 0xAA, 0xBF and 0xAE read as *, ?
+// and . and carry rules of their own:
+//   0xAA  a star that does not pass a . in the name;
+//   0xBF  one character, or none at the end of the name or before a .;
+//   0xAE  a ., or the end of the name.
+// A star tries name byte offsets from the farthest candidate down to the
+// nearest; only offsets whose byte can begin the rest of the pattern are
+// tried. The end of a string is its NUL alone: a byte 0x80, whose low seven
+// bits are zero, is a character like any other and never ends a string.
+#include <cstdint>
+
+#include "common/export.h"
+#include "dpxut.h"
+#include "paths/match_support.h"
+
+namespace dpxut::paths {
+namespace {
+
+constexpr uint32_t kHighBit = 0x80;
+constexpr uint32_t kEnhancedQuestion = 0xBF;
+constexpr uint32_t kEnhancedDot = 0xAE;
+
+// A character as the byte-level rules see it: the first byte (or the wide
+// unit) without bit 7.
+constexpr uint32_t low7(uint32_t unit) noexcept { return unit & ~kHighBit; }
+
+// The byte-level matcher over the bytes of a string in the server code set
+// (stepped by HVCharType), or over the units of a wide string. One engine
+// serves any number of tries of one pattern against one name at different
+// starting offsets, sharing its memo between them.
+class WildEngine {
+ public:
+  WildEngine(const void* pattern, const void* name, Stepper how, AsciiVerdict& ascii) noexcept
+      : pat_(pattern, how, ascii), name_(name, how, ascii) {}
+
+  // 1 when the whole pattern matches the name from byte offset n on, 0 when
+  // not, -1 when the memo could not be allocated.
+  int match_from(size_t n) noexcept;
+
+ private:
+  struct Outcome {
+    bool star;
+    bool matched;
+    size_t run;  // offset of the run's first star
+    size_t p;    // pattern after the run
+    size_t n;
+    bool plain;  // the run holds a plain * (0x2A), which may pass dots
+  };
+  // A star run trying the name offsets lo..i, from i down.
+  struct Frame {
+    size_t run;
+    size_t row;
+    size_t p;
+    size_t lo;
+    size_t i;
+    uint32_t q;    // what must follow the run, without bit 7
+    bool resumed;  // the try at i went on in a deeper frame, which failed
+  };
+  enum class Opened { pushed, failed, out_of_memory };
+
+  Outcome walk(size_t p, size_t n) noexcept;
+  Opened open(const Outcome& o) noexcept;
+  bool start_memo() noexcept;
+  size_t row_of(Frame& f) noexcept;
+
+  Subject pat_;
+  Subject name_;
+  size_t opened_ = 0;
+  RunIndex runs_;
+  VisitMemo memo_;
+  FrameStack<Frame> frames_;
+};
+
+WildEngine::Outcome WildEngine::walk(size_t p, size_t n) noexcept {
+  for (;;) {
+    const uint32_t c = pat_.unit_at(p);
+    const uint32_t a = name_.unit_at(n);
+    if (low7(c) == '*') {
+      const size_t run = p;
+      bool plain = false;
+      while (low7(pat_.unit_at(p)) == '*') {
+        plain = plain || pat_.unit_at(p) == '*';
+        p = pat_.next(p);
+      }
+      return {true, false, run, p, n, plain};
+    }
+    if (low7(c) == '?') {
+      if (c == kEnhancedQuestion && (a == 0 || low7(a) == '.')) {
+        p = pat_.next(p);
+        continue;
+      }
+      if (a == 0) return {};
+    } else if (c == kEnhancedDot && a == 0) {
+      p = pat_.next(p);
+      continue;
+    } else {
+      if (low7(c) != low7(a)) return {};
+      if (c == 0 || a == 0) return {false, c == a, 0, 0, 0, false};
+    }
+    p = pat_.next(p);
+    n = name_.next(n);
+  }
+}
+
+// Rows of the memo: the first star of each run of stars.
+bool WildEngine::start_memo() noexcept {
+  bool in_run = false;
+  for (size_t p = 0; !pat_.at_end(p); p = pat_.next(p)) {
+    const bool star = low7(pat_.unit_at(p)) == '*';
+    if (star && !in_run && !runs_.add(p)) return false;
+    in_run = star;
+  }
+  return memo_.init(runs_.size(), name_.length() / name_.unit() + 1);
+}
+
+size_t WildEngine::row_of(Frame& f) noexcept {
+  if (f.row == SIZE_MAX) f.row = runs_.row_of(f.run);
+  return f.row;
+}
+
+// Sets up the tries of a star run at name offset o.n. The farthest
+// candidate is the name's end, or with enhanced stars only the first . after
+// the first character; offsets whose tries are already known to have
+// failed are not tried again.
+WildEngine::Opened WildEngine::open(const Outcome& o) noexcept {
+  // A star re-reads the pattern after it at every name position it tries:
+  // its steps are remembered from the first star on. The memo, and the
+  // steps of the name, from the second: a star tried once needs neither.
+  if (++opened_ == 1) pat_.remember_steps();
+  if (opened_ == 2) {
+    name_.remember_steps();
+    if (!start_memo()) return Opened::out_of_memory;
+  }
+  Frame f{o.run, SIZE_MAX, o.p, o.n, o.n, low7(pat_.unit_at(o.p)), false};
+  const size_t unit = name_.unit();
+  const bool memo = memo_.ready();
+  if (memo && memo_.test(row_of(f), o.n / unit)) return Opened::failed;
+  const uint32_t first = name_.unit_at(o.n);
+  if (first != 0 && o.plain && !memo) {
+    f.i = name_.length();  // a plain star reaches the end
+  } else if (first != 0 && (o.plain || first != '.')) {
+    for (size_t m = o.n + unit;; m += unit) {
+      if (memo && memo_.test(f.row, m / unit)) {
+        f.i = m - unit;
+        break;
+      }
+      const uint32_t b = name_.unit_at(m);
+      if (b == 0 || (!o.plain && b == '.')) {
+        f.i = m;
+        break;
+      }
+    }
+  }
+  return frames_.push(f) ? Opened::pushed : Opened::out_of_memory;
+}
+
+int WildEngine::match_from(size_t n) noexcept {
+  const Outcome first = walk(0, n);
+  if (!first.star) return first.matched ? 1 : 0;
+  switch (open(first)) {
+    case Opened::failed:
+      return 0;
+    case Opened::out_of_memory:
+      return -1;
+    case Opened::pushed:
+      break;
+  }
+  const size_t unit = name_.unit();
+  while (!frames_.empty()) {
+    Frame& f = frames_.top();
+    if (!f.resumed) {
+      if (memo_.ready()) memo_.test_and_set(row_of(f), f.i / unit);
+      if (f.q == '?' || f.q == '.' || low7(name_.unit_at(f.i)) == f.q) {
+        const Outcome o = walk(f.p, f.i);
+        if (o.star) {
+          f.resumed = true;
+          const Opened opened = open(o);
+          if (opened == Opened::out_of_memory) return -1;
+          continue;  // a child that failed at once leaves f resumed
+        }
+        if (o.matched) return 1;
+      }
+    }
+    f.resumed = false;
+    if (f.i == f.lo) {
+      frames_.pop();
+    } else {
+      f.i -= unit;
+    }
+  }
+  return 0;
+}
+
+// The name-space front: the byte-level rules applied to the characters of
+// the name space up to the first star, with three differences: a plain ?
+// facing a . consumes nothing; only plain *'s continue the first star's
+// run; and every try of that star hands the rest of the pattern to the
+// byte-level matcher. In the wide name spaces the byte-level matcher works
+// on wide units: seen as bytes, wide text would end after its first
+// character.
+int generic_wild_match(uint32_t ns, const void* pattern, const void* name) noexcept {
+  const Stepper how = stepper_for(ns);
+  AsciiVerdict ascii;
+  Subject pat(pattern, how, ascii);
+  Subject nm(name, how, ascii);
+  size_t p = 0;
+  size_t n = 0;
+  for (;;) {
+    const uint32_t c = pat.unit_at(p);
+    const uint32_t a = nm.unit_at(n);
+    if (low7(c) == '*') break;
+    if (low7(c) == '?') {
+      if (a == 0 && c != kEnhancedQuestion) return 0;
+      if (a == 0 || low7(a) == '.') {
+        p = pat.next(p);
+        continue;
+      }
+    } else if (c == kEnhancedDot && a == 0) {
+      p = pat.next(p);
+      continue;
+    } else {
+      if (low7(c) != low7(a)) return 0;
+      if (c == 0 || a == 0) return c == a ? 1 : 0;
+    }
+    p = pat.next(p);
+    n = nm.next(n);
+  }
+
+  // The star step.
+  bool plain = pat.unit_at(p) == '*';
+  p = pat.next(p);
+  while (pat.unit_at(p) == '*') {
+    plain = true;
+    p = pat.next(p);
+  }
+  const uint32_t q = low7(pat.unit_at(p));
+  const size_t unit = nm.unit();
+  size_t top = n;
+  const uint32_t first = nm.unit_at(n);
+  if (first != 0 && (plain || first != '.')) {
+    do {
+      top += unit;
+    } while (nm.unit_at(top) != 0 && (plain || nm.unit_at(top) != '.'));
+  }
+  WildEngine rest(pat.bytes() + p, name, how == Stepper::wide ? Stepper::wide : Stepper::locale, ascii);
+  for (size_t i = top;; i -= unit) {
+    if (q == '?' || q == '.' || low7(nm.unit_at(i)) == q) {
+      if (rest.match_from(i) == 1) return 1;
+    }
+    if (i == n) return 0;
+  }
+}
+
+bool holds_wildcard(const void* s, Stepper how) noexcept {
+  AsciiVerdict ascii;
+  Subject str(s, how, ascii);
+  for (size_t p = 0; !str.at_end(p); p = str.next(p)) {
+    const uint32_t c = str.unit_at(p);
+    if (c == '*' || c == '?') return true;
+  }
+  return false;
+}
+
+}  // namespace
+}  // namespace dpxut::paths
+
+using namespace dpxut::paths;
+
+DPXUT_EXPORT int32_t HVDPWildMatch(const char* pattern, const char* name) {
+  if (pattern == nullptr || name == nullptr) return 0;
+  AsciiVerdict ascii;
+  WildEngine engine(pattern, name, Stepper::locale, ascii);
+  return engine.match_from(0) == 1 ? 1 : 0;
+}
+
+DPXUT_EXPORT int32_t HVDPGenericWildMatch(uint32_t nameSpace, const void* pattern, const void* name) {
+  if (pattern == nullptr || name == nullptr) return 0;
+  return generic_wild_match(nameSpace, pattern, name);
+}
+
+DPXUT_EXPORT int32_t HVDPIsWild(const char* string) {
+  if (string == nullptr) return 0;
+  return holds_wildcard(string, Stepper::locale) ? 1 : 0;
+}
+
+DPXUT_EXPORT int32_t HVDPGenericIsWild(uint32_t nameSpace, const void* string) {
+  if (string == nullptr) return 0;
+  return holds_wildcard(string, stepper_for(nameSpace)) ? 1 : 0;
+}
