@@ -776,6 +776,104 @@ void HVDPDestroyList(HVDPList *list);
 uint32_t HVDPFreeNameList(HVDPNameListNode **nameList);
 
 /* @@targets-extensions */
+/* Target descriptions and extension areas.
+ *
+ * A target description names a target and, in parentheses, two items:
+ *   [white space] name [spaces] "(" [white space] word " " [white space]
+ *   rest [spaces] ")"
+ * (white space: space, tab, line feed, carriage return; only spaces are
+ * trimmed before "(" and ")"). HVDPGetTargetName splits it in place.
+ *
+ * An extension area is a block of typed entries back to back, without count
+ * or terminator; the area ends where its length says. Each entry
+ * (little-endian, unaligned):
+ *   0 u32 entryType | 4 u32 entryTag | 8 u32 dataLength | 12 data
+ * Type 3 holds three items, each a u16 length and that many bytes. The
+ * extension functions walk an area first/next/close like the name buffer;
+ * areas come from media and are never read outside their length, whatever
+ * the entries say.
+ */
+
+/* An entry as the walk returns it. For types other than 3, data points into
+ * the area at the entry's data (null when dataLength is 0); for type 3 it
+ * points to an HVDPExtensionStrings record (null when dataLength is 0). The
+ * record belongs to the handle: it is reused by the next read and released
+ * with the handle. */
+typedef struct HVDPExtensionEntry {
+  uint32_t entryType;
+  uint32_t entryTag;   /* returned unchanged */
+  uint32_t dataLength; /* bytes of data */
+  const void *data;
+} HVDPExtensionEntry;
+DPXUT_STATIC_ASSERT(offsetof(HVDPExtensionEntry, entryType) == 0, ext_entry_type);
+DPXUT_STATIC_ASSERT(offsetof(HVDPExtensionEntry, entryTag) == 4, ext_entry_tag);
+DPXUT_STATIC_ASSERT(offsetof(HVDPExtensionEntry, dataLength) == 8, ext_entry_length);
+DPXUT_STATIC_ASSERT(offsetof(HVDPExtensionEntry, data) == 12, ext_entry_data);
+DPXUT_STATIC_ASSERT(sizeof(HVDPExtensionEntry) == 12 + sizeof(void *), ext_entry_size);
+
+/* The three items of a type-3 entry: each points into the area at the
+ * item's bytes, or is null for an item of length 0. The items are not
+ * NUL-terminated; an item's length is the u16 (little-endian) in the two
+ * bytes just before it. */
+typedef struct HVDPExtensionStrings {
+  const char *string1;
+  const char *string2;
+  const char *string3;
+} HVDPExtensionStrings;
+DPXUT_STATIC_ASSERT(offsetof(HVDPExtensionStrings, string1) == 0, ext_strings_1);
+DPXUT_STATIC_ASSERT(offsetof(HVDPExtensionStrings, string2) == sizeof(char *), ext_strings_2);
+DPXUT_STATIC_ASSERT(offsetof(HVDPExtensionStrings, string3) == 2 * sizeof(char *), ext_strings_3);
+DPXUT_STATIC_ASSERT(sizeof(HVDPExtensionStrings) == 3 * sizeof(char *), ext_strings_size);
+
+/* A walk through an extension area; opaque, 32 bytes on the heap. */
+typedef struct HVDPExtensionHandle HVDPExtensionHandle;
+
+/* Splits the target description `source` in place (NULs are written into
+ * it) and copies its parts into the caller's arrays, each of which may be
+ * null and must hold strlen(source) + 1 bytes; the first byte of every
+ * given array is set to NUL first. Returns null when the text has no "(",
+ * or ends before the part asked for. Otherwise returns the last part
+ * extracted: parenRest when given; else parenWord when given (the text
+ * after the word is only checked for being non-empty); else, when
+ * parenWord is not given but parenRest is, a pointer into source at the
+ * space after the word; and when only targetName (or nothing) is given,
+ * targetName (or a pointer into source at the end of the name). With
+ * targetName given and no space before "(", the NUL that ends the name
+ * falls on the "(" and the result is null after the name. */
+char *HVDPGetTargetName(char *source, char *targetName, char *parenWord,
+                        char *parenRest);
+
+/* Opens a walk over the extensionLength bytes at extension and reads the
+ * first entry into *entry. Returns 0 with the handle open in *handle.
+ * Otherwise the handle is closed (*handle null, *entry null):
+ * HVDPUT_BUFFER_UNDERFLOW when fewer than 12 bytes remain (an empty area)
+ * or an entry runs past the area, HVDPUT_INVALID_PARAMETER for a null
+ * argument, HVDPUT_OUT_OF_MEMORY. The area must stay unchanged while the
+ * handle is open. */
+uint32_t HVDPGetFirstExtension(const void *extension, uint32_t extensionLength,
+                               HVDPExtensionEntry **entry,
+                               HVDPExtensionHandle **handle);
+
+/* Reads the next entry into *entry (the handle's record). At the end of
+ * the area (HVDPUT_BUFFER_UNDERFLOW) and on every other failure the handle
+ * is closed and *handle and *entry set to null. HVDPUT_INVALID_PARAMETER
+ * for null arguments or a null *handle, HVDPUT_INVALID_HANDLE (handle
+ * untouched) for one that is not live. */
+uint32_t HVDPGetNextExtension(HVDPExtensionHandle **handle,
+                              HVDPExtensionEntry **entry);
+
+/* Walks the area to the first entry of type entryType and returns 0 with
+ * it in *entry and the handle left open (close it with
+ * HVDPCloseExtension). When no entry matches, the handle is closed and the
+ * result is that of the last read (normally HVDPUT_BUFFER_UNDERFLOW). */
+uint32_t HVDPGetExtension(const void *extension, uint32_t extensionLength,
+                          uint32_t entryType, HVDPExtensionEntry **entry,
+                          HVDPExtensionHandle **handle);
+
+/* Ends a walk early: frees the handle and its entry record and sets
+ * *handle to null. HVDPUT_INVALID_HANDLE for a null or dead handle. Entry
+ * pointers obtained from the walk are invalid afterwards. */
+uint32_t HVDPCloseExtension(HVDPExtensionHandle **handle);
 
 /* ========================================================================
  * 5. Data set information: description block and parser
@@ -1131,6 +1229,79 @@ void GenericCountPositions(uint32_t nameSpace, const void *firstSeparator,
                            uint16_t *count);
 
 /* @@path-normalisation */
+/* Path normalisation.
+ *
+ * The fixers rewrite a path in place into one canonical form: forward
+ * slashes, a volume written VOL:dir (no slash after its colon), and, where
+ * the caller asks for it, a trailing separator in a new copy. They differ
+ * as follows (text in the encoding of nameSpace unless noted):
+ *
+ *   function                     upper-cases      collapses "//"  separator to
+ *   HVDPFixDOSPath (bytes)       no               no              dest
+ *   HVDPGenericFixDOSPath        no               yes             dest
+ *   HVDPFixGenericDOSPath        whole path       no              dest
+ *   HVDPFixDirectoryPath         no               yes             record
+ *   HVDPFixGenericDirectoryPath  volume or path   yes             record
+ *
+ * Characters are removed and written as whole characters of the name
+ * space. A rejected path is reported as null (or, in the generic directory
+ * fixer, as an emptied path); the caller's path has then been rewritten up
+ * to the step that rejected it.
+ */
+
+/* 1 when the first character of path is the name space's '/', else 0. */
+int32_t IsLinuxNameSpace(uint32_t nameSpace, const void *path);
+
+/* DOS-path fixers: '\\' becomes '/', the '/' of the first ":/" is removed
+ * (VOL:/dir -> VOL:dir); HVDPGenericFixDOSPath also makes every run of
+ * slashes one, HVDPFixGenericDOSPath first upper-cases the whole path.
+ * When dest is given and the path does not end with ':', '/' or '\\', dest
+ * receives the path followed by '/' and is returned; otherwise path is
+ * returned and dest is untouched. dest needs room for the path, one
+ * character and the terminator. An empty path counts as ending with a
+ * separator except in the UTF-8 name spaces (where dest becomes "/").
+ * HVDPFixDOSPath works on plain bytes. Null for a null path. */
+char *HVDPFixDOSPath(char *path, char *dest);
+void *HVDPGenericFixDOSPath(uint32_t nameSpace, void *path, void *dest);
+void *HVDPFixGenericDOSPath(uint32_t nameSpace, void *path, void *dest);
+
+/* Directory fixer for the locale and UTF-8 name spaces:
+ *   0               any path;
+ *   3, 4, 0x100,    the path must hold a ':' (else null);
+ *   0x104
+ *   2, 0x102        the path must hold a ':'; backslashes are kept;
+ *   1, 0x101        colon form: path when it holds a ':', else null; with
+ *                   a record, the path followed by ':' unless it ends
+ *                   with one (also for a path without a colon);
+ *   any other       path is returned unchanged.
+ * Otherwise '\\' becomes '/', runs of slashes become one, the '/' of the
+ * first ":/" is removed, and, when buffer is given and the path does not
+ * end with ':', '/' or '\\', the result is the record's text holding the
+ * path and '/' (plain string record, see HVDPCatStrings; null when it
+ * cannot be made). Wildcards: with wildLastComponent 0 a result holding
+ * '*' or '?' is rejected (null); otherwise only wildcards before its last
+ * separator are. */
+void *HVDPFixDirectoryPath(void *path, uint32_t nameSpace, HVDPStringBuffer **buffer,
+                           uint16_t wildLastComponent);
+
+/* Directory fixer for every name space, upper-casing as it goes:
+ *   0, 0x100, 0x200      the whole path is upper-cased;
+ *   2, 4 and their       a path beginning with '/' (Linux form) is kept as
+ *   UTF-8/wide forms     it is; any other must hold a ':' (else null) and
+ *                        its volume, the text before it, is upper-cased;
+ *                        2, 0x102, 0x202 keep backslashes;
+ *   1, 0x101, 0x201      colon form: the volume upper-cased, or, without a
+ *                        ':', the path emptied; with a record, the path
+ *                        followed by ':' unless it ends with one;
+ *   any other            path is returned unchanged.
+ * Then runs of slashes become one (before backslashes become slashes, so
+ * a "//" they form stays), the '/' of the first ":/" is removed unless the
+ * path is in Linux form, and a '/' is appended in a generic string record
+ * as in HVDPFixDirectoryPath. A wildcard that wildLastComponent does not
+ * allow gives null when it is 0 and an emptied result otherwise. Null for
+ * a null path. */
+void *HVDPFixGenericDirectoryPath(void *path, uint32_t nameSpace, HVDPStringBuffer **buffer,
+                                  uint16_t wildLastComponent);
 
 /* ========================================================================
  * 7. Name spaces, generic characters, name-space string functions,
