@@ -14,7 +14,8 @@
 // Stream layout (every section closes with a check value, which this tool
 // requires and verifies when reading):
 //   media header 0x808000 (text "sidfpack"), session header 0x808004
-//     (text3 the code set of the locale names, text4 the format tag)
+//     (text3 the code set of the locale names, text4 the format tag,
+//     text5 the block size: the stream's length is a multiple of it)
 //   per entry, starting on a block boundary (pad sections or filler before):
 //     full record header: names in name spaces 0 (locale bytes), 0x100
 //       (UTF-8) and 0x200 (wide), each with its component positions;
@@ -673,6 +674,7 @@ class Creator {
     std::snprintf(session.text2, sizeof session.text2, "%.60s", host);
     std::snprintf(session.text3, sizeof session.text3, "%.39s", current_codeset().c_str());
     std::snprintf(session.text4, sizeof session.text4, "%s", kFormatTag);
+    std::snprintf(session.text5, sizeof session.text5, "%u", opt_.block_size);
     std::snprintf(session.osName, sizeof session.osName, "Unix");
     std::snprintf(session.familyName, sizeof session.familyName, "common");
     std::snprintf(session.fullName, sizeof session.fullName, "sidfpack.%.100s", host);
@@ -1040,12 +1042,14 @@ class Input {
   uint32_t avail() const { return static_cast<uint32_t>(end_ - pos_); }
   size_t capacity() const { return buf_.size(); }
   bool eof() const { return eof_; }
+  uint64_t offset() const { return base_ + pos_; }  // stream offset of data()
   void consume(size_t n) { pos_ += n; }
 
   // Returns whether new bytes arrived.
   bool fill() {
     if (pos_ != 0) {
       std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+      base_ += pos_;
       end_ -= pos_;
       pos_ = 0;
     }
@@ -1053,11 +1057,13 @@ class Input {
     while (end_ < buf_.size() && !eof_) end_ += read_some(buf_.data() + end_, buf_.size() - end_);
     return end_ > before;
   }
-  // Reads n bytes past the buffer (which must be empty) straight into dst;
-  // returns the bytes read (fewer at the end of the input).
+  // Reads n bytes past the buffer (which must be empty) straight into dst,
+  // where the caller consumes them; returns the bytes read (fewer at the
+  // end of the input).
   size_t read_direct(uint8_t* dst, size_t n) {
     size_t got = 0;
     while (got < n && !eof_) got += read_some(dst + got, n - got);
+    base_ += got;
     return got;
   }
 
@@ -1077,6 +1083,7 @@ class Input {
   int fd_;
   std::vector<uint8_t> buf_;
   size_t pos_ = 0, end_ = 0;
+  uint64_t base_ = 0;  // stream offset of buf_[0]
   bool eof_ = false;
 };
 
@@ -1145,6 +1152,10 @@ class Reader {
       fail(format("unsupported format '%s'", shown(std::string(session.text4, strnlen(session.text4,
                                                                                         sizeof session.text4))).c_str()));
     codeset_.assign(session.text3, strnlen(session.text3, sizeof session.text3));
+    const std::string block(session.text5, strnlen(session.text5, sizeof session.text5));
+    char* end = nullptr;
+    block_size_ = std::strtoul(block.c_str(), &end, 10);
+    if (block.empty() || *end != '\0' || block_size_ == 0 || block_size_ > (1u << 20)) fail("damaged block size");
     same_codeset_ = codeset_.empty() || codeset_ == current_codeset();
   }
 
@@ -1336,7 +1347,12 @@ class Reader {
     // Only padding may follow.
     for (;;) {
       const uint32_t head = peek_head();
-      if (head == 0) return;
+      if (head == 0) {
+        if (in_.offset() % block_size_ != 0)
+          fail(format("truncated stream: %llu bytes, not a multiple of its block size %lu",
+                      static_cast<unsigned long long>(in_.offset()), block_size_));
+        return;
+      }
       if (head != kPadId) fail("unexpected data after the end of the stream");
       gather_section(kPadId, nullptr, 0);
     }
@@ -1530,6 +1546,7 @@ class Reader {
   std::string where_;
   std::string codeset_;
   bool same_codeset_ = true;
+  unsigned long block_size_ = 1;
   HVDPRecordHeaderInfo info_{};
   uint32_t record_ = 0;
   uint64_t content_ = 0, tail_ = 0, content_total_ = 0;
