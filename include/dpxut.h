@@ -933,8 +933,10 @@ DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, extensionData) == HVDP_DATA_SET_IN
 /* The record description shared by the record header functions above and
  * the data set information parser. A host zeroes it once (or sets the
  * pointers to null or to blocks of its own) and may reuse it for every
- * record; it releases nameBuffer, dataSetInfo and, while state is 1,
- * savedData with free. */
+ * record; when done it releases nameBuffer, dataSetInfo and savedData
+ * (each when not null) with free. A copy in savedData left from a record
+ * whose section was never completed is released by the next call that
+ * starts a new section (state 0). */
 struct HVDPRecordHeaderInfo {
   uint32_t shortHeader;      /* 0: full header; else short (reader: 0 or 1) */
   uint32_t headerLength;     /* writer: header bytes; reader: bytes consumed */
@@ -1006,12 +1008,14 @@ DPXUT_STATIC_ASSERT(sizeof(HVDPRecordHeaderInfo) == 44 + 6 * HVDP_RHI_PTR, rhi_s
 /* Reads the data set information section at *data (see above). Returns 0;
  * HVDPUT_FIELD_ID_MISMATCH (state 0 and the first field is not 0x813F);
  * HVDPUT_BUFFER_UNDERFLOW (the section does not end in the bytes given, a
- * cut field cannot be completed from the next buffer, or state 4);
- * HVDPUT_INVALID_PARAMETER (a null argument, or a malformed name list);
- * HVDPUT_OUT_OF_MEMORY; HVDPUT_OVERFLOW (an extension or name beyond the
- * 16-bit sizes of the blocks); or the name buffer's codes. On failure the
- * position, count, headerLength and recordLength are as before; what was
- * already stored in the block and the names stays. */
+ * cut field cannot be completed from the next buffer, an offset field
+ * beyond 32 bits, or state 4); HVDPUT_INVALID_PARAMETER (a null argument, a
+ * host block below 50 bytes, a malformed name list, or a saved start that
+ * held the closing field with bytes after it); HVDPUT_OUT_OF_MEMORY;
+ * HVDPUT_OVERFLOW (an extension or name beyond the 16-bit sizes of the
+ * blocks); or the name buffer's codes. On failure the position, count,
+ * headerLength and recordLength are as before; what was already stored in
+ * the block and the names stays. recordLength does not go below 0. */
 uint32_t HVDPGetDataSetInfo(uint8_t **data, uint32_t *size, HVDPRecordHeaderInfo *info);
 
 /* Checks that the size bytes at data hold a whole section: passes over an

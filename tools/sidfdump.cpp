@@ -843,13 +843,14 @@ bool put_record(HVDPRecordHeaderInfo& info, uint8_t*& pos, uint32_t& left, uint3
 
 bool put_sample_records(uint8_t*& pos, uint32_t& left) {
   HVDPRecordHeaderInfo info{};
+  HVDPNameBuffer* names = nullptr;  // a variable of its own: the record's member is packed
   HVDPNameHandle* handle = nullptr;
   static const wchar_t kWide[] = L"VOL1/docs/\u00fcber.txt";
-  bool ok = HVDPPutFirstName(&info.nameBuffer, 0, 0, 0, nullptr, nullptr, "VOL1:docs/report.txt", &handle) == 0 &&
-            HVDPPutNextName(&info.nameBuffer, &handle, 0x100, 0, 0, nullptr, nullptr,
-                            "VOL1/docs/r\xC3\xA9sum\xC3\xA9.txt") == 0 &&
-            HVDPPutNextName(&info.nameBuffer, &handle, 0x200, 0, 0, nullptr, nullptr, kWide) == 0;
+  bool ok = HVDPPutFirstName(&names, 0, 0, 0, nullptr, nullptr, "VOL1:docs/report.txt", &handle) == 0 &&
+            HVDPPutNextName(&names, &handle, 0x100, 0, 0, nullptr, nullptr, "VOL1/docs/r\xC3\xA9sum\xC3\xA9.txt") == 0 &&
+            HVDPPutNextName(&names, &handle, 0x200, 0, 0, nullptr, nullptr, kWide) == 0;
   if (handle != nullptr) HVDPCloseName(&handle);
+  info.nameBuffer = names;
   auto* block = static_cast<HVDPDataSetInfo*>(std::calloc(1, HVDP_DATA_SET_INFO_FIXED + 8));
   if (block != nullptr) {
     block->bufferSize = HVDP_DATA_SET_INFO_FIXED + 8;

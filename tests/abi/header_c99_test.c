@@ -1,6 +1,7 @@
 /* The public header compiled as strict C99 and used from C: packed records,
  * completion codes and a few calls through the shared library. */
 #include <dpxut.h>
+#include <stdlib.h>
 #include <string.h>
 
 static int check_field_round_trip(void) {
@@ -50,10 +51,32 @@ static int check_section(void) {
   return 0;
 }
 
+/* A full record header for an empty data set, read back from C. */
+static int check_record(void) {
+  uint8_t buffer[128];
+  uint8_t *pos = buffer;
+  uint32_t left = sizeof buffer, written = 0;
+  HVDPRecordHeaderInfo info;
+  memset(&info, 0, sizeof info);
+  info.byteValue = 7;
+  if (HVDPSetNewRecordHeader(&pos, &left, &written, 0, &info) != HVDPUT_SUCCESS) return 30;
+  if (written != 100 || info.recordLength != 71 || HVDPUpdateRecordHeader(&info) != 0) return 31;
+  memset(&info, 0, sizeof info);
+  pos = buffer;
+  left = written;
+  if (HVDPGetRecordHeaderOnly(&pos, &left, &info) != 0 || info.state != HVDP_STATE_NEW_SECTION) return 32;
+  if (HVDPGetDataSetInfo(&pos, &left, &info) != 0 || left != 0 || info.byteValue != 7) return 33;
+  if (info.dataSetInfo == NULL || info.dataSetInfo->bufferSize != 51 || info.dataSetInfo->dataSize != 48) return 34;
+  free(info.dataSetInfo);
+  free(info.nameBuffer);
+  return 0;
+}
+
 int main(void) {
   UINT64 a, b;
   int rc = check_field_round_trip();
   if (rc == 0) rc = check_section();
+  if (rc == 0) rc = check_record();
   if (rc == 0 && HVDPGenerateCRC(9, 0xFFFFFFFFu, (const uint8_t *)"123456789") != 0x340BC6D9u) rc = 20;
   a.value = 3;
   b.value = 4;

@@ -1,11 +1,12 @@
-// Test text in the encoding of any name space: written as UTF-8 in the test,
-// stored as locale/UTF-8 bytes or as wide characters at a chosen offset of a
-// 16-aligned buffer (so wide text sits at 0-3 mod 4), with guard bytes after
-// it. Units are read and written with memcpy only.
+// Test text in the encoding of any name space: written in the test as ASCII
+// or UTF-8 ('|' standing for a terminator), held as locale/UTF-8 bytes or as
+// 4-byte wide characters at a chosen offset of a 16-aligned buffer, so wide
+// text sits at 0-3 mod 4. Results are compared as raw bytes.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,124 +15,55 @@
 
 namespace dpxut::test {
 
-inline std::u32string decode_utf8(const std::string& s) {
-  std::u32string out;
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = s[i];
-    int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-    char32_t v = extra == 0 ? c : c & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < s.size(); ++k) v = (v << 6) | (s[i + k] & 0x3F);
-    out.push_back(v);
-    i += 1 + extra;
-  }
-  return out;
-}
-
-inline std::string encode_utf8(char32_t v) {
+// The bytes of `text` in the encoding of ns, each '|' a terminator.
+inline std::string enc(uint32_t ns, const std::string& text) {
+  const bool wide = HVDPIsNameSpaceUnicode(ns);
   std::string out;
-  if (v < 0x80) {
-    out += static_cast<char>(v);
-  } else if (v < 0x800) {
-    out += static_cast<char>(0xC0 | (v >> 6));
-    out += static_cast<char>(0x80 | (v & 0x3F));
-  } else if (v < 0x10000) {
-    out += static_cast<char>(0xE0 | (v >> 12));
-    out += static_cast<char>(0x80 | ((v >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (v & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (v >> 18));
-    out += static_cast<char>(0x80 | ((v >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((v >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (v & 0x3F));
-  }
-  return out;
-}
-
-// The bytes a string of name space ns holds for `text` (UTF-8 in the test),
-// without the terminator.
-inline std::string encode_for(uint32_t ns, const std::string& text) {
-  if (!HVDPIsNameSpaceUnicode(ns)) return text;
-  std::string out;
-  for (char32_t c : decode_utf8(text)) {
-    wchar_t w = static_cast<wchar_t>(c);
-    out.append(reinterpret_cast<const char*>(&w), 4);
+  for (size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    char32_t v = c == '|' ? 0 : c;
+    if (wide && c >= 0xC0) {  // a UTF-8 sequence of 2 or 3 bytes
+      int n = c >= 0xE0 ? 2 : 1;
+      v = c & (0x3F >> n);
+      while (n-- > 0) v = v << 6 | (text[++i] & 0x3F);
+    }
+    if (wide)
+      out.append(reinterpret_cast<const char*>(&v), 4);
+    else
+      out += static_cast<char>(v);
   }
   return out;
 }
 
 class NsText {
  public:
-  static constexpr unsigned char kGuard = 0xEE;
-
-  NsText(uint32_t ns, const std::string& text, size_t offset = 0, size_t room = 64)
-      : ns_(ns), unit_(HVDPIsNameSpaceUnicode(ns) ? 4 : 1), offset_(offset), room_(room * unit_) {
-    buf_.assign(16 + offset + room_ + unit_ + 32, kGuard);
-    set(text);
-  }
-
-  void set(const std::string& text) {
-    std::string raw = encode_for(ns_, text);
-    ASSERT_LE(raw.size(), room_);
+  NsText(uint32_t ns, const std::string& text, size_t offset = 0, size_t room = 600) : ns_(ns), offset_(offset) {
+    const std::string raw = enc(ns, text + "|");
+    buf_.assign(16 + offset + std::max(room, raw.size()) + 16, 0xEE);
     std::memcpy(p(), raw.data(), raw.size());
-    std::memset(p() + raw.size(), 0, unit_);
   }
-
-  unsigned char* p() { return data() + offset_; }
-  unsigned char* at(size_t index) { return p() + index * unit_; }
-  size_t unit() const { return unit_; }
-
-  // The text up to the terminator, back in UTF-8.
-  std::string str() { return decode_at(p()); }
-
-  // The whole room, terminators shown as '|': what a cut left behind.
-  std::string raw(size_t units) {
+  unsigned char* p() {
+    auto addr = reinterpret_cast<uintptr_t>(buf_.data());
+    return buf_.data() + (16 - addr % 16) % 16 + offset_;
+  }
+  // The bytes of the string at q (this one by default), terminator excluded.
+  std::string str(const void* q = nullptr) {
+    if (q == nullptr) q = p();
+    const size_t unit = DPsizeOfChar(ns_);
     std::string out;
-    for (size_t i = 0; i < units; ++i) {
-      char32_t c = unit_at(at(i));
-      out += c == 0 ? std::string("|") : unit_ == 4 ? encode_utf8(c) : std::string(1, static_cast<char>(c));
-    }
+    for (auto* r = static_cast<const char*>(q); std::string(r, unit) != std::string(unit, '\0'); r += unit)
+      out.append(r, unit);
     return out;
   }
-
-  // Character index of q in the text (byte offset / unit), -1 for null.
+  std::string bytes(size_t n) { return std::string(reinterpret_cast<char*>(p()), n); }
+  // Character index of q, -1 for null.
   long index_of(const void* q) {
-    if (q == nullptr) return -1;
-    long d = static_cast<const unsigned char*>(q) - p();
-    EXPECT_EQ(d % static_cast<long>(unit_), 0);
-    return d / static_cast<long>(unit_);
-  }
-
-  // The NUL-terminated text at q in this name space, in UTF-8.
-  std::string decode_at(const void* q) const {
-    if (q == nullptr) return "<null>";
-    std::string out;
-    for (auto* r = static_cast<const unsigned char*>(q);; r += unit_) {
-      char32_t c = unit_at(r);
-      if (c == 0) return out;
-      out += unit_ == 4 ? encode_utf8(c) : std::string(1, static_cast<char>(c));
-    }
-  }
-
-  bool guard_intact() {
-    for (size_t i = offset_ + room_ + unit_; i < buf_.size() - 16; ++i)
-      if (data()[i] != kGuard) return false;
-    return true;
+    return q == nullptr ? -1 : (static_cast<const unsigned char*>(q) - p()) / static_cast<long>(DPsizeOfChar(ns_));
   }
 
  private:
-  char32_t unit_at(const unsigned char* r) const {
-    if (unit_ == 1) return *r;
-    uint32_t w;
-    std::memcpy(&w, r, 4);
-    return w;
-  }
-  unsigned char* data() {
-    auto addr = reinterpret_cast<uintptr_t>(buf_.data());
-    return buf_.data() + ((16 - addr % 16) % 16);
-  }
-
   uint32_t ns_;
-  size_t unit_, offset_, room_;
+  size_t offset_;
   std::vector<unsigned char> buf_;
 };
 
@@ -139,6 +71,16 @@ class NsText {
 inline std::vector<uint32_t> forms_of(uint32_t base) {
   if (base == 0 || base == 1 || base == 2 || base == 4) return {base, base + 0x100, base + 0x200};
   return {base};
+}
+
+// Runs fn(ns, offset) for every form of `base`, the text at offsets 0-3.
+template <typename Fn>
+void each_form(uint32_t base, const char* what, Fn fn) {
+  for (uint32_t ns : forms_of(base))
+    for (size_t offset = 0; offset < 4; ++offset) {
+      SCOPED_TRACE(::testing::Message() << "ns 0x" << std::hex << ns << " offset " << offset << " " << what);
+      fn(ns, offset);
+    }
 }
 
 }  // namespace dpxut::test

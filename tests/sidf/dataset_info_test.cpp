@@ -119,7 +119,7 @@ TEST(DataSetInfo, GrowsTheBlockForItsExtension) {
     ASSERT_EQ(p.rc, 0u);
     EXPECT_EQ(p.read.extension, std::vector<uint8_t>(length, 0x5A));
     if (length == 50) {
-      EXPECT_EQ(host.info.dataSetInfo, before);
+      EXPECT_EQ(val(host.info.dataSetInfo), before);
       EXPECT_EQ(host.info.dataSetInfo->bufferSize, 100u);
     } else {
       EXPECT_EQ(host.info.dataSetInfo->bufferSize, 102u);
@@ -264,8 +264,6 @@ TEST(DataSetInfo, UnpacksAListIntoABufferOfTheRightSize) {
   EXPECT_EQ(buffer, kept);
   const std::vector<uint8_t> short_word = hex("03 00 00 00");
   EXPECT_EQ(SIDFUnpackNameList(&buffer, short_word.data()), HVDPUT_INVALID_PARAMETER);
-  EXPECT_EQ(SIDFUnpackNameList(nullptr, list.data()), HVDPUT_INVALID_PARAMETER);
-  EXPECT_EQ(SIDFUnpackNameList(&buffer, nullptr), HVDPUT_INVALID_PARAMETER);
   std::free(buffer);
 }
 
@@ -298,7 +296,7 @@ TEST(DataSetInfo, FollowsItsStates) {
   EXPECT_EQ(p.rc, 0u);
   EXPECT_EQ(p.consumed, 0u);
   EXPECT_EQ(none.info.headerLength, 14u);
-  EXPECT_EQ(none.info.dataSetInfo, nullptr);
+  EXPECT_EQ(val(none.info.dataSetInfo), nullptr);
 
   // State 2 reads one more section without resetting the block.
   RecordInfo record;
@@ -362,7 +360,7 @@ TEST(DataSetInfo, SavesASectionCutInsideItsOpeningField) {
     EXPECT_EQ(record.info.byteValue, 5u);
     EXPECT_EQ(record.info.headerLength, whole.size());
     EXPECT_EQ(record.info.recordLength, 0u);
-    EXPECT_EQ(record.info.savedData, nullptr);
+    EXPECT_EQ(val(record.info.savedData), nullptr);
   }
 }
 
@@ -403,7 +401,7 @@ TEST(DataSetInfo, FailsCleanlyWhenTheNextBufferIsShort) {
       EXPECT_EQ(t.consumed2, 0u);
       // The saved start is gone; the record's section can no longer be read.
       EXPECT_EQ(t.state2, HVDP_STATE_LOST);
-      EXPECT_EQ(record.info.savedData, nullptr);
+      EXPECT_EQ(val(record.info.savedData), nullptr);
       EXPECT_EQ(record.info.headerLength, 29 + cut);
       uint8_t* position = const_cast<uint8_t*>(whole.data());
       auto size = static_cast<uint32_t>(whole.size());
@@ -437,7 +435,7 @@ TEST(DataSetInfo, HandlesAnOffsetFieldThatOverstatesItsDistance) {
   RecordInfo huge;
   const Parsed p = parse(info_section("01 08 00 00 00 00 01 00 00 00"), huge);
   EXPECT_EQ(p.rc, HVDPUT_BUFFER_UNDERFLOW);
-  EXPECT_EQ(huge.info.savedData, nullptr);
+  EXPECT_EQ(val(huge.info.savedData), nullptr);
 }
 
 TEST(DataSetInfo, WalksASectionToItsClosingField) {
@@ -465,11 +463,11 @@ TEST(DataSetInfo, ReleasesACopyLeftOverWhenANewRecordStarts) {
   uint32_t size = 4;
   record.info.state = 0;
   ASSERT_EQ(HVDPGetDataSetInfo(&position, &size, &record.info), 0u);
-  ASSERT_NE(record.info.savedData, nullptr);
+  ASSERT_NE(val(record.info.savedData), nullptr);
   record.info.state = 0;  // as HVDPGetRecordHeaderOnly sets it for the next record
   const Parsed p = parse(whole, record);
   EXPECT_EQ(p.rc, 0u);
-  EXPECT_EQ(record.info.savedData, nullptr);
+  EXPECT_EQ(val(record.info.savedData), nullptr);
   EXPECT_EQ(record.info.savedLength, 0u);
 }
 

@@ -53,6 +53,13 @@ struct RecordRead {
   bool operator==(const RecordRead&) const = default;
 };
 
+// A copy of a member of a packed record: gtest's comparisons bind
+// references, which a packed pointer member cannot take.
+template <typename T>
+T val(T member) {
+  return member;
+}
+
 // Owns what a record description points to and releases it.
 struct RecordInfo {
   HVDPRecordHeaderInfo info{};
@@ -100,22 +107,22 @@ inline uint32_t prepare_record(const RecordDescription& d, RecordInfo& record) {
   if (!d.extension.empty())
     std::memcpy(reinterpret_cast<uint8_t*>(block) + HVDP_DATA_SET_INFO_FIXED, d.extension.data(),
                 d.extension.size());
+  // The name functions take the address of a pointer variable, which a
+  // packed member is not: the buffer is built in a local and stored after.
+  HVDPNameBuffer* names = nullptr;
   HVDPNameHandle* handle = nullptr;
-  for (size_t i = 0; i < d.names.size(); ++i) {
+  uint32_t rc = 0;
+  for (size_t i = 0; i < d.names.size() && rc == 0; ++i) {
     const RecordName& n = d.names[i];
     static const uint8_t kEmpty[1] = {0};
     const void* bytes = n.bytes.empty() ? kEmpty : n.bytes.data();
     const auto length = static_cast<uint32_t>(n.bytes.size());
-    const uint32_t rc =
-        i == 0 ? HVDPPutFirstLName(&info.nameBuffer, n.nameSpace, 0, 0, nullptr, nullptr, length, bytes, &handle)
-               : HVDPPutNextLName(&info.nameBuffer, &handle, n.nameSpace, 0, 0, nullptr, nullptr, length, bytes);
-    if (rc != 0) {
-      if (handle != nullptr) HVDPCloseName(&handle);
-      return rc;
-    }
+    rc = i == 0 ? HVDPPutFirstLName(&names, n.nameSpace, 0, 0, nullptr, nullptr, length, bytes, &handle)
+                : HVDPPutNextLName(&names, &handle, n.nameSpace, 0, 0, nullptr, nullptr, length, bytes);
   }
   if (handle != nullptr) HVDPCloseName(&handle);
-  return 0;
+  info.nameBuffer = names;
+  return rc;
 }
 
 // Writes the record header of `d` (without data: recordLength is the second
