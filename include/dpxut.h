@@ -639,11 +639,14 @@ DPXUT_STATIC_ASSERT(sizeof(HVDPDataSetName) == 12 + 3 * sizeof(void *), dsname_s
  * are found by scanning reversed copies of name and separators.
  * firstSeparator (a volume's ":") and separator ("/") are strings of the
  * name space and may be null; without either no positions are recorded.
- * nameLength is the name's length in bytes (the non-L forms measure it).
- * Returns 0, HVDPUT_INVALID_PARAMETER (null buffer, handle or name),
- * HVDPUT_OUT_OF_MEMORY, or HVDPUT_OVERFLOW (more than 255 components, or
- * a block beyond 65535 bytes; the handle stays open). A failed resize frees
- * the block and sets *buffer to null. Close the handle with HVDPCloseName. */
+ * nameLength is the name's length in bytes (the non-L forms measure it);
+ * without separators and reversal exactly nameLength bytes of name are
+ * read, so it needs no terminator. Returns 0, HVDPUT_INVALID_PARAMETER
+ * (null buffer, handle or name, or a reused block whose bufferSize is below
+ * 6), HVDPUT_OUT_OF_MEMORY, or HVDPUT_OVERFLOW (more than 255 components,
+ * or a block beyond 65535 bytes; the handle stays open). A failed resize
+ * frees the block and sets *buffer to null. Close the handle with
+ * HVDPCloseName. */
 uint32_t HVDPPutFirstName(HVDPNameBuffer **buffer, uint32_t nameSpace,
                           uint32_t nameTag, uint16_t reverse,
                           const void *firstSeparator, const void *separator,
