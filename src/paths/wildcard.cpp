@@ -29,6 +29,35 @@ constexpr uint32_t kEnhancedDot = 0xAE;
 // unit) without bit 7.
 constexpr uint32_t low7(uint32_t unit) noexcept { return unit & ~kHighBit; }
 
+// Which name offsets a star tries: those whose character can begin the
+// rest of the pattern. Every other try would fail at its first comparison,
+// so leaving it out changes no result: after the star stands
+//   ? (plain or 0xBF)  anything;
+//   0xAE               a . (seven bits) or the end of the name;
+//   anything else c    a character equal to c in seven bits.
+class StarTarget {
+ public:
+  StarTarget() = default;
+  explicit StarTarget(uint32_t c) noexcept
+      : q_(low7(c)), kind_(low7(c) == '?' ? Kind::any : c == kEnhancedDot ? Kind::dot_or_end : Kind::equal) {}
+  bool admits(uint32_t a) const noexcept {
+    switch (kind_) {
+      case Kind::any:
+        return true;
+      case Kind::dot_or_end:
+        return a == 0 || low7(a) == '.';
+      case Kind::equal:
+        break;
+    }
+    return low7(a) == q_;
+  }
+
+ private:
+  enum class Kind : uint8_t { any, dot_or_end, equal };
+  uint32_t q_ = 0;
+  Kind kind_ = Kind::any;
+};
+
 // The byte-level matcher over the bytes of a string in the server code set
 // (stepped by HVCharType), or over the units of a wide string. One engine
 // serves any number of tries of one pattern against one name at different
@@ -58,7 +87,7 @@ class WildEngine {
     size_t p;
     size_t lo;
     size_t i;
-    uint32_t q;    // what must follow the run, without bit 7
+    StarTarget target;
     bool resumed;  // the try at i went on in a deeper frame, which failed
   };
   enum class Opened { pushed, failed, out_of_memory };
@@ -136,7 +165,7 @@ WildEngine::Opened WildEngine::open(const Outcome& o) noexcept {
     name_.remember_steps();
     if (!start_memo()) return Opened::out_of_memory;
   }
-  Frame f{o.run, SIZE_MAX, o.p, o.n, o.n, low7(pat_.unit_at(o.p)), false};
+  Frame f{o.run, SIZE_MAX, o.p, o.n, o.n, StarTarget(pat_.unit_at(o.p)), false};
   const size_t unit = name_.unit();
   const bool memo = memo_.ready();
   if (memo && memo_.test(row_of(f), o.n / unit)) return Opened::failed;
@@ -174,8 +203,12 @@ int WildEngine::match_from(size_t n) noexcept {
   while (!frames_.empty()) {
     Frame& f = frames_.top();
     if (!f.resumed) {
-      if (memo_.ready()) memo_.test_and_set(row_of(f), f.i / unit);
-      if (f.q == '?' || f.q == '.' || low7(name_.unit_at(f.i)) == f.q) {
+      if (memo_.ready()) {
+        memo_.test_and_set(row_of(f), f.i / unit);
+      } else {  // no memo to keep up: pass the offsets that are not tried
+        while (f.i != f.lo && !f.target.admits(name_.unit_at(f.i))) f.i -= unit;
+      }
+      if (f.target.admits(name_.unit_at(f.i))) {
         const Outcome o = walk(f.p, f.i);
         if (o.star) {
           f.resumed = true;
@@ -238,7 +271,7 @@ int generic_wild_match(uint32_t ns, const void* pattern, const void* name) noexc
     plain = true;
     p = pat.next(p);
   }
-  const uint32_t q = low7(pat.unit_at(p));
+  const StarTarget target(pat.unit_at(p));
   const size_t unit = nm.unit();
   size_t top = n;
   const uint32_t first = nm.unit_at(n);
@@ -249,7 +282,7 @@ int generic_wild_match(uint32_t ns, const void* pattern, const void* name) noexc
   }
   WildEngine rest(pat.bytes() + p, name, how == Stepper::wide ? Stepper::wide : Stepper::locale, ascii);
   for (size_t i = top;; i -= unit) {
-    if (q == '?' || q == '.' || low7(nm.unit_at(i)) == q) {
+    if (target.admits(nm.unit_at(i))) {
       if (rest.match_from(i) == 1) return 1;
     }
     if (i == n) return 0;
