@@ -860,8 +860,9 @@ uint32_t HVDPGetFirstExtension(const void *extension, uint32_t extensionLength,
 /* Reads the next entry into *entry (the handle's record). At the end of
  * the area (HVDPUT_BUFFER_UNDERFLOW) and on every other failure the handle
  * is closed and *handle and *entry set to null. HVDPUT_INVALID_PARAMETER
- * for null arguments or a null *handle, HVDPUT_INVALID_HANDLE (handle
- * untouched) for one that is not live. */
+ * for a null handle or *handle, and for a null entry (a live handle is
+ * closed then); HVDPUT_INVALID_HANDLE (handle untouched) for a handle that
+ * is not live. */
 uint32_t HVDPGetNextExtension(HVDPExtensionHandle **handle,
                               HVDPExtensionEntry **entry);
 

@@ -142,8 +142,14 @@ DPXUT_EXPORT uint32_t HVDPGetFirstExtension(const void* extension, uint32_t exte
 
 // The entry is always read into the handle's own record; whatever the
 // caller's entry pointer held is neither read nor freed, only replaced.
+// Without a place for the entry the walk cannot go on: a live handle is
+// closed.
 DPXUT_EXPORT uint32_t HVDPGetNextExtension(HVDPExtensionHandle** handle, HVDPExtensionEntry** entry) {
-  if (entry == nullptr || handle == nullptr || *handle == nullptr) return HVDPUT_INVALID_PARAMETER;
+  if (handle == nullptr || *handle == nullptr) return HVDPUT_INVALID_PARAMETER;
+  if (entry == nullptr) {
+    if (is_live(*handle)) release(handle);
+    return HVDPUT_INVALID_PARAMETER;
+  }
   if (!is_live(*handle)) return HVDPUT_INVALID_HANDLE;
   const uint32_t rc = read_entry(*handle, entry);
   if (rc != HVDPUT_SUCCESS) release(handle);

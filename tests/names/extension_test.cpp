@@ -10,18 +10,12 @@
 #include "dpxut.h"
 #include "names/extension.h"
 #include "names/name_buffer.h"
-#include "sidf/hex.h"
-#include "support/page_fence.h"
+#include "support/guard_page.h"
 
 namespace {
 
 using dpxut::test::hex;
-using dpxut::test::PageFence;
-
-std::string bytes(std::string_view h) {
-  auto v = hex(h);
-  return std::string(v.begin(), v.end());
-}
+using dpxut::test::GuardedBytes;
 
 // Offsets into the area (-1 for null) of what an entry points at.
 long offset(const void* area, const void* p) {
@@ -115,7 +109,7 @@ const WalkCase kWalks[] = {
 TEST(Extensions, WalksAreasEntryByEntry) {
   for (const auto& c : kWalks) {
     SCOPED_TRACE(c.what);
-    PageFence area(bytes(c.area));
+    GuardedBytes area{std::string_view(hex(c.area))};
     Walk w = walk(area.data(), static_cast<uint32_t>(area.size()));
     EXPECT_EQ(w.entries, c.entries);
     EXPECT_EQ(w.end, c.end);
@@ -125,14 +119,14 @@ TEST(Extensions, WalksAreasEntryByEntry) {
 // Every prefix of a sound area, ending flush at an unreadable page, walks
 // the entries that lie wholly inside it and ends with an underflow.
 TEST(Extensions, AreaCutAtEveryByteReadsOnlyWholeEntries) {
-  const std::string full = bytes(
+  const std::string full = hex(
       "01000000 01000000 03000000 414243"
       "03000000 02000000 0B000000 0300 616263 0000 0200 7879"
       "02000000 03000000 00000000");
   const size_t ends[] = {15, 38, 50};  // where each entry ends
   for (size_t cut = 0; cut <= full.size(); ++cut) {
     SCOPED_TRACE(cut);
-    PageFence area(full.substr(0, cut));
+    GuardedBytes area{std::string_view(full).substr(0, cut)};
     Walk w = walk(area.data(), static_cast<uint32_t>(cut));
     size_t whole = 0;
     while (whole < 3 && ends[whole] <= cut) ++whole;
@@ -142,7 +136,7 @@ TEST(Extensions, AreaCutAtEveryByteReadsOnlyWholeEntries) {
 }
 
 TEST(Extensions, GetExtensionReturnsFirstOfTypeAndLeavesHandleOpen) {
-  const std::string a = bytes(
+  const std::string a = hex(
       "01000000 0A000000 00000000"
       "07000000 0B000000 01000000 AA"
       "07000000 0C000000 00000000");
@@ -165,7 +159,7 @@ TEST(Extensions, GetExtensionReturnsFirstOfTypeAndLeavesHandleOpen) {
 }
 
 TEST(Extensions, RefusesNullArgumentsAndHandlesThatAreNotLive) {
-  const std::string a = bytes("01000000 00000000 00000000");
+  const std::string a = hex("01000000 00000000 00000000");
   HVDPExtensionEntry* e = nullptr;
   HVDPExtensionHandle* h = nullptr;
   EXPECT_EQ(HVDPGetFirstExtension(nullptr, 12, &e, &h), HVDPUT_INVALID_PARAMETER);
@@ -177,6 +171,10 @@ TEST(Extensions, RefusesNullArgumentsAndHandlesThatAreNotLive) {
   EXPECT_EQ(HVDPGetNextExtension(&h, &e), HVDPUT_INVALID_PARAMETER);  // *handle null
   EXPECT_EQ(HVDPCloseExtension(nullptr), HVDPUT_INVALID_HANDLE);
   EXPECT_EQ(HVDPCloseExtension(&h), HVDPUT_INVALID_HANDLE);
+  // A walk asked to go on without a place for its entry is closed.
+  ASSERT_EQ(HVDPGetFirstExtension(a.data(), 12, &e, &h), 0u);
+  EXPECT_EQ(HVDPGetNextExtension(&h, nullptr), HVDPUT_INVALID_PARAMETER);
+  EXPECT_EQ(h, nullptr);
 
   // A dead handle, or one without a cursor, is left as it is.
   HVDPExtensionHandle dead{dpxut::names::kHandleDead, 12, reinterpret_cast<const unsigned char*>(a.data()),
@@ -192,7 +190,7 @@ TEST(Extensions, RefusesNullArgumentsAndHandlesThatAreNotLive) {
 }
 
 TEST(Extensions, EntryRecordBelongsToTheHandle) {
-  const std::string a = bytes(
+  const std::string a = hex(
       "03000000 00000000 07000000 0100 41 0000 0000"
       "05000000 00000000 02000000 BBCC");
   HVDPExtensionEntry* e = nullptr;
@@ -210,7 +208,7 @@ TEST(Extensions, EntryRecordBelongsToTheHandle) {
 }
 
 TEST(Extensions, CursorBeyondTheAreaEndsTheWalk) {
-  const std::string a = bytes("01000000 00000000 00000000 01000000 00000000 00000000");
+  const std::string a = hex("01000000 00000000 00000000 01000000 00000000 00000000");
   HVDPExtensionEntry* e = nullptr;
   HVDPExtensionHandle* h = nullptr;
   ASSERT_EQ(HVDPGetFirstExtension(a.data(), 24, &e, &h), 0u);
@@ -226,7 +224,7 @@ void* failing_calloc(size_t n, size_t size) {
 }
 
 TEST(Extensions, AllocationFailureClosesTheHandle) {
-  const std::string a = bytes("01000000 00000000 00000000");
+  const std::string a = hex("01000000 00000000 00000000");
   dpxut::names::set_extension_calloc_for_testing(&failing_calloc);
   for (int ok = 0; ok < 2; ++ok) {
     calls_before_failure = ok;  // 0: the handle fails, 1: its entry record

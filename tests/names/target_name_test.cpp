@@ -7,11 +7,13 @@
 
 #include "charset/charset_test_util.h"
 #include "dpxut.h"
-#include "support/page_fence.h"
+#include "support/guard_front.h"
+#include "support/guard_page.h"
 
 namespace {
 
-using dpxut::test::PageFence;
+using dpxut::test::GuardedBytes;
+using dpxut::test::GuardedFront;
 
 // Destinations given: N targetName, W parenWord, R parenRest.
 enum : unsigned { N = 1, W = 2, R = 4 };
@@ -123,12 +125,14 @@ TEST(TargetName, KeepsMultibyteNames) {
 TEST(TargetName, ReadsNothingOutsideTheText) {
   const char* texts[] = {"(ABC 5.1)", "( ABC )", "(ABC  )", " (A B)", "(", "SRV1 (A B", "SRV1 (A  "};
   for (const char* t : texts)
-    for (auto side : {PageFence::kBefore, PageFence::kAfter})
+    for (bool front : {true, false})
       for (unsigned given = 0; given < 8; ++given) {
-        SCOPED_TRACE(::testing::Message() << "'" << t << "' side " << side << " given " << given);
-        PageFence fenced(std::string(t) + '\0', side);
+        SCOPED_TRACE(::testing::Message() << "'" << t << "' front " << front << " given " << given);
+        const std::string text = std::string(t) + '\0';
+        GuardedFront before(text);
+        GuardedBytes after{std::string_view(text)};
         char name[32], word[32], rest[32];
-        HVDPGetTargetName(fenced.chars(), given & N ? name : nullptr, given & W ? word : nullptr,
+        HVDPGetTargetName(front ? before.chars() : after.chars(), given & N ? name : nullptr, given & W ? word : nullptr,
                           given & R ? rest : nullptr);
       }
 }

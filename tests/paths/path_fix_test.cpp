@@ -12,14 +12,15 @@
 #include "charset/charset_test_util.h"
 #include "dpxut.h"
 #include "paths/ns_text.h"
-#include "support/page_fence.h"
+#include "support/guard_front.h"
+#include "support/guard_page.h"
 
 namespace {
 
-using dpxut::test::encode_for;
-using dpxut::test::forms_of;
+using dpxut::test::enc;
 using dpxut::test::NsText;
-using dpxut::test::PageFence;
+using dpxut::test::GuardedBytes;
+using dpxut::test::GuardedFront;
 
 class PathFix : public ::testing::Test {
  protected:
@@ -27,16 +28,14 @@ class PathFix : public ::testing::Test {
 };
 
 // True when the bytes after the first `used` units of t's room still hold
-// the guard filler: the call wrote nothing there.
-bool untouched_after(NsText& t, size_t used, size_t room_units = 64) {
-  for (size_t i = used * t.unit(); i < room_units * t.unit(); ++i)
-    if (t.p()[i] != NsText::kGuard) return false;
-  return t.guard_intact();
+// the filler NsText puts there: the call wrote nothing past them.
+bool untouched_after(NsText& t, uint32_t ns, size_t used) {
+  for (size_t i = used * DPsizeOfChar(ns); i < 600; ++i)
+    if (t.p()[i] != 0xEE) return false;
+  return true;
 }
 
-size_t units_of(uint32_t ns, const std::string& s) {
-  return encode_for(ns, s).size() / (HVDPIsNameSpaceUnicode(ns) ? 4 : 1);
-}
+size_t units_of(uint32_t ns, const std::string& s) { return enc(ns, s).size() / DPsizeOfChar(ns); }
 
 // ---- DOS-path fixers --------------------------------------------------------
 
@@ -92,15 +91,15 @@ TEST_F(PathFix, DosFixersFollowTheirRows) {
           NsText path(ns, c.in, offset);
           NsText dest(ns, "", (offset + 1) % 4);
           void* result = run(c.fixer, ns, path.p(), with_dest ? dest.p() : nullptr);
-          EXPECT_EQ(path.str(), c.path);
-          EXPECT_TRUE(untouched_after(path, units_of(ns, c.in) + 1));
+          EXPECT_EQ(path.str(), enc(ns, c.path));
+          EXPECT_TRUE(untouched_after(path, ns, units_of(ns, c.in) + 1));
           if (with_dest && c.dest != nullptr) {
             EXPECT_EQ(result, dest.p());
-            EXPECT_EQ(dest.str(), c.dest);
-            EXPECT_TRUE(untouched_after(dest, units_of(ns, c.path) + 2));
+            EXPECT_EQ(dest.str(), enc(ns, c.dest));
+            EXPECT_TRUE(untouched_after(dest, ns, units_of(ns, c.path) + 2));
           } else {
             EXPECT_EQ(result, path.p());
-            EXPECT_TRUE(untouched_after(dest, 1));
+            EXPECT_TRUE(untouched_after(dest, ns, 1));
           }
         }
 }
@@ -199,12 +198,12 @@ TEST_F(PathFix, DirectoryFixersFollowTheirRows) {
             break;
         }
         if (result != nullptr) {
-          EXPECT_EQ(path.decode_at(result), c.result);
+          EXPECT_EQ(path.str(result), enc(ns, c.result));
         }
         if (c.path != nullptr) {
-          EXPECT_EQ(path.str(), c.path);
+          EXPECT_EQ(path.str(), enc(ns, c.path));
         }
-        EXPECT_TRUE(untouched_after(path, units_of(ns, c.in) + 1));
+        EXPECT_TRUE(untouched_after(path, ns, units_of(ns, c.in) + 1));
         HVDPFreeGenericString(&record);
       }
 }
@@ -255,23 +254,27 @@ TEST_F(PathFix, LinuxFormIsALeadingSlash) {
 }
 
 // Empty paths right after an unreadable page, and paths whose terminator
-// is the last readable byte: no fixer reads outside them.
+// is the last readable byte, in bytes, UTF-8 and wide text: no fixer reads
+// outside them.
 TEST_F(PathFix, ReadsNothingOutsideThePath) {
   const char* paths[] = {"", "a", "\\", ":", "vol:/", "a*//", "/"};
   for (const char* p : paths)
-    for (uint32_t ns : {0u, 1u, 2u, 4u, 0x100u, 0x101u})
-      for (auto side : {PageFence::kBefore, PageFence::kAfter})
+    for (uint32_t ns : {0u, 1u, 2u, 4u, 0x100u, 0x101u, 0x200u, 0x201u, 0x202u})
+      for (bool front : {true, false})
         for (int fixer = 0; fixer < 5; ++fixer) {
-          SCOPED_TRACE(::testing::Message() << "'" << p << "' ns " << ns << " side " << side << " fixer " << fixer);
-          PageFence path(std::string(p) + '\0', side);
-          char dest[16] = "";
+          SCOPED_TRACE(::testing::Message() << "'" << p << "' ns " << ns << " front " << front << " fixer " << fixer);
+          const std::string text = enc(ns, std::string(p) + "|");
+          GuardedFront before(text);
+          GuardedBytes after{std::string_view(text)};
+          char* path = front ? before.chars() : after.chars();
+          char dest[64] = "";
           HVDPStringBuffer* record = nullptr;
           switch (fixer) {
-            case 0: HVDPFixDOSPath(path.chars(), dest); break;
-            case 1: HVDPGenericFixDOSPath(ns, path.chars(), dest); break;
-            case 2: HVDPFixGenericDOSPath(ns, path.chars(), dest); break;
-            case 3: HVDPFixDirectoryPath(path.chars(), ns, &record, 1); break;
-            case 4: HVDPFixGenericDirectoryPath(path.chars(), ns, &record, 1); break;
+            case 0: HVDPFixDOSPath(HVDPIsNameSpaceUnicode(ns) ? nullptr : path, dest); break;
+            case 1: HVDPGenericFixDOSPath(ns, path, dest); break;
+            case 2: HVDPFixGenericDOSPath(ns, path, dest); break;
+            case 3: HVDPFixDirectoryPath(path, ns, &record, 1); break;
+            case 4: HVDPFixGenericDirectoryPath(path, ns, &record, 1); break;
           }
           HVDPFreeGenericString(&record);
         }
