@@ -55,6 +55,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -1794,14 +1795,31 @@ class Extractor {
     return fd;
   }
 
+  // Owners are restored by name where this system knows the name, else by
+  // number; names are looked up once each.
+  uid_t user_id(const Entry& e) {
+    if (e.owner.empty()) return e.uid;
+    auto it = users_.find(e.owner);
+    if (it == users_.end()) {
+      const struct passwd* pw = getpwnam(e.owner.c_str());
+      it = users_.emplace(e.owner, pw != nullptr ? std::optional<uid_t>(pw->pw_uid) : std::nullopt).first;
+    }
+    return it->second.value_or(e.uid);
+  }
+  gid_t group_id(const Entry& e) {
+    if (e.group.empty()) return e.gid;
+    auto it = groups_.find(e.group);
+    if (it == groups_.end()) {
+      const struct group* gr = getgrnam(e.group.c_str());
+      it = groups_.emplace(e.group, gr != nullptr ? std::optional<gid_t>(gr->gr_gid) : std::nullopt).first;
+    }
+    return it->second.value_or(e.gid);
+  }
+
   void apply_owner(int fd, const Entry& e, const char* link = nullptr) {
     if (!as_root_) return;
-    uid_t uid = e.uid;
-    gid_t gid = e.gid;
-    if (!e.owner.empty())
-      if (const struct passwd* pw = getpwnam(e.owner.c_str())) uid = pw->pw_uid;
-    if (!e.group.empty())
-      if (const struct group* gr = getgrnam(e.group.c_str())) gid = gr->gr_gid;
+    const uid_t uid = user_id(e);
+    const gid_t gid = group_id(e);
     if (link != nullptr) fchownat(fd, link, uid, gid, AT_SYMLINK_NOFOLLOW);
     else if (fchown(fd, uid, gid) != 0) problem(e, format("cannot set owner: %s", std::strerror(errno)));
   }
@@ -1826,7 +1844,7 @@ class Extractor {
     if (rc != 0) problem(e, format("cannot set times: %s", std::strerror(errno)));
   }
 
-  std::string temp_name() { return format(".sidfpack-%ld-%u", static_cast<long>(getpid()), ++temp_counter_); }
+  std::string temp_name() { return format(".sidfpack-%ld-%u", static_cast<long>(pid_), ++temp_counter_); }
 
   // Regular files are written under a temporary name in their folder and
   // renamed into place once their content has passed its check, so a
@@ -1944,7 +1962,10 @@ class Extractor {
   int file_fd_ = -1, file_dir_ = -1;
   std::string file_temp_, file_leaf_, file_error_;
   unsigned temp_counter_ = 0;
+  const pid_t pid_ = getpid();
   std::vector<Dir> dirs_;
+  std::map<std::string, std::optional<uid_t>> users_;
+  std::map<std::string, std::optional<gid_t>> groups_;
 };
 
 int run_extract(const Options& o, int fd) {
