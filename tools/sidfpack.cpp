@@ -68,9 +68,8 @@ namespace {
 constexpr uint32_t kPadId = 0x808019;           // pad section of HVDPPadBlankSpace
 constexpr uint32_t kDataCheckId = 0x80801C;     // after each record's content
 constexpr uint32_t kStreamTrailerId = 0x80801E;  // after the last record
-constexpr uint32_t kCountField = 0x8072;        // fixed 4 bytes
+constexpr uint32_t kValueField = 0x8072;        // fixed 4 bytes: record count, or CRC-32 of the content
 constexpr uint32_t kLengthField = 0x8073;       // fixed 8 bytes
-constexpr uint32_t kCheckField = 0x8072;        // CRC-32 in the data check section
 constexpr char kMediaText[] = "sidfpack";
 constexpr char kFormatTag[] = "sidfpk/1";  // session text4
 
@@ -341,40 +340,31 @@ Options parse_options(int argc, char** argv) {
 // The code set the library found for the locale names ("" if none).
 std::string current_codeset() { return dp_current_codeset[0] != '\0' ? std::string(dp_current_codeset) : ""; }
 
-bool locale_to_utf8(const std::string& loc, std::string& utf) {
+// The library's conversions come in two calls: the first sizes the result
+// (terminator included), the second fills a destination of that size.
+template <class Source>
+bool to_bytes(uint32_t (*convert)(char*, size_t*, const Source*), const Source* source, std::string& out) {
   size_t size = 0;
-  if (DPloc2utf8(nullptr, &size, loc.c_str()) != 0 || size == 0) return false;
+  if (convert(nullptr, &size, source) != 0 || size == 0) return false;
   std::vector<char> b(size);
-  if (DPloc2utf8(b.data(), &size, loc.c_str()) != 0) return false;
-  utf.assign(b.data(), strnlen(b.data(), b.size()));
+  if (convert(b.data(), &size, source) != 0) return false;
+  out.assign(b.data(), strnlen(b.data(), b.size()));
   return true;
+}
+
+bool locale_to_utf8(const std::string& loc, std::string& utf) { return to_bytes(DPloc2utf8, loc.c_str(), utf); }
+bool utf8_to_locale(const std::string& utf, std::string& loc) { return to_bytes(DPutf82loc, utf.c_str(), loc); }
+// NoMap both ways: a name that happens to hold "[XXXX]" keeps it as text.
+bool wide_to_locale(const std::vector<wchar_t>& wide, std::string& loc) {
+  return to_bytes(DPuni2locNoMap, wide.data(), loc);
 }
 
 bool locale_to_wide(const std::string& loc, std::vector<wchar_t>& wide) {
   size_t size = 0;
-  // NoMap: a name that happens to hold "[XXXX]" keeps it as text.
   if (DPloc2uniNoMap(nullptr, &size, loc.c_str()) != 0 || size == 0) return false;
   wide.assign(size, L'\0');
   if (DPloc2uniNoMap(wide.data(), &size, loc.c_str()) != 0) return false;
   wide.back() = L'\0';
-  return true;
-}
-
-bool utf8_to_locale(const std::string& utf, std::string& loc) {
-  size_t size = 0;
-  if (DPutf82loc(nullptr, &size, utf.c_str()) != 0 || size == 0) return false;
-  std::vector<char> b(size);
-  if (DPutf82loc(b.data(), &size, utf.c_str()) != 0) return false;
-  loc.assign(b.data(), strnlen(b.data(), b.size()));
-  return true;
-}
-
-bool wide_to_locale(const std::vector<wchar_t>& wide, std::string& loc) {
-  size_t size = 0;
-  if (DPuni2locNoMap(nullptr, &size, wide.data()) != 0 || size == 0) return false;
-  std::vector<char> b(size);
-  if (DPuni2locNoMap(b.data(), &size, wide.data()) != 0) return false;
-  loc.assign(b.data(), strnlen(b.data(), b.size()));
   return true;
 }
 
@@ -571,7 +561,7 @@ size_t put_tool_section(uint8_t* buf, uint32_t cap, uint32_t id, uint32_t value3
   t[1].field.fieldId = kLengthField;
   t[1].field.data = v8;
   t[1].dataBytes = 8;
-  t[2].field.fieldId = kCountField;
+  t[2].field.fieldId = kValueField;
   t[2].field.data = v4;
   t[2].dataBytes = 4;
   t[3].field.fieldId = DPDF_END_OF_TABLE;
@@ -580,6 +570,26 @@ size_t put_tool_section(uint8_t* buf, uint32_t cap, uint32_t id, uint32_t value3
   const uint32_t rc = DPDFPutFields(t, &p, &rest, 1);
   if (rc != 0) throw StreamError{format("cannot write a check section: %s", code_text(rc).c_str())};
   return static_cast<size_t>(p - buf);
+}
+
+// Reads a section written by put_tool_section at *p, advancing *p and *n.
+// Returns 0, a code of DPDFGetFields, or HVDPUT_INVALID_PARAMETER when a
+// value is missing or of the wrong size.
+uint32_t get_tool_section(uint32_t id, uint8_t** p, uint32_t* n, uint32_t* value32, uint64_t* value64) {
+  uint8_t v4[4] = {}, v8[8] = {};
+  DPDFGetEntry t[3] = {};
+  t[0].fieldId = kLengthField;
+  t[0].data = v8;
+  t[0].dataSize = 8;
+  t[1].fieldId = kValueField;
+  t[1].data = v4;
+  t[1].dataSize = 4;
+  t[2].fieldId = DPDF_END_OF_TABLE;
+  if (const uint32_t rc = DPDFGetFields(id, t, p, n)) return rc;
+  if (t[0].found == 0 || t[1].found == 0 || t[0].dataSize != 8 || t[1].dataSize != 4) return HVDPUT_INVALID_PARAMETER;
+  *value32 = static_cast<uint32_t>(get_le(v4, 4));
+  *value64 = get_le(v8, 8);
+  return 0;
 }
 
 size_t tool_section_size() {
@@ -1132,35 +1142,25 @@ class Reader {
   // Reads the media and session headers.
   void begin() {
     where_ = "media header";
-    std::vector<uint8_t> s;
-    if (peek_head() != HVDP_MEDIA_HEADER_ID) fail("not a sidfpack stream (no media header)");
-    gather_section(HVDP_MEDIA_HEADER_ID, &s, 64 * 1024);
-    check_section(s, HVDP_MEDIA_HEADER_ID);
+    std::vector<uint8_t> s = header_section(HVDP_MEDIA_HEADER_ID, "not a sidfpack stream (no media header)");
     HVDPMediaHeaderInfo media{};
     if (const uint32_t rc = HVDPGetMediaHeaderInfo(s.data(), static_cast<uint32_t>(s.size()), &media))
       fail("unreadable: " + code_text(rc));
-    if (strnlen(media.text, sizeof media.text) != std::strlen(kMediaText) ||
-        std::memcmp(media.text, kMediaText, std::strlen(kMediaText)) != 0)
-      fail("not a sidfpack stream");
+    if (text_of(media.text) != kMediaText) fail("not a sidfpack stream");
     where_ = "session header";
-    if (peek_head() != HVDP_SESSION_HEADER_ID) fail("missing");
-    gather_section(HVDP_SESSION_HEADER_ID, &s, 64 * 1024);
-    check_section(s, HVDP_SESSION_HEADER_ID);
+    s = header_section(HVDP_SESSION_HEADER_ID, "missing");
     HVDPSessionHeaderInfo session{};
     if (const uint32_t rc = HVDPGetSessionHeaderInfo(s.data(), static_cast<uint32_t>(s.size()), &session))
       fail("unreadable: " + code_text(rc));
-    if (std::strncmp(session.text4, kFormatTag, sizeof session.text4) != 0)
-      fail(format("unsupported format '%s'", shown(std::string(session.text4, strnlen(session.text4,
-                                                                                        sizeof session.text4))).c_str()));
-    codeset_.assign(session.text3, strnlen(session.text3, sizeof session.text3));
-    const std::string block(session.text5, strnlen(session.text5, sizeof session.text5));
+    if (text_of(session.text4) != kFormatTag)
+      fail(format("unsupported format '%s'", shown(text_of(session.text4)).c_str()));
+    codeset_ = text_of(session.text3);
+    same_codeset_ = codeset_.empty() || codeset_ == current_codeset();
+    const std::string block = text_of(session.text5);
     char* end = nullptr;
     block_size_ = std::strtoul(block.c_str(), &end, 10);
     if (block.empty() || *end != '\0' || block_size_ == 0 || block_size_ > (1u << 20)) fail("damaged block size");
-    same_codeset_ = codeset_.empty() || codeset_ == current_codeset();
   }
-
-  const std::string& codeset() const { return codeset_; }
 
   // The next entry, or false after the stream trailer. Before the next call
   // the caller passes the entry's content to read_content.
@@ -1214,26 +1214,17 @@ class Reader {
       if (!in_.fill()) break;
     uint8_t* p = in_.data();
     uint32_t n = in_.avail();
-    uint8_t v8[8] = {}, v4[4] = {};
-    DPDFGetEntry t[3] = {};
-    t[0].fieldId = kLengthField;
-    t[0].data = v8;
-    t[0].dataSize = 8;
-    t[1].fieldId = kCheckField;
-    t[1].data = v4;
-    t[1].dataSize = 4;
-    t[2].fieldId = DPDF_END_OF_TABLE;
-    const uint32_t rc = DPDFGetFields(kDataCheckId, t, &p, &n);
+    uint32_t check = 0;
+    uint64_t length = 0;
+    const uint32_t rc = get_tool_section(kDataCheckId, &p, &n, &check, &length);
     if (rc == HVDPUT_BUFFER_UNDERFLOW && in_.eof()) fail("truncated data check");
     if (rc != 0) fail("damaged data check section");
     const size_t used = static_cast<size_t>(p - in_.data());
     std::string why;
     if (!section_checks(in_.data(), used, kDataCheckId, &why)) fail("data check section: " + why);
     if (used != tail_) fail("record length disagrees with its content");
-    if (t[0].found == 0 || t[1].found == 0 || t[0].dataSize != 8 || t[1].dataSize != 4 ||
-        get_le(v8, 8) != content_)
-      fail("damaged data check section");
-    if (static_cast<uint32_t>(get_le(v4, 4)) != crc) fail("data check value mismatch");
+    if (length != content_) fail("damaged data check section");
+    if (check != crc) fail("data check value mismatch");
     in_.consume(used);
   }
 
@@ -1324,27 +1315,34 @@ class Reader {
     if (!section_checks(s.data(), s.size(), head, &why)) fail(why);
   }
 
+  // The header section `head`, which must come next, checked.
+  std::vector<uint8_t> header_section(uint32_t head, const char* missing) {
+    std::vector<uint8_t> s;
+    if (peek_head() != head) fail(missing);
+    gather_section(head, &s, 64 * 1024);
+    check_section(s, head);
+    return s;
+  }
+
+  // A text member of a header record, which need not be terminated.
+  template <size_t N>
+  static std::string text_of(const char (&member)[N]) {
+    return std::string(member, strnlen(member, N));
+  }
+
   void finish() {
     std::vector<uint8_t> s;
     gather_section(kStreamTrailerId, &s, 4096);
     check_section(s, kStreamTrailerId);
-    uint8_t v8[8] = {}, v4[4] = {};
-    DPDFGetEntry t[3] = {};
-    t[0].fieldId = kLengthField;
-    t[0].data = v8;
-    t[0].dataSize = 8;
-    t[1].fieldId = kCountField;
-    t[1].data = v4;
-    t[1].dataSize = 4;
-    t[2].fieldId = DPDF_END_OF_TABLE;
     uint8_t* p = s.data();
     uint32_t n = static_cast<uint32_t>(s.size());
-    if (DPDFGetFields(kStreamTrailerId, t, &p, &n) != 0 || t[0].found == 0 || t[1].found == 0) fail("damaged");
+    uint32_t records = 0;
+    uint64_t bytes = 0;
+    if (get_tool_section(kStreamTrailerId, &p, &n, &records, &bytes) != 0) fail("damaged");
     if (pending_part_) fail(format("%s: continuation missing", shown(part_name_).c_str()));
-    if (get_le(v4, 4) != record_ - 1 || get_le(v8, 8) != content_total_)
+    if (records != record_ - 1 || bytes != content_total_)
       fail(format("%u records and %llu bytes read, the stream holds %u and %llu", record_ - 1,
-                  static_cast<unsigned long long>(content_total_), static_cast<uint32_t>(get_le(v4, 4)),
-                  static_cast<unsigned long long>(get_le(v8, 8))));
+                  static_cast<unsigned long long>(content_total_), records, static_cast<unsigned long long>(bytes)));
     // Only padding may follow.
     for (;;) {
       const uint32_t head = peek_head();
@@ -1797,23 +1795,25 @@ class Extractor {
 
   // Owners are restored by name where this system knows the name, else by
   // number; names are looked up once each.
+  template <class Id, class Lookup>
+  static Id known_id(std::map<std::string, std::optional<Id>>& known, const std::string& name, Id number,
+                     Lookup lookup) {
+    if (name.empty()) return number;
+    auto it = known.find(name);
+    if (it == known.end()) it = known.emplace(name, lookup(name.c_str())).first;
+    return it->second.value_or(number);
+  }
   uid_t user_id(const Entry& e) {
-    if (e.owner.empty()) return e.uid;
-    auto it = users_.find(e.owner);
-    if (it == users_.end()) {
-      const struct passwd* pw = getpwnam(e.owner.c_str());
-      it = users_.emplace(e.owner, pw != nullptr ? std::optional<uid_t>(pw->pw_uid) : std::nullopt).first;
-    }
-    return it->second.value_or(e.uid);
+    return known_id<uid_t>(users_, e.owner, e.uid, [](const char* n) -> std::optional<uid_t> {
+      const struct passwd* pw = getpwnam(n);
+      return pw != nullptr ? std::optional<uid_t>(pw->pw_uid) : std::nullopt;
+    });
   }
   gid_t group_id(const Entry& e) {
-    if (e.group.empty()) return e.gid;
-    auto it = groups_.find(e.group);
-    if (it == groups_.end()) {
-      const struct group* gr = getgrnam(e.group.c_str());
-      it = groups_.emplace(e.group, gr != nullptr ? std::optional<gid_t>(gr->gr_gid) : std::nullopt).first;
-    }
-    return it->second.value_or(e.gid);
+    return known_id<gid_t>(groups_, e.group, e.gid, [](const char* n) -> std::optional<gid_t> {
+      const struct group* gr = getgrnam(n);
+      return gr != nullptr ? std::optional<gid_t>(gr->gr_gid) : std::nullopt;
+    });
   }
 
   void apply_owner(int fd, const Entry& e, const char* link = nullptr) {
