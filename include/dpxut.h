@@ -791,7 +791,9 @@ uint32_t HVDPFreeNameList(HVDPNameListNode **nameList);
  * or terminator; the area ends where its length says. Each entry
  * (little-endian, unaligned):
  *   0 u32 entryType | 4 u32 entryTag | 8 u32 dataLength | 12 data
- * Type 3 holds three items, each a u16 length and that many bytes. The
+ * Type 3 holds three items, each a u16 length and that many bytes; the
+ * next entry follows the items or the dataLength bytes, whichever reach
+ * further, and an item that runs past the area ends the walk. The
  * extension functions walk an area first/next/close like the name buffer;
  * areas come from media and are never read outside their length, whatever
  * the entries say.
