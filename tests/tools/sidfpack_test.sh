@@ -2,7 +2,8 @@
 # Integration tests of the sidfpack tool, run on the built binary:
 #   sidfpack_test.sh SIDFPACK LOCPATH CASE
 # CASE: roundtrip (trees at buffer sizes from 64 bytes to 1 MiB), blocks
-# (block sizes, special files, set-id bits, standard input), latin1
+# (block sizes, small output buffers, special files, set-id bits, standard
+# input), latin1
 # (names in an ISO-8859-1 locale, and across locales), parts (files over
 # several records), damaged (streams cut and with bytes flipped), hostile
 # (names and links that aim outside the target folder), usage.
@@ -135,7 +136,7 @@ blocks)
   chmod 6755 "$work/src/b/suid"
   mkfifo "$work/src/fifo"
   for block in 1 100 512 4096 65536; do
-    run 0 create -f "$work/s.sidf" -C "$work/src" --block-size $block b fifo
+    run 0 create -f "$work/s.sidf" -C "$work/src" --block-size $block --buffer-size $((64 + block % 1000)) b fifo
     grep -q 'fifo: FIFO ignored' "$work/err" || fail "FIFO not reported"
     (($(stat -c %s "$work/s.sidf") % block == 0)) || fail "stream not a whole number of $block-byte blocks"
     # Every record header (09 02 A5 5A) starts on a block boundary.
