@@ -1,7 +1,8 @@
 // Walking server code set text character by character: HVNextChar (the
 // table-driven dp_mblen) beside the platform's mblen, the plain trial
 // conversion on a cached descriptor, and trial conversion with an
-// iconv_open per character, over 64 KiB of EUC-JP and of UTF-8 text.
+// iconv_open per character, over 64 KiB of EUC-JP and of UTF-8 text; and
+// the fixed cost of one HVCharType call, over 64 KiB of ASCII.
 #include <benchmark/benchmark.h>
 #include <iconv.h>
 
@@ -68,17 +69,30 @@ std::string Utf8Text(unsigned vocabulary) {
   });
 }
 
-enum Kind { kEucJp, kUtf8, kUtf8Rare };
+// Plain ASCII: every character is one byte, so a walk is all per-call cost.
+std::string AsciiText() {
+  std::string s;
+  while (s.size() < kTextBytes - 1) s += static_cast<char>('a' + s.size() % 26);
+  return s;
+}
+
+enum Kind { kEucJp, kUtf8, kUtf8Rare, kEucJpAscii, kUtf8Ascii };
 
 const std::string& Text(Kind kind) {
   static const std::string euc_text = EucJpText();
   static const std::string utf8_text = Utf8Text(3000);
   static const std::string utf8_rare = Utf8Text(0x5000);
-  return kind == kEucJp ? euc_text : kind == kUtf8 ? utf8_text : utf8_rare;
+  static const std::string ascii = AsciiText();
+  switch (kind) {
+    case kEucJp: return euc_text;
+    case kUtf8: return utf8_text;
+    case kUtf8Rare: return utf8_rare;
+    default: return ascii;
+  }
 }
 
 void Prepare(Kind kind) {
-  const bool euc = kind == kEucJp;
+  const bool euc = kind == kEucJp || kind == kEucJpAscii;
   setenv("LOCPATH", DPXUT_BENCH_LOCPATH, 1);
   if (std::setlocale(LC_CTYPE, euc ? "ja_JP.EUC-JP" : "en_US.UTF-8") == nullptr) std::abort();
   if (DPInitUniLibrary(euc ? "EUC-JP" : "UTF-8") != 0) std::abort();
@@ -131,6 +145,8 @@ const char* OpenPerCharStep(const char* p) {
 
 const char* NextStep(const char* p) { return HVNextChar(p); }
 
+const char* CharTypeStep(const char* p) { return p + HVCharType(p); }
+
 void BM_EucJp_HVNextChar(benchmark::State& s) { Walk(s, kEucJp, NextStep); }
 void BM_EucJp_mblen(benchmark::State& s) { Walk(s, kEucJp, MblenStep); }
 void BM_EucJp_TrialOnCachedDescriptor(benchmark::State& s) { Walk(s, kEucJp, TrialStep); }
@@ -139,6 +155,10 @@ void BM_Utf8_HVNextChar(benchmark::State& s) { Walk(s, kUtf8, NextStep); }
 void BM_Utf8_mblen(benchmark::State& s) { Walk(s, kUtf8, MblenStep); }
 void BM_Utf8Rare_HVNextChar(benchmark::State& s) { Walk(s, kUtf8Rare, NextStep); }
 void BM_Utf8Rare_mblen(benchmark::State& s) { Walk(s, kUtf8Rare, MblenStep); }
+void BM_EucJpAscii_HVCharType(benchmark::State& s) { Walk(s, kEucJpAscii, CharTypeStep); }
+void BM_EucJpAscii_mblen(benchmark::State& s) { Walk(s, kEucJpAscii, MblenStep); }
+void BM_Utf8Ascii_HVCharType(benchmark::State& s) { Walk(s, kUtf8Ascii, CharTypeStep); }
+void BM_Utf8Ascii_mblen(benchmark::State& s) { Walk(s, kUtf8Ascii, MblenStep); }
 
 BENCHMARK(BM_EucJp_HVNextChar);
 BENCHMARK(BM_EucJp_mblen);
@@ -148,5 +168,9 @@ BENCHMARK(BM_Utf8_HVNextChar);
 BENCHMARK(BM_Utf8_mblen);
 BENCHMARK(BM_Utf8Rare_HVNextChar);
 BENCHMARK(BM_Utf8Rare_mblen);
+BENCHMARK(BM_EucJpAscii_HVCharType);
+BENCHMARK(BM_EucJpAscii_mblen);
+BENCHMARK(BM_Utf8Ascii_HVCharType);
+BENCHMARK(BM_Utf8Ascii_mblen);
 
 }  // namespace

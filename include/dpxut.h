@@ -65,7 +65,6 @@ extern "C" {
 /* ========================================================================
  * 1. Field codec, 64-bit quantities, sections, pad sections and CRC-32
  * ======================================================================== */
-/* @@field-codec */
 /* A SIDF stream is a sequence of fields. Each field is an identifier of one
  * to four bytes (most significant byte first; a zero byte where a field is
  * expected is filler), a size descriptor, and the data:
@@ -165,7 +164,6 @@ uint32_t DPDFDecrementUINT64(UINT64 *value, uint32_t n);
  * fit or a size above 8 bytes (nothing is read then). */
 uint32_t DPDFSetUINT32Data(const UINT64 *dataSize, const uint8_t *data, uint32_t *out32);
 
-/* @@sections-crc */
 /* Fields are grouped into sections: a head field (the section identifier,
  * short-form size 2, data A5 5A), member fields in any order, and a closing
  * field with the head's identifier again, either empty or holding a 4-byte
@@ -262,7 +260,6 @@ uint32_t HVDPGenerateCRC(uint32_t length, uint32_t crc, const uint8_t *data);
 /* ========================================================================
  * 2. Dates and times
  * ======================================================================== */
-/* @@dates */
 /*
  * Dates travel in three forms. The DOS packed date and time is a 32-bit
  * value: the date in bits 31-16 (year-1980 in 15-9, month in 8-5, day in
@@ -391,7 +388,6 @@ int32_t SetTZOffset(void);
 /* ========================================================================
  * 3. Stream headers: media, session and record headers
  * ======================================================================== */
-/* @@header-writer-media */
 /* Media and session headers are SIDF sections (head, member fields, closing
  * field) that describe a medium (section 0x808000) and a backup session
  * (section 0x808004). The Set functions write only the member fields into
@@ -443,7 +439,6 @@ uint32_t HVDPSetMediaHeaderInfo(const HVDPMediaHeaderInfo *info, uint8_t *buffer
 uint32_t HVDPGetMediaHeaderInfo(const uint8_t *buffer, uint32_t bufferSize,
                                 HVDPMediaHeaderInfo *info);
 
-/* @@session-header */
 /* Description of a backup session. The operating system is recorded as a
  * code (0 "Halvane", 1 "DOS", 2 "OS/2", 3 "Macintosh", 4 "Unix", 5 "NT",
  * 6 "Lan Manager", 7 "Lan Server", 8 "Vines"; names match without regard to
@@ -502,7 +497,6 @@ uint32_t HVDPSetSessionHeaderInfo(const HVDPSessionHeaderInfo *info, uint8_t *bu
 uint32_t HVDPGetSessionHeaderInfo(const uint8_t *buffer, uint32_t bufferSize,
                                   HVDPSessionHeaderInfo *info);
 
-/* @@record-header */
 /* A data set record starts with a record header of two sections. The first
  * (head 9, or 0x8001 for a short header) holds the record's time stamp
  * (field 0x54, full header only) and its length (field 0x0B: the bytes of
@@ -560,7 +554,6 @@ uint32_t HVDPGetRecordHeaderOnly(uint8_t **buffer, uint32_t *bufferSize,
 /* ========================================================================
  * 4. Data set names: name buffer, name lists, targets and extensions
  * ======================================================================== */
-/* @@name-buffer */
 /* Data set name buffer.
  *
  * One heap block holds a data set's names, one per name space, each tagged
@@ -720,7 +713,6 @@ void CountPositions(const void *firstSeparator, const void *separator,
                     const void *name, uint32_t nameSpace, uint32_t unused,
                     uint16_t *count);
 
-/* @@name-lists */
 /* Name lists. A host keeps names in an HVDPList: a doubly linked list of
  * heap nodes, each carrying one NUL-terminated byte string and a pointer to
  * the host's own data. Nodes stay in the order they were appended; the list
@@ -778,7 +770,6 @@ void HVDPDestroyList(HVDPList *list);
  * nameList is null. */
 uint32_t HVDPFreeNameList(HVDPNameListNode **nameList);
 
-/* @@targets-extensions */
 /* Target descriptions and extension areas.
  *
  * A target description names a target and, in parentheses, two items:
@@ -884,7 +875,6 @@ uint32_t HVDPCloseExtension(HVDPExtensionHandle **handle);
 /* ========================================================================
  * 5. Data set information: description block and parser
  * ======================================================================== */
-/* @@description-block */
 /* The description of one data set apart from its names: a heap block that
  * the record description points to (dataSetInfo) and the host releases with
  * free. The fixed part is HVDP_DATA_SET_INFO_FIXED bytes; the extension's
@@ -935,7 +925,6 @@ DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, extensionLength) == 48, dsinfo_ext
 DPXUT_STATIC_ASSERT(offsetof(HVDPDataSetInfo, extensionData) == HVDP_DATA_SET_INFO_FIXED,
                     dsinfo_extdata);
 
-/* @@dataset-info-parser */
 /* The record description shared by the record header functions above and
  * the data set information parser. A host zeroes it once (or sets the
  * pointers to null or to blocks of its own) and may reuse it for every
@@ -1048,7 +1037,6 @@ uint32_t SIDFUnpackNameList(struct HVDPNameBuffer **buffer, const uint8_t *listD
 /* ========================================================================
  * 6. Allocated strings, wildcard matching, paths
  * ======================================================================== */
-/* @@allocated-strings */
 /* Allocated strings. An HVDPStringBuffer is one malloc block that holds a
  * growing string: a 16-bit capacity (the block's size minus 2) and the text
  * right after it, NUL-terminated in the encoding of its name space (one
@@ -1109,7 +1097,6 @@ void *HVDPCatGenericStrings(uint32_t nameSpace, uint8_t count, HVDPStringBuffer 
 void HVDPFreeGenericString(HVDPStringBuffer **buffer);
 void *HVDPGenericStr(uint32_t nameSpace, uint8_t count, void *dest, const void *first, ...);
 
-/* @@wildcards */
 /* Wildcard matching. Two families match a name against a pattern; neither
  * changes its arguments or keeps state, and no pattern makes a match take
  * more than polynomial time.
@@ -1162,7 +1149,6 @@ int32_t HVDPGenericWildMatch(uint32_t nameSpace, const void *pattern, const void
 int32_t HVDPIsWild(const char *string);
 int32_t HVDPGenericIsWild(uint32_t nameSpace, const void *string);
 
-/* @@path-handling */
 /* Path handling.
  *
  * These functions take a path apart in place, in the encoding of its name
@@ -1238,7 +1224,6 @@ void GenericCountPositions(uint32_t nameSpace, const void *firstSeparator,
                            const void *separator, const void *name,
                            uint16_t *count);
 
-/* @@path-normalisation */
 /* Path normalisation.
  *
  * The fixers rewrite a path in place into one canonical form: forward
@@ -1317,7 +1302,6 @@ void *HVDPFixGenericDirectoryPath(void *path, uint32_t nameSpace, HVDPStringBuff
  * 7. Name spaces, generic characters, name-space string functions,
  *    multibyte measuring
  * ======================================================================== */
-/* @@namespaces-generic */
 /* Name spaces and generic characters.
  *
  * A name space number says how a name's characters are encoded: 0, 1, 2
@@ -1381,7 +1365,6 @@ uint16_t DPcheckChar(uint32_t nameSpace, const void *s, const void *ch);
 uint16_t DPisQuestion(uint32_t nameSpace, const void *s);
 uint16_t DPisWild(uint32_t nameSpace, const void *s);
 
-/* @@namespace-strings */
 /* Name-space string functions.
  *
  * The string library of the character layer: each function takes a name
@@ -1457,7 +1440,6 @@ char *strrev(char *dst, char *src);
 char *strlwr(char *s);
 char *strupr(char *s);
 
-/* @@multibyte */
 /* Multibyte measuring. Locale-name-space text is in the server's multibyte
  * code set (see the conversion set-up below), where one character takes one
  * or more bytes. These functions answer how many bytes the character that
@@ -1490,7 +1472,6 @@ char *HVPrevChar(const char *start, const char *s);
 /* ========================================================================
  * 8. Conversion set-up, UTF-8/wide and locale conversions
  * ======================================================================== */
-/* @@conversion-setup */
 /* Conversion set-up. Before text moves between the server's code set and
  * Unicode the library finds that code set: the first "RC_LC_ALL=" line of
  * /etc/sysconfig/language, else its last valid "RC_LANG=" line before that,
@@ -1550,7 +1531,6 @@ uint32_t GetLocaleFromConfigFile(char *locale);
  * quotes, or it is longer than 255 bytes. */
 uint32_t GetValueFromLocaleString(char *line, char *value);
 
-/* @@utf8-wide */
 /* ------------------------------------------------------------------------
  * UTF-8 and wide conversion, UTF-8 and wide string primitives
  *
@@ -1708,7 +1688,6 @@ char *DPutf8dup(const char *s);
 int DPutf8nicmp(const char *a, const char *b, uint32_t n);
 int DPutf8icmp(const char *a, const char *b);
 
-/* @@locale-conversions */
 /* Locale conversions. Move text between the server's code set (found by
  * the conversion set-up above, which the first call runs while DPInitICONV
  * is 0) and UTF-8 or wide strings, through iconv. Each function takes the

@@ -24,6 +24,7 @@
 #include "common/export.h"
 #include "common/heap.h"
 #include "common/iconv_cache.h"
+#include "common/le.h"
 #include "dpxut.h"
 
 namespace dpxut::charset {
@@ -97,7 +98,8 @@ struct Tables {
   bool ready;
   bool closed;
   uint64_t generation;
-  char codeset[kCodeSetSize];
+  size_t codeset_len;          // strlen(codeset), below kCodeSetSize
+  char codeset[kCodeSetSize];  // the code set they were built for
   uint8_t first[256];   // kOneByte or kLead, for the first try on each byte
   uint8_t* rows[256];   // for a lead byte: outcome of the second try per next byte
   uint32_t* memo;       // third tries, direct-mapped: outcome << 24 | b0 << 16 | b1 << 8 | b2
@@ -110,6 +112,12 @@ uint32_t memo_slot(uint32_t triple) noexcept {
 }
 
 constinit thread_local Tables tl_tables{};
+
+// The calling thread's tables. In the shared library every mention of a
+// thread-local costs a __tls_get_addr call, and the compiler would rather
+// repeat it than keep the address in a register; a call it cannot see
+// through yields the address once per measurement.
+[[gnu::noinline]] Tables& thread_tables() noexcept { return tl_tables; }
 
 void drop_rows(Tables& t) noexcept {
   for (uint8_t*& row : t.rows) {
@@ -166,25 +174,49 @@ uint8_t classify_third(IconvLease& cd, const char* s) noexcept {
   return err == 0 ? kThreeBytes : err == EINVAL ? kLonger : kOneByte;
 }
 
-// The calling thread's tables for the current code set, built on first use;
-// null when they cannot be had (the code set does not open, or the thread
-// is exiting). *opened tells the caller whether a descriptor could be
-// opened at all.
-Tables* tables_for(const char (&codeset)[kCodeSetSize], bool* opened) noexcept {
+// Whether dp_current_codeset holds the name `cached` of length len: their
+// first len + 1 bytes (the NUL included) compared eight at a time, the bytes
+// after the NUL masked off. As len < 128, the group of eight holding the NUL
+// still lies within both 128-byte arrays.
+bool same_name(const char (&cached)[kCodeSetSize], size_t len) noexcept {
+  size_t i = 0;
+  for (; i + 8 <= len; i += 8) {
+    if (load_le64(cached + i) != load_le64(dp_current_codeset + i)) return false;
+  }
+  const uint64_t mask = ~uint64_t{0} >> (8 * (7 - (len - i)));
+  return ((load_le64(cached + i) ^ load_le64(dp_current_codeset + i)) & mask) == 0;
+}
+
+// The calling thread's tables when they are current, else null. This runs
+// on every measurement, so it copies nothing: the tables hold the name they
+// were built for with its length, and comparing that many bytes plus the NUL
+// (a few bytes: "EUC-JP" is 7) with dp_current_codeset tells whether the
+// name there is still the same, whoever wrote it. The generation catches a
+// set-up that re-ran since.
+Tables* current_tables() noexcept {
+  Tables& t = thread_tables();
+  if (!t.ready || t.generation != iconv_cache_generation()) return nullptr;
+  if (!same_name(t.codeset, t.codeset_len)) return nullptr;
+  return &t;
+}
+
+// Builds the calling thread's tables for codeset; null when they cannot be
+// had (the code set does not open, or the thread is exiting). *opened tells
+// the caller whether a descriptor could be opened at all.
+Tables* build_tables(const char (&codeset)[kCodeSetSize], bool* opened) noexcept {
+  // Set up before the first rows are allocated: the closer releases them.
   static thread_local TablesCloser closer;
   (void)closer;
-  Tables& t = tl_tables;
+  Tables& t = thread_tables();
   const uint64_t gen = iconv_cache_generation();
-  if (t.ready && t.generation == gen && std::strcmp(t.codeset, codeset) == 0) {
-    *opened = true;
-    return &t;
-  }
   IconvLease cd("UTF-8", codeset);
   *opened = static_cast<bool>(cd);
   if (!cd || t.closed) return nullptr;
+  t.ready = false;
   drop_rows(t);
   build_first(cd, t.first);
-  std::memcpy(t.codeset, codeset, sizeof t.codeset);
+  t.codeset_len = std::strlen(codeset);
+  std::memcpy(t.codeset, codeset, t.codeset_len + 1);
   t.generation = gen;
   t.ready = true;
   return &t;
@@ -206,11 +238,16 @@ int mblen_by_trial(const char* s, size_t n) noexcept {
 int measure(const char* s, size_t n) noexcept {
   if (s == nullptr || s[0] == '\0') return 0;  // before any set-up
   ensure_setup();
-  char codeset[kCodeSetSize];
-  if (!current_codeset(codeset)) return -1;
-  bool opened = false;
-  Tables* t = tables_for(codeset, &opened);
-  if (t == nullptr) return opened ? mblen_by_trial(s, n) : -1;
+  Tables* t = current_tables();
+  if (t == nullptr) {
+    char name[kCodeSetSize];
+    if (!current_codeset(name)) return -1;
+    bool opened = false;
+    t = build_tables(name, &opened);
+    if (t == nullptr) return opened ? mblen_by_trial(s, n) : -1;
+  }
+  // The same name as dp_current_codeset now, in storage no host writes.
+  const char* codeset = t->codeset;
   if (n == 0) return 1;
 
   const auto b0 = static_cast<unsigned char>(s[0]);
@@ -258,9 +295,12 @@ DPXUT_EXPORT int dp_mblen(const char* s, size_t n) { return measure(s, n); }
 
 DPXUT_EXPORT int HVCharType(const char* s) {
   if (s == nullptr) return 1;
-  // strnlen bounds the scan to one maximal character of the current locale.
-  const size_t n = strnlen(s, MB_CUR_MAX);
-  const int r = DPUseMbFunctions != 0 ? std::mblen(s, n) : dp_mblen(s, n);
+  // The length of s, but no more than one maximal character of the current
+  // locale (a handful of bytes: counted inline, cheaper than a strnlen call).
+  const size_t max = MB_CUR_MAX;
+  size_t n = 0;
+  while (n < max && s[n] != '\0') ++n;
+  const int r = DPUseMbFunctions != 0 ? std::mblen(s, n) : measure(s, n);
   return r > 0 ? r : 1;
 }
 

@@ -14,10 +14,17 @@
 // A lease checks the pair's descriptor out of the calling thread's cache (or
 // opens one when the cache has none) and puts it back when it goes out of
 // scope. While leased the descriptor belongs to its holder alone: nothing
-// closes it, and a nested lease of the same pair gets a second descriptor.
+// closes it, and a nested lease of the same pair gets a second descriptor,
+// closed when that lease ends (the pair keeps one cached descriptor).
 // Every lease starts in the initial shift state (the cache resets the state
 // on hand-out), so a conversion never inherits a half-finished escape
 // sequence from the one before it.
+//
+// Leasing is on the path of every non-ASCII conversion, so it is kept to a
+// lookup over the slots: a slot keeps its pair's names while its descriptor
+// is out, and the lease remembers the slot, so putting the descriptor back
+// compares and copies no names. Names are copied only when a descriptor is
+// opened.
 //
 // Invalidation: iconv_cache_invalidate() (run by the conversion set-up and
 // shut-down whenever the server code set may have changed) bumps a
@@ -25,10 +32,12 @@
 // closes everything it cached under an older generation; a descriptor
 // leased across an invalidation is closed, not cached, when its lease ends.
 //
-// Limits: a thread caches at most kIconvCacheSlots descriptors (least
-// recently returned is closed first); names of kIconvNameMax bytes or more
-// are converted with a descriptor of their own that is closed at the end of
-// the lease. Each thread's descriptors are closed when the thread exits.
+// Limits: a thread caches at most kIconvCacheSlots pairs; opening a new one
+// when all are taken closes the idle descriptor least recently returned (a
+// leased one is never closed; with every slot leased the new descriptor is
+// simply not cached). Names of kIconvNameMax bytes or more are converted
+// with a descriptor of their own that is closed at the end of the lease.
+// Each thread's descriptors are closed when the thread exits.
 #pragma once
 
 #include <iconv.h>
@@ -69,8 +78,9 @@ class IconvHandle {
 };
 
 // One descriptor of the calling thread's cache, held for the lease's scope.
-// Not to be handed to another thread: it returns to the cache of the thread
-// that destroys it.
+// Not to be handed to another thread: ending there, it closes its descriptor
+// rather than return it to either thread's cache (its own thread then leaves
+// the pair uncached until the next invalidation).
 class IconvLease {
  public:
   IconvLease(const char* tocode, const char* fromcode) noexcept;
@@ -88,11 +98,11 @@ class IconvLease {
   void reset_state() noexcept;
 
  private:
-  IconvHandle handle_;
-  uint64_t generation_ = 0;
-  bool cacheable_ = false;
-  char to_[kIconvNameMax] = {};
-  char from_[kIconvNameMax] = {};
+  static constexpr uint32_t kNoSlot = UINT32_MAX;
+
+  IconvHandle handle_;       // owns the descriptor for the whole lease
+  uint64_t generation_ = 0;  // cache generation when the lease began
+  uint32_t slot_ = kNoSlot;  // the cache slot reserved for it, if any
 };
 
 // Makes every thread drop the descriptors it has cached (at its next

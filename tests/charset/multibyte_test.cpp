@@ -242,6 +242,22 @@ TEST_F(Multibyte, CodeSetChangeRebuildsTheTables) {
   // The host may write the name itself: the tables follow it too.
   strcpy(dp_current_codeset, "EUC-JP");
   EXPECT_EQ(dp_mblen("\xE4\xB8\xAD", 3), 2);
+  // Names that share a prefix, differ past their eighth byte, or leave the
+  // tail of a longer name behind their NUL are told apart. 87 40 is a
+  // character in BIG5-HKSCS but not in BIG5.
+  const struct {
+    const char* name;
+    int length;
+  } steps[] = {
+      {"BIG5", 1},         {"BIG5-HKSCS", 2}, {"BIG5", 1},  // "-HKSCS" stays after the NUL
+      {"BIG5-HKSCS", 2},   {"BIG5-HKSCX", -1}, {"BIG5-HKSCS", 2},
+      {"BIG5-HKSCS1", -1}, {"BIG5-HKSCS", 2},
+  };
+  for (const auto& step : steps) {
+    strcpy(dp_current_codeset, step.name);
+    EXPECT_EQ(dp_mblen("\x87\x40", 2), step.length) << step.name;
+    EXPECT_EQ(mblen_by_trial("\x87\x40", 2), step.length) << step.name;
+  }
 }
 
 TEST_F(Multibyte, ThreadsMeasureAlike) {

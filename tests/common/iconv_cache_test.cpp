@@ -5,8 +5,10 @@
 #include <barrier>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/iconv_cache.h"
 
@@ -46,6 +48,71 @@ TEST(IconvCache, NestedLeasesOfOnePairGetTheirOwnDescriptors) {
   IconvLease inner("UTF-8", "ISO-8859-1");
   ASSERT_TRUE(outer && inner);
   EXPECT_NE(outer.get(), inner.get());
+}
+
+TEST(IconvCache, NestedLeasesLeaveOneDescriptorCached) {
+  {
+    IconvLease outer("UTF-8", "ISO-8859-1");
+    IconvLease inner("UTF-8", "ISO-8859-1");
+    ASSERT_TRUE(outer && inner);
+  }
+  const uint64_t opens = iconv_cache_thread_opens();
+  IconvLease again("UTF-8", "ISO-8859-1");
+  IconvLease nested("UTF-8", "ISO-8859-1");  // the cached one is out again
+  EXPECT_EQ(iconv_cache_thread_opens(), opens + 1);
+}
+
+// Leased descriptors are never closed under their holder: not by eviction
+// when every slot is out and more pairs come, not by an invalidation seen
+// by a nested lookup. (Under ASan a closed descriptor in use would show.)
+TEST(IconvCache, LeasedDescriptorsStayOpenUntilReturned) {
+  const char* held[] = {"EUC-JP", "ISO-8859-1", "ISO-8859-2", "ISO-8859-5",
+                        "ISO-8859-15", "CP1252", "KOI8-R", "CP437"};
+  static_assert(std::size(held) == dpxut::kIconvCacheSlots);
+  std::vector<std::unique_ptr<IconvLease>> leases;
+  for (const char* cs : held) leases.push_back(std::make_unique<IconvLease>(cs, "UTF-8"));
+  for (const char* extra : {"SHIFT_JIS", "ISO-8859-7", "CP1251"}) {
+    IconvLease cd(extra, "UTF-8");  // no slot left: its own descriptor
+    ASSERT_TRUE(cd) << extra;
+  }
+  for (auto& cd : leases) EXPECT_EQ(Convert(*cd, "A"), "A");
+  leases.clear();
+  uint64_t opens = iconv_cache_thread_opens();
+  for (const char* cs : held) IconvLease cd(cs, "UTF-8");
+  EXPECT_EQ(iconv_cache_thread_opens(), opens);  // all eight went back
+
+  IconvLease outer("UTF-8", "EUC-JP");
+  dpxut::iconv_cache_invalidate();
+  { IconvLease nested("UTF-8", "ISO-8859-1"); }  // empties this thread's table
+  EXPECT_EQ(Convert(outer, "\xA4\xA2"), "\xE3\x81\x82");
+}
+
+TEST(IconvCache, NamesUpToTheLimitAreCachedLongerOnesAreNot) {
+  // iconv ignores empty suffixes after "//", so these all name UTF-8.
+  auto name = [](size_t len) { return "UTF-8//" + std::string(len - 7, ','); };
+  for (size_t len : {dpxut::kIconvNameMax - 1, dpxut::kIconvNameMax, dpxut::kIconvNameMax + 50}) {
+    const std::string to = name(len);
+    { IconvLease cd(to.c_str(), "ISO-8859-1"); ASSERT_TRUE(cd) << len; }
+    const uint64_t opens = iconv_cache_thread_opens();
+    IconvLease cd(to.c_str(), "ISO-8859-1");
+    EXPECT_EQ(Convert(cd, "\xE9"), "\xC3\xA9");
+    EXPECT_EQ(iconv_cache_thread_opens(), opens + (len < dpxut::kIconvNameMax ? 0 : 1)) << len;
+  }
+}
+
+// Handing a lease to another thread is a caller error; it must still not
+// disturb that thread's cache: the descriptor is closed, not filed away in
+// the slot that has the same place in this thread's table.
+TEST(IconvCache, LeaseEndedOnAnotherThreadLeavesItsCacheAlone) {
+  dpxut::iconv_cache_invalidate();  // both tables start empty: same first slot
+  IconvLease held("UTF-8", "EUC-JP");
+  std::unique_ptr<IconvLease> foreign;
+  std::thread([&] { foreign = std::make_unique<IconvLease>("UTF-8", "ISO-8859-1"); }).join();
+  ASSERT_TRUE(held && *foreign);
+  foreign.reset();
+  IconvLease nested("UTF-8", "EUC-JP");  // the cached one is still out
+  EXPECT_NE(nested.get(), held.get());
+  EXPECT_EQ(Convert(nested, "\xA4\xA2"), "\xE3\x81\x82");
 }
 
 TEST(IconvCache, ThreadsDoNotShareDescriptors) {
