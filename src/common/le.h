@@ -44,3 +44,21 @@ inline void store_le(void* p, uint64_t v, size_t n) noexcept {
 }
 
 }  // namespace dpxut
+
+namespace dpxut {
+
+// Loads and stores a pointer through an address that may be unaligned: a
+// host may pass the address of a pointer member of one of the packed public
+// records (for instance &info.nameBuffer).
+template <typename T>
+inline T* load_ptr(T* const* where) noexcept {
+  T* p;
+  std::memcpy(&p, where, sizeof p);
+  return p;
+}
+template <typename T>
+inline void store_ptr(T** where, T* value) noexcept {
+  std::memcpy(where, &value, sizeof value);
+}
+
+}  // namespace dpxut

@@ -165,7 +165,7 @@ uint32_t make_room(HVDPNameBuffer** buffer, HVDPNameHandle* h, size_t needed) no
   auto* block = static_cast<unsigned char*>(realloc_function(h->start, new_size));
   if (block == nullptr) {
     std::free(h->start);
-    *buffer = nullptr;
+    dpxut::store_ptr<HVDPNameBuffer>(buffer, nullptr);
     h->start = h->end = nullptr;
     return HVDPUT_OUT_OF_MEMORY;
   }
@@ -176,7 +176,7 @@ uint32_t make_room(HVDPNameBuffer** buffer, HVDPNameHandle* h, size_t needed) no
   h->cursor = block + used;
   h->end = block + new_size;
   store_le16(block, static_cast<uint16_t>(new_size));
-  *buffer = reinterpret_cast<HVDPNameBuffer*>(block);
+  dpxut::store_ptr(buffer, reinterpret_cast<HVDPNameBuffer*>(block));
   return HVDPUT_SUCCESS;
 }
 
@@ -230,12 +230,12 @@ DPXUT_EXPORT uint32_t HVDPPutFirstLName(HVDPNameBuffer** buffer, uint32_t nameSp
                                         uint16_t reverse, const void* firstSeparator, const void* separator,
                                         uint32_t nameLength, const void* name, HVDPNameHandle** handle) {
   if (buffer == nullptr || handle == nullptr || name == nullptr) return HVDPUT_INVALID_PARAMETER;
-  auto* block = reinterpret_cast<unsigned char*>(*buffer);
+  auto* block = reinterpret_cast<unsigned char*>(dpxut::load_ptr(buffer));
   if (block == nullptr) {
     block = static_cast<unsigned char*>(std::calloc(1, kFirstBufferSize));
     if (block == nullptr) return HVDPUT_OUT_OF_MEMORY;
     store_le16(block, static_cast<uint16_t>(kFirstBufferSize));
-    *buffer = reinterpret_cast<HVDPNameBuffer*>(block);
+    dpxut::store_ptr(buffer, reinterpret_cast<HVDPNameBuffer*>(block));
   } else if (load_le16(block) < kHeaderSize) {
     return HVDPUT_INVALID_PARAMETER;  // a block that cannot hold its own header
   }
@@ -270,7 +270,7 @@ DPXUT_EXPORT uint32_t HVDPPutNextLName(HVDPNameBuffer** buffer, HVDPNameHandle**
     return HVDPUT_INVALID_PARAMETER;
   HVDPNameHandle* h = *handle;
   if (!is_live(h) || h->start == nullptr || h->end == nullptr) return HVDPUT_INVALID_HANDLE;
-  if (reinterpret_cast<unsigned char*>(*buffer) != h->start) return HVDPUT_INVALID_PARAMETER;
+  if (reinterpret_cast<unsigned char*>(dpxut::load_ptr(buffer)) != h->start) return HVDPUT_INVALID_PARAMETER;
   if (h->count >= kMaxNames) return HVDPUT_NO_MORE_ENTRIES;
   return write_entry(buffer, h, nameSpace, nameTag, reverse != 0, firstSeparator, separator, nameLength, name);
 }

@@ -162,18 +162,18 @@ uint32_t unpack_name_list(HVDPNameBuffer** buffer, const uint8_t* listData, uint
   const uint32_t len = load_le16(listData);
   if (len < 4 || len > size) return HVDPUT_INVALID_PARAMETER;
   if (len > names::kMaxBufferSize - 2) return HVDPUT_OVERFLOW;
-  HVDPNameBuffer* block = *buffer;
+  HVDPNameBuffer* block = load_ptr(buffer);
   if (block == nullptr || len + 1 >= block->bufferSize) {
     const auto grown = static_cast<uint32_t>(std::min<size_t>(len + size_t{1024}, names::kMaxBufferSize));
     auto* moved = static_cast<HVDPNameBuffer*>(std::realloc(block, grown));
     if (moved == nullptr) {
       std::free(block);
-      *buffer = nullptr;
+      store_ptr<HVDPNameBuffer>(buffer, nullptr);
       return HVDPUT_OUT_OF_MEMORY;
     }
     block = moved;
     block->bufferSize = static_cast<uint16_t>(grown);
-    *buffer = block;
+    store_ptr(buffer, block);
   }
   block->dataSize = static_cast<uint16_t>(len);
   block->nameCount = listData[2];

@@ -315,3 +315,21 @@ TEST_F(NameBuffer, ReadsBackRandomBuffersAndSurvivesTheirDamage) {
 }
 
 }  // namespace
+
+namespace {
+
+// Hosts pass the address of the packed record's nameBuffer member, which may
+// be unaligned; the block pointer is read and stored through it byte-wise.
+TEST_F(NameBuffer, TakesTheBlockPointerAtAnUnalignedAddress) {
+  alignas(8) unsigned char slot[1 + sizeof(HVDPNameBuffer*)] = {};
+  auto** where = reinterpret_cast<HVDPNameBuffer**>(slot + 1);
+  ASSERT_EQ(HVDPPutFirstName(where, 2, 0, 0, nullptr, nullptr, "first", &handle_), 0u);
+  const std::string big(2000, 'n');  // forces a resize that stores a new address
+  ASSERT_EQ(HVDPPutNextName(where, &handle_, 2, 0, 0, nullptr, nullptr, big.c_str()), 0u);
+  ASSERT_EQ(HVDPCloseName(&handle_), 0u);
+  std::memcpy(&buffer_, slot + 1, sizeof buffer_);  // freed by the fixture
+  ASSERT_NE(buffer_, nullptr);
+  EXPECT_EQ(buffer_->nameCount, 2);
+}
+
+}  // namespace
