@@ -9,6 +9,7 @@
 // Input, repeated: name space, flags (bit 0 reverse, bits 1-3 first
 // separator, bits 4-6 separator, bit 7 explicit length), offset of the name
 // (0-3), repetitions, a 4-byte tag, a length and that many character choices.
+#include "fuzz_input.h"
 #include <dpxut.h>
 
 #include <cstdint>
@@ -33,15 +34,7 @@ const char* const kFirst[] = {nullptr, "", ":", "::", "/", ":/", ":", ":"};
 const char* const kSeparators[] = {nullptr, "", "/", "\\", ":", "//", "/\\", "/"};
 constexpr char32_t kChars[] = {'a', 'b', '/', ':', '\\', '.', 0xE9, 0x65E5, 0x20AC, 'c', '/', ':'};
 
-struct Input {
-  const uint8_t* p;
-  size_t left;
-  uint8_t byte() {
-    if (left == 0) return 0;
-    --left;
-    return *p++;
-  }
-};
+using Input = dpxut::fuzz::FuzzInput;
 
 // The bytes of one character in the encoding of ns. Locale names get the
 // Latin-1 byte of a character above 0x7F (any byte will do there).

@@ -3,6 +3,7 @@
 // record, checked against std::string / std::wstring after every step:
 // the text, the block size (capacity + 2), and that a failing call leaves
 // the record as it was.
+#include "fuzz_input.h"
 #include <malloc.h>
 
 #include <cstdint>
@@ -18,16 +19,8 @@ void check(bool ok) {
   if (!ok) __builtin_trap();
 }
 
-// Reads the input front to back; past its end every read gives zero.
-struct Reader {
-  const uint8_t* p;
-  size_t left;
-  uint8_t byte() {
-    if (left == 0) return 0;
-    --left;
-    return *p++;
-  }
-  uint16_t u16() { return static_cast<uint16_t>(byte() | byte() << 8); }
+// The fuzz input, with texts drawn from it.
+struct Reader : dpxut::fuzz::FuzzInput {
   // A text of up to 2^k bytes, k from the input, repeated from a few
   // input bytes so that long texts come cheap.
   std::string text() {
