@@ -1,38 +1,24 @@
 // Decodes any bytes field by field, as a reader walks a stream: every field
 // the decoder reports must lie inside the input, and re-encoding a whole
 // field must reproduce a field that decodes the same.
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <vector>
-
 #include "dpxut.h"
+#include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto n = static_cast<uint32_t>(size > 0xFFFFFFFFu ? 0xFFFFFFFFu : size);
-  uint32_t at = 0;
-  std::vector<uint8_t> out(200);
-  while (at < n) {
-    DPDFField f;
-    if (DPDFGetNextField(data + at, n - at, &f) != 0) break;
-    if (f.bytesUsed == 0 || f.bytesUsed > n - at) std::abort();
+  uint8_t out[200];
+  DPDFField f, w, r;
+  for (uint32_t at = 0; at < n && DPDFGetNextField(data + at, n - at, &f) == 0; at += f.bytesUsed) {
     const uint8_t* end = data + at + f.bytesUsed;
-    if (f.data != nullptr && (f.data < data + at || f.data > end)) std::abort();
-    if (f.dataOverflow.value == 0 && f.data != nullptr && f.data + f.dataSize.value > end &&
-        !(f.dataSize.value == 1 && f.data + 1 == end))
-      std::abort();
-    if (f.dataOverflow.value == 0 && f.dataSize.value <= 128 && f.data != nullptr) {
-      // Re-encode with the automatic form and read it back.
-      DPDFField w = f;
-      const auto bytes = static_cast<uint32_t>(f.dataSize.value);
-      if (DPDFPutNextField(out.data(), static_cast<uint32_t>(out.size()), &w, 0x80, bytes) == 0) {
-        DPDFField r;
-        if (DPDFGetNextField(out.data(), w.bytesUsed, &r) != 0 || r.fieldId != f.fieldId ||
-            r.dataOverflow.value != 0)
-          std::abort();
-      }
-    }
-    at += f.bytesUsed;
+    const bool whole = f.dataOverflow.value == 0 && f.data != nullptr;
+    check(f.bytesUsed != 0 && f.bytesUsed <= n - at, "bytes used");
+    check(f.data == nullptr || (f.data >= data + at && f.data <= end), "data inside the field");
+    check(!whole || f.data + f.dataSize.value <= end, "a whole field's data inside it");
+    // Re-encoded with the automatic size form, it reads back.
+    w = f;
+    if (whole && f.dataSize.value <= 128 && DPDFPutNextField(out, sizeof out, &w, 0x80, f.dataSize.value) == 0)
+      check(DPDFGetNextField(out, w.bytesUsed, &r) == 0 && r.fieldId == f.fieldId && r.dataOverflow.value == 0,
+            "again");
   }
   return 0;
 }

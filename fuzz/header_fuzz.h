@@ -1,58 +1,51 @@
-// Pieces shared by the media and session header fuzz targets: a header
-// written back into a whole section, and a hostile description (raw input
-// bytes, texts without zeros) written into a buffer of a size the input
-// chooses, which the writer must not leave.
+// The media and session header fuzz targets: any bytes are read as a
+// section from an exact-size copy, so every overread is caught; a
+// description read is written back into a whole section (head, member
+// fields, empty closing field) and read again; then the input serves as a
+// hostile description (raw bytes, texts without zeros) written into a
+// buffer of a size the input chooses, which the writer must not leave.
 #pragma once
 
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "dpxut.h"
+#include "fuzz_input.h"
 
-namespace header_fuzz {
-
-inline void check(bool ok) {
-  if (!ok) std::abort();
-}
-
-template <typename Info>
-using SetHeader = uint32_t (*)(const Info*, uint8_t*, uint32_t, uint32_t*);
-
-// Head, the member fields of `info`, empty closing field. Returns the
-// writer's code; `out` holds the section only when it is 0.
-template <typename Info>
-uint32_t as_section(uint32_t headId, const Info& info, SetHeader<Info> set, std::vector<uint8_t>& out) {
+// `compare(rc, info, back)` checks what the reader gave (rc its code) and
+// what it gave again after writing, `back` (null when rc is not 0 or the
+// writer refused the description).
+template <typename Info, typename Compare>
+void fuzz_header(const uint8_t* data, size_t size, uint32_t headId, uint32_t (*get)(const uint8_t*, uint32_t, Info*),
+                 uint32_t (*set)(const Info*, uint8_t*, uint32_t, uint32_t*), Compare compare) {
   static const uint8_t kSignature[2] = {0xA5, 0x5A};
-  out.assign(6 + 1024 + 4, 0);
-  DPDFField head{};
-  head.fieldId = headId;
+  const auto read = [&](const uint8_t* p, size_t n, Info& into) {
+    const Block copy(n, 0, p, n);
+    const uint32_t rc = get(copy.at, static_cast<uint32_t>(n), &into);
+    check(rc == 0 || rc == HVDPUT_BUFFER_UNDERFLOW || rc == HVDPUT_FIELD_ID_MISMATCH, "reader's code");
+    return rc;
+  };
+  Info info{}, back{};
+  const uint32_t rc = read(data, size, info);
+  std::vector<uint8_t> out(6 + 1024 + 4);
+  DPDFField head{}, closing{};
+  head.fieldId = closing.fieldId = headId;
   head.data = kSignature;
-  check(DPDFPutNextField(out.data(), 6, &head, 2, 2) == 0 && head.bytesUsed == 6);
-  uint32_t written = 0;
-  if (const uint32_t rc = set(&info, out.data() + 6, 1024, &written)) return rc;
-  DPDFField closing{};
-  closing.fieldId = headId;
-  check(DPDFPutNextField(out.data() + 6 + written, 4, &closing, 0, 0) == 0 && closing.bytesUsed == 4);
-  out.resize(6 + written + 4);
-  return 0;
-}
+  uint32_t n = 0;
+  const bool written = rc == 0 && set(&info, out.data() + 6, 1024, &n) == 0;
+  check(!written || (DPDFPutNextField(out.data(), 6, &head, 2, 2) == 0 && head.bytesUsed == 6 &&
+                     DPDFPutNextField(out.data() + 6 + n, 4, &closing, 0, 0) == 0 && closing.bytesUsed == 4 &&
+                     read(out.data(), 6 + n + 4, back) == 0),
+        "a written description reads back");
+  compare(rc, info, written ? &back : nullptr);
 
-// The first sizeof(Info) input bytes as a description, the next byte as
-// the buffer's size: only 0, HVDPUT_OVERFLOW or (too long a text)
-// HVDPUT_INVALID_PARAMETER, and no byte written past the buffer.
-template <typename Info>
-void write_hostile(const uint8_t* data, size_t size, SetHeader<Info> set) {
+  // The first sizeof(Info) input bytes as a description, the next byte as
+  // the buffer's size: only 0, HVDPUT_OVERFLOW or (too long a text)
+  // HVDPUT_INVALID_PARAMETER, and no byte written past the buffer.
   if (size <= sizeof(Info)) return;
-  Info info;
   std::memcpy(&info, data, sizeof info);
-  const uint32_t capacity = data[sizeof info];
-  std::vector<uint8_t> buffer(capacity ? capacity : 1);  // exact size: overruns are caught
-  uint32_t written = 0xFFFFFFFF;
-  const uint32_t rc = set(&info, buffer.data(), capacity, &written);
-  check(rc == 0 || rc == HVDPUT_OVERFLOW || rc == HVDPUT_INVALID_PARAMETER);
-  check(written <= capacity);
+  const Block buffer(data[sizeof info]);
+  n = 0xFFFFFFFF;
+  const uint32_t code = set(&info, buffer.at, data[sizeof info], &n);
+  check((code == 0 || code == HVDPUT_OVERFLOW || code == HVDPUT_INVALID_PARAMETER) && n <= data[sizeof info],
+        "hostile");
 }
-
-}  // namespace header_fuzz

@@ -7,163 +7,77 @@
 // Input: byte 0 chooses the set-up -- bit 0 the code set (ISO-8859-1 or
 // EUC-JP), bit 1 DPUseMbFunctions, bit 2 the ASCII fast path off, bits 3-4
 // the misalignment (0..3 bytes) of wide buffers. The rest up to the first
-// NUL is locale text; the bytes after it, 4 at a time, are wide text.
+// NUL is locale text; the bytes after it, 4 at a time, are wide text (all
+// of the rest when it holds no NUL).
 #include <clocale>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <string>
-#include <vector>
+#include <optional>
 
 #include "charset/locale_conv.h"
 #include "dpxut.h"
+#include "fuzz_input.h"
 
-namespace {
-
-struct Setting {
-  const char* locale;
-  const char* codeset;
-};
-constexpr Setting kSettings[] = {{"en_US.ISO-8859-1", "ISO-8859-1"}, {"ja_JP.EUC-JP", "EUC-JP"}};
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
-// A heap block of exactly `bytes` bytes starting `shift` bytes in.
-struct Block {
-  Block(size_t bytes, size_t shift) : raw(static_cast<unsigned char*>(std::malloc(bytes + shift + 1))) {
-    Check(raw != nullptr);
-    at = raw + shift;
-  }
-  ~Block() { std::free(raw); }
-  unsigned char* raw;
-  unsigned char* at;
-};
-
-void Select(const Setting& s) {
-  static const Setting* current = nullptr;
-  if (current == &s) return;
-  current = &s;
-  Check(std::setlocale(LC_CTYPE, s.locale) != nullptr);
+static void use_codeset(bool euc_jp) {
+  static int current = -1;
+  if (current == euc_jp) return;
+  current = euc_jp;
+  check(std::setlocale(LC_CTYPE, euc_jp ? "ja_JP.EUC-JP" : "en_US.ISO-8859-1") != nullptr, "test locale");
   // Naming the code set directly keeps both sets' descriptors cached.
-  std::strcpy(dp_current_codeset, s.codeset);
+  std::strcpy(dp_current_codeset, euc_jp ? "EUC-JP" : "ISO-8859-1");
   DPInitICONV = 1;
 }
 
-using LocToWide = uint32_t (*)(wchar_t*, size_t*, const char*);
-using WideToLoc = uint32_t (*)(char*, size_t*, const wchar_t*);
-using BytesToBytes = uint32_t (*)(char*, size_t*, const char*);
-
-// The code a filling call gives when its capacity is ample.
-constexpr size_t kAmple = 4096;
-
-void LocaleToWide(LocToWide f, const char* text, size_t shift) {
-  size_t size = 0;
-  const uint32_t sizing = f(nullptr, &size, text);
+// Sizes f's conversion of `in`, then fills a block of exactly that many
+// units (`shift` bytes off alignment): 0, the size kept (the mbsrtowcs
+// route to wide text counts without the terminator), a zero last unit; one
+// unit less overflows and keeps the size. A failed sizing fails alike with
+// ample room. Gives the text without its terminator, nothing on failure.
+template <typename Out, typename In>
+static std::optional<std::basic_string<Out>> convert(uint32_t (*f)(Out*, size_t*, const In*), const In* in,
+                                                     size_t shift) {
+  size_t size = 0, cap = (size_t{1} << 16) / sizeof(Out);
+  const uint32_t sizing = f(nullptr, &size, in);
   if (sizing != 0) {
-    Block big(kAmple * 4, shift);
-    size_t cap = kAmple;
-    Check(f(reinterpret_cast<wchar_t*>(big.at), &cap, text) == sizing);
-    return;
+    const Block big(cap * sizeof(Out), shift);
+    check(f(big.as<Out>(), &cap, in) == sizing, "sizing and filling fail alike");
+    return std::nullopt;
   }
-  Check(size >= 1);
-  Block exact(size * 4, shift);
-  size_t cap = size;
-  Check(f(reinterpret_cast<wchar_t*>(exact.at), &cap, text) == 0);
-  Check(cap == size || (DPUseMbFunctions != 0 && cap == size - 1));
-  uint32_t last;
-  std::memcpy(&last, exact.at + (size - 1) * 4, 4);
-  Check(last == 0);
-  Block small((size - 1) * 4, shift);
+  check(size >= 1, "the size counts the terminator");
+  const Block exact(size * sizeof(Out), shift), small((size - 1) * sizeof(Out), shift);
+  cap = size;
+  check(f(exact.as<Out>(), &cap, in) == 0 && (cap == size || (sizeof(Out) == 4 && DPUseMbFunctions && cap == size - 1)),
+        "filling as sized");
+  check(std::memcmp(exact.at + (size - 1) * sizeof(Out), "\0\0\0", sizeof(Out)) == 0, "terminated");
   cap = size - 1;
-  Check(f(reinterpret_cast<wchar_t*>(small.at), &cap, text) == HVDPUT_OVERFLOW);
-  Check(cap == size - 1);
-}
-
-// Returns the converted text ("" with ok false when it failed).
-std::string BytesToBytesChecked(BytesToBytes f, const char* text, bool* ok) {
-  size_t size = 0;
-  const uint32_t sizing = f(nullptr, &size, text);
-  *ok = sizing == 0;
-  if (sizing != 0) {
-    Block big(kAmple, 0);
-    size_t cap = kAmple;
-    Check(f(reinterpret_cast<char*>(big.at), &cap, text) == sizing);
-    return {};
-  }
-  Block exact(size, 0);
-  size_t cap = size;
-  Check(f(reinterpret_cast<char*>(exact.at), &cap, text) == 0 && cap == size);
-  Check(exact.at[size - 1] == 0 && std::strlen(reinterpret_cast<char*>(exact.at)) == size - 1);
-  Block small(size - 1, 0);
-  cap = size - 1;
-  Check(f(reinterpret_cast<char*>(small.at), &cap, text) == HVDPUT_OVERFLOW);
-  return std::string(reinterpret_cast<char*>(exact.at));
-}
-
-void WideToLocale(WideToLoc f, const unsigned char* wide_bytes, size_t units, size_t shift) {
-  Block src((units + 1) * 4, shift);
-  std::memcpy(src.at, wide_bytes, units * 4);
-  std::memset(src.at + units * 4, 0, 4);
-  const auto* uni = reinterpret_cast<const wchar_t*>(src.at);
-  size_t size = 0;
-  const uint32_t sizing = f(nullptr, &size, uni);
-  if (sizing != 0) {
-    Block big(kAmple * 16, 0);
-    size_t cap = kAmple * 16;
-    Check(f(reinterpret_cast<char*>(big.at), &cap, uni) == sizing);
-    return;
-  }
-  Block exact(size, 0);
-  size_t cap = size;
-  Check(f(reinterpret_cast<char*>(exact.at), &cap, uni) == 0 && cap == size);
-  Check(exact.at[size - 1] == 0);
-  Block small(size - 1, 0);
-  cap = size - 1;
-  Check(f(reinterpret_cast<char*>(small.at), &cap, uni) == HVDPUT_OVERFLOW);
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The replay test sets LOCPATH; a fuzzing run uses the normal build's
-  // test locales next to this source tree.
-  if (std::getenv("LOCPATH") == nullptr) {
-    const auto locales = std::filesystem::path(__FILE__).parent_path().parent_path() / "build" / "locales";
-    setenv("LOCPATH", locales.c_str(), 1);
-  }
-  return 0;
+  check(f(small.as<Out>(), &cap, in) == HVDPUT_OVERFLOW && cap == size - 1, "one unit short");
+  return std::basic_string<Out>(exact.as<Out>(), size - 1);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // The replay test sets LOCPATH; a fuzzing run uses the normal build's
+  // test locales next to this source tree.
+  [[maybe_unused]] static const int locales =
+      setenv("LOCPATH", (std::filesystem::path(__FILE__).parent_path().parent_path() / "build/locales").c_str(), 0);
   if (size == 0 || size > 2048) return 0;
-  const uint8_t mode = data[0];
-  Select(kSettings[mode & 1]);
+  FuzzInput in{data, size};
+  const uint8_t mode = in.byte();
+  use_codeset(mode & 1);
   DPUseMbFunctions = (mode & 2) != 0 ? 1 : 0;
   dpxut::charset::set_ascii_fast_path((mode & 4) == 0);
   const size_t shift = (mode >> 3) & 3;
+  const FuzzInput body = in;
+  const std::string text = in.until_nul();
+  if (text.size() == body.left) in = body;
+  const Block loc = c_string(text);
+  const Block uni((in.left / 4 + 1) * 4, shift, in.p, in.left / 4 * 4);
 
-  const auto* body = reinterpret_cast<const char*>(data + 1);
-  const size_t body_len = size - 1;
-  const std::string text(body, strnlen(body, body_len));
-
-  LocaleToWide(DPloc2uni, text.c_str(), shift);
-  LocaleToWide(DPloc2uniNoMap, text.c_str(), shift);
-  bool ok = false;
-  const std::string utf = BytesToBytesChecked(DPloc2utf8, text.c_str(), &ok);
-  if (ok) {
-    // Back to the code set: the text as it was.
-    bool back_ok = false;
-    Check(BytesToBytesChecked(DPutf82loc, utf.c_str(), &back_ok) == text && back_ok);
-  }
-  BytesToBytesChecked(DPutf82loc, text.c_str(), &ok);
-
-  const size_t wide_from = text.size() < body_len ? text.size() + 1 : 0;
-  const size_t units = (body_len - wide_from) / 4;
-  WideToLocale(DPuni2loc, data + 1 + wide_from, units, shift);
-  WideToLocale(DPuni2locNoMap, data + 1 + wide_from, units, shift);
+  convert(DPloc2uni, loc.as<char>(), shift);
+  convert(DPloc2uniNoMap, loc.as<char>(), shift);
+  const auto utf = convert(DPloc2utf8, loc.as<char>(), 0), back = convert(DPutf82loc, loc.as<char>(), 0);
+  for (const auto* t : {&utf, &back}) check(!*t || (*t)->find('\0') == std::string::npos, "no NUL inside the text");
+  // Back to the code set: the text as it was.
+  if (utf) check(convert(DPutf82loc, utf->c_str(), 0) == text, "locale text through UTF-8 and back");
+  convert(DPuni2loc, uni.as<wchar_t>(), 0);
+  convert(DPuni2locNoMap, uni.as<wchar_t>(), 0);
   return 0;
 }

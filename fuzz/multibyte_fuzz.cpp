@@ -4,80 +4,45 @@
 // and walked with HVNextChar. dp_mblen must agree with plain trial
 // conversion, stay within its limit and the string, and walks must never
 // step past the terminator.
+#include <algorithm>
 #include <clocale>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <vector>
 
 #include "charset/multibyte.h"
 #include "dpxut.h"
-
-namespace {
-
-bool g_have_locales = false;
-int g_mode = -1;  // code set bit of the inputs measured so far
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-void use_codeset(bool utf8) {
-  if (g_mode == static_cast<int>(utf8)) return;
-  g_mode = utf8;
-  if (g_have_locales) std::setlocale(LC_CTYPE, utf8 ? "en_US.UTF-8" : "ja_JP.EUC-JP");
-  check(DPInitUniLibrary(utf8 ? "UTF-8" : "EUC-JP") == 0);
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The replay test sets LOCPATH to the hermetic test locales; a fuzzing
-  // run gets it from its environment. Without them MB_CUR_MAX stays 1.
-  g_have_locales = std::setlocale(LC_CTYPE, "ja_JP.EUC-JP") != nullptr &&
-                   std::setlocale(LC_CTYPE, "en_US.UTF-8") != nullptr;
-  use_codeset(false);
-  return 0;
-}
+#include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const size_t kLimits[] = {0, 1, 2, 3, 4, 7, SIZE_MAX};
   if (size == 0) return 0;
-  const uint8_t mode = data[0];
-  use_codeset((mode & 2) != 0);
+  FuzzInput in{data, size};
+  const uint8_t mode = in.byte();
+  // The replay test sets LOCPATH to the hermetic test locales; a fuzzing
+  // run gets it from its environment. Without them MB_CUR_MAX stays 1.
+  static const bool have_locales = std::setlocale(LC_CTYPE, "ja_JP.EUC-JP") && std::setlocale(LC_CTYPE, "en_US.UTF-8");
+  static int codeset = -1;  // that of the inputs measured so far
+  if (codeset != (mode & 2)) {
+    codeset = mode & 2;
+    if (have_locales) std::setlocale(LC_CTYPE, codeset ? "en_US.UTF-8" : "ja_JP.EUC-JP");
+    check(DPInitUniLibrary(codeset ? "UTF-8" : "EUC-JP") == 0, "code set");
+  }
   DPUseMbFunctions = mode & 1;
-
-  std::vector<char> text(data + 1, data + size);
-  text.push_back('\0');
-  const char* s = text.data();
-  const size_t len = std::strlen(s);
-
-  const size_t limits[] = {0, 1, 2, 3, 4, 7, SIZE_MAX};
-  for (size_t i = 0; i <= len; ++i) {
-    const size_t rest = len - i;
-    for (size_t n : limits) {
-      const int r = dp_mblen(s + i, n);
-      check(r == dpxut::charset::mblen_by_trial(s + i, n));
-      if (rest == 0) {
-        check(r == 0);
-      } else {
-        check(r >= 1 && static_cast<size_t>(r) <= (n == 0 ? 1 : n) &&
-               static_cast<size_t>(r) <= rest);
-      }
+  const std::string text = in.until_nul();
+  const Block block = c_string(text);
+  const char *s = block.as<char>(), *end = s + text.size();
+  for (const char* at = s; at <= end; ++at) {
+    for (size_t n : kLimits) {
+      const int r = dp_mblen(at, n);
+      check(r == dpxut::charset::mblen_by_trial(at, n), "dp_mblen agrees with trial conversion");
+      check(at == end ? r == 0 : r >= 1 && size_t(r) <= std::max<size_t>(n, 1) && r <= end - at, "dp_mblen in bounds");
     }
-    const int t = HVCharType(s + i);
-    check(t >= 1 && (rest == 0 ? t == 1 : static_cast<size_t>(t) <= rest));
-    if (i + t <= len) check(HVPrevChar(s, s + i + t) == s + i + t - HVCharType(s + i + t));
+    const int t = HVCharType(at);
+    check(t >= 1 && (at == end ? t == 1 : t <= end - at), "HVCharType");
+    if (at + t <= end) check(HVPrevChar(s, at + t) == at + t - HVCharType(at + t), "HVPrevChar");
   }
-
   // A walk stops exactly at the terminator.
-  const char* end = s + len;
   const char* p = s;
-  while (*p != '\0') {
-    const char* next = HVNextChar(p);
-    check(next > p && next <= end);
-    p = next;
-  }
-  check(p == end && HVNextChar(p) == end + 1);
+  for (const char* next; *p != '\0'; p = next) check((next = HVNextChar(p)) > p && next <= end, "HVNextChar");
+  check(p == end && HVNextChar(p) == end + 1, "walk ends at the terminator");
   DPUseMbFunctions = 0;
   return 0;
 }

@@ -3,113 +3,69 @@
 // (wide strings at any offset mod 4), each in a heap block of exactly its
 // size so that a read past a terminator is caught. Checks a few invariants
 // that hold for any bytes.
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <vector>
-
 #include "dpxut.h"
+#include "fuzz_input.h"
 
-namespace {
-
-// A string of the chosen encoding in a malloc block that ends right after
-// its terminator, `slack` spare bytes after it for in-place writes.
+// The string the `n` bytes begin with (up to its first zero unit),
+// `offset` bytes into a block that ends `slack` bytes after its terminator.
 struct Text {
-  unsigned char* block = nullptr;
-  unsigned char* s = nullptr;
-  size_t units = 0;  // characters units before the terminator
-  Text(const uint8_t* bytes, size_t n, bool wide, size_t offset, size_t slack) {
-    size_t unit = wide ? 4 : 1;
-    units = n / unit;
-    if (!wide) units = strnlen(reinterpret_cast<const char*>(bytes), n);
-    if (wide) {
-      // Stop at the first zero unit, as a wide string would.
-      for (size_t i = 0; i < units; ++i) {
-        uint32_t v;
-        std::memcpy(&v, bytes + 4 * i, 4);
-        if (v == 0) units = i;
-      }
-    }
-    block = static_cast<unsigned char*>(std::calloc(offset + (units + 1) * unit + slack, 1));
-    s = block + offset;
-    std::memcpy(s, bytes, units * unit);
+  static size_t count(const uint8_t* p, size_t n, size_t unit) {
+    size_t i = 0;
+    while ((i + 1) * unit <= n && std::memcmp(p + i * unit, "\0\0\0", unit) != 0) ++i;
+    return i;
   }
-  ~Text() { std::free(block); }
-  Text(const Text&) = delete;
-  Text& operator=(const Text&) = delete;
+  Text(const uint8_t* p, size_t n, size_t unit, size_t offset, size_t slack = 0)
+      : units(count(p, n, unit)), bytes(units * unit), block(bytes + unit + slack, offset, p, bytes), s(block.at) {}
+  size_t units, bytes;
+  Block block;
+  uint8_t* s;
+  // Whether a position found in the string lies inside it (or is null).
+  bool holds(const void* hit) const { return hit == nullptr || (hit >= s && hit <= s + bytes); }
 };
 
-void check(bool ok) {
-  if (!ok) std::abort();
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A multibyte server code set, so the locale branch measures characters
   // of more than one byte; no locale files are needed for iconv.
-  DPInitUniLibrary("EUC-JP");
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  [[maybe_unused]] static const int euc_jp = DPInitUniLibrary("EUC-JP");
+  static const uint32_t kSpaces[] = {0, 0x100, 0x200, 0x103};
   if (size < 1) return 0;
   const uint8_t mode = data[0];
-  static const uint32_t kSpaces[] = {0, 0x100, 0x200, 0x103};
   const uint32_t ns = kSpaces[mode & 3];
-  const bool wide = HVDPIsNameSpaceUnicode(ns);
-  const size_t unit = wide ? 4 : 1;
-  // Split the rest at its middle into the two strings.
-  const uint8_t* rest = data + 1;
-  size_t n = size - 1, half = n / 2;
-  Text a(rest, half, wide, (mode >> 2) & 3, 0);
-  Text b(rest + half, n - half, wide, (mode >> 4) & 3, 0);
-  Text work(rest, half, wide, (mode >> 6) & 3, 8);
-
-  check(DPstrlen(ns, a.s) == a.units * unit);
-  if (void* copy = DPstrdup(ns, a.s)) {
-    check(DPstrcmp(ns, copy, a.s) == 0);
+  // The rest split at its middle into the two strings.
+  const size_t unit = HVDPIsNameSpaceUnicode(ns) ? 4 : 1, n = size - 1, half = n / 2;
+  const Text a(data + 1, half, unit, mode >> 2 & 3), b(data + 1 + half, n - half, unit, mode >> 4 & 3);
+  const Text work(data + 1, half, unit, mode >> 6 & 3, 8);
+  uint8_t *as = a.s, *end = as + a.bytes, *last = static_cast<uint8_t*>(DPlastChar(ns, as));
+  if (void* copy = DPstrdup(ns, as)) {
+    check(DPstrcmp(ns, copy, as) == 0, "a copy compares equal");
     std::free(copy);
   }
-  DPstrcmp(ns, a.s, b.s);
-  DPstrncmp(ns, a.s, b.s, mode);
-  DPstricmp(ns, a.s, b.s);
-  DPstrnicmp(ns, a.s, b.s, mode);
-  check(StrIEqu(ns, a.s, a.s) == 1 || ns == 0x100);  // invalid UTF-8 may not fold
-  StrIEqu(ns, a.s, b.s);
-
-  unsigned char* hit = static_cast<unsigned char*>(DPstrchr(ns, a.s, b.s));
-  check(hit == nullptr || (hit >= a.s && hit <= a.s + a.units * unit));
-  hit = static_cast<unsigned char*>(DPstrrchr(ns, a.s, b.s));
-  check(hit == nullptr || (hit >= a.s && hit <= a.s + a.units * unit));
-  hit = static_cast<unsigned char*>(DPstrstr(ns, a.s, b.s));
-  check(hit == nullptr || (hit >= a.s && hit <= a.s + a.units * unit));
-  auto* last = static_cast<unsigned char*>(DPlastChar(ns, a.s));
-  check(last >= a.s && (a.units == 0 ? last == a.s : last < a.s + a.units * unit));
-  hit = static_cast<unsigned char*>(DPendChar(ns, a.s, b.s));
-  check(hit == nullptr || (hit >= b.s && hit <= b.s + b.units * unit));
-
+  DPstrcmp(ns, as, b.s);
+  DPstrncmp(ns, as, b.s, mode);
+  DPstricmp(ns, as, b.s);
+  DPstrnicmp(ns, as, b.s, mode);
+  StrIEqu(ns, as, b.s);
+  check(DPstrlen(ns, as) == a.bytes, "DPstrlen");
+  check(StrIEqu(ns, as, as) == 1 || ns == 0x100, "equal to itself ignoring case");  // invalid UTF-8 may not fold
+  check(a.holds(DPstrchr(ns, as, b.s)) && a.holds(DPstrrchr(ns, as, b.s)) && a.holds(DPstrstr(ns, as, b.s)),
+        "a search hit lies in the string");
+  check(b.holds(DPendChar(ns, as, b.s)), "DPendChar's hit lies in the set");
+  check(last >= as && (a.units == 0 ? last == as : last < end), "DPlastChar");
   // Walk the string character by character; every step moves forward and
   // stays inside the string (a UTF-8 or locale step stops at the NUL).
   size_t steps = 0;
-  for (auto* p = a.s; !DPcheckChar(ns, p, GenericChar(ns, 0)); ++steps) {
+  for (auto *p = as, *q = p; q <= end && !DPcheckChar(ns, p, GenericChar(ns, 0)); p = q, ++steps) {
     DPisWild(ns, p);
     DPcheckChar(ns, p, b.s);
-    auto* q = static_cast<unsigned char*>(DPnextChar(ns, p));
-    check(q > p);
-    if (ns != 0x100) check(q <= a.s + a.units * unit);
-    if (q > a.s + a.units * unit) break;  // a locale step never crosses, UTF-8 may not
-    p = q;
+    q = static_cast<uint8_t*>(DPnextChar(ns, p));
+    check(q > p && (ns == 0x100 || q <= end), "a step moves forward inside the string");
   }
-  check(steps <= a.units);
-
+  check(steps <= a.units, "no more steps than units");
   DPstrupr(ns, work.s);
-  check(DPstrlen(ns, work.s) <= a.units * unit);
-  std::memcpy(work.s, a.s, a.units * unit);
-  if (DPstrrev(ns, work.s) != nullptr && ns != 0x100) {
-    DPstrrev(ns, work.s);
-    check(std::memcmp(work.s, a.s, a.units * unit) == 0);
-  }
+  check(DPstrlen(ns, work.s) <= a.bytes, "upper-casing never lengthens");
+  std::memcpy(work.s, as, a.bytes);
+  if (DPstrrev(ns, work.s) != nullptr && ns != 0x100)
+    check(DPstrrev(ns, work.s) && std::memcmp(work.s, as, a.bytes) == 0, "reversed twice, the string");
   if (a.units > 0) DPsetChar(ns, work.s, b.units > 0 ? b.s : GenericChar(ns, '/'));
   return 0;
 }

@@ -9,113 +9,73 @@
 // and the terminator: a write past either faults. The bytes before them
 // must stay as they were, dest must be untouched unless it is the result,
 // and a result must be null, the path, dest or the record's text.
+#include <algorithm>
 #include <clocale>
-#include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "dpxut.h"
+#include "fuzz_input.h"
 
-namespace {
+constexpr uint32_t kSpaces[] = {0, 1, 2, 3, 4, 0x100, 0x101, 0x102, 0x104, 0x200, 0x201, 0x202, 0x204, 0x103, 0x203, 5};
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
+// `text` and a terminator of `unit` bytes, `offset` bytes into a block of
+// 0xA5 bytes that ends `spare` units after them.
+static std::vector<uint8_t> placed(const std::string& text, size_t unit, size_t offset, size_t spare) {
+  std::vector<uint8_t> block(offset + text.size() + unit + spare * unit, 0xA5);
+  std::copy(text.begin(), text.end(), block.begin() + offset);
+  std::fill_n(block.begin() + offset + text.size(), unit, 0);
+  return block;
 }
 
-const uint32_t kNameSpaces[] = {0,     1,     2,     3,     4,     0x100, 0x101, 0x102,
-                                0x104, 0x200, 0x201, 0x202, 0x204, 0x103, 0x203, 5};
-constexpr unsigned char kFill = 0xA5;
-
-// A string of `units` characters and its terminator at `offset` bytes into
-// a block that ends right after them (plus `spare` more units).
-struct Placed {
-  std::vector<unsigned char> block;
-  size_t offset;
-  Placed(const std::vector<unsigned char>& text, size_t unit, size_t offset, size_t spare)
-      : block(offset + text.size() + unit + spare * unit, kFill), offset(offset) {
-    if (!text.empty()) std::memcpy(block.data() + offset, text.data(), text.size());
-    std::memset(block.data() + offset + text.size(), 0, unit);
-  }
-  unsigned char* p() { return block.data() + offset; }
-  bool lead_intact() const {
-    for (size_t i = 0; i < offset; ++i)
-      if (block[i] != kFill) return false;
-    return true;
-  }
-};
-
-// The path's bytes in the encoding of ns, without a terminator.
-std::vector<unsigned char> encode(uint32_t ns, const uint8_t* data, size_t size) {
-  std::vector<unsigned char> out;
-  for (size_t i = 0; i < size && data[i] != 0; ++i) {
-    if (!HVDPIsNameSpaceUnicode(ns)) {
-      out.push_back(data[i]);
-      continue;
-    }
-    const wchar_t c = data[i] < 0x80 ? data[i] : 0x100 + data[i];
-    const auto* b = reinterpret_cast<const unsigned char*>(&c);
-    out.insert(out.end(), b, b + 4);
-  }
-  return out;
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Upper-casing follows the locale: use a UTF-8 one when the test locales
-  // are reachable (LOCPATH), so capitals of any length occur.
-  if (std::setlocale(LC_ALL, "en_US.UTF-8") != nullptr) DPInitUniLibrary("UTF-8");
-  return 0;
-}
+static bool intact(const std::vector<uint8_t>& b, size_t n) { return std::memcmp(b.data(), "\xA5\xA5\xA5", n) == 0; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Upper-casing follows the locale: use a UTF-8 one when the test locales
+  // are reachable (LOCPATH), so capitals of any length occur.
+  [[maybe_unused]] static const bool utf8 = std::setlocale(LC_ALL, "en_US.UTF-8") && !DPInitUniLibrary("UTF-8");
   if (size < 2) return 0;
-  const uint32_t ns = kNameSpaces[data[0] % (sizeof kNameSpaces / sizeof kNameSpaces[0])];
-  const size_t offset = data[1] & 3;
+  const uint32_t ns = kSpaces[data[0] % 16];
+  const size_t offset = data[1] & 3, dest_offset = (offset + 1) & 3;
   const uint16_t wild = (data[1] >> 2) & 1;
   const bool with_out = (data[1] & 8) != 0;
-  const size_t unit = DPsizeOfChar(ns);
-
+  const std::string chars = FuzzInput{data + 2, size - 2}.until_nul();
   for (int fixer = 0; fixer < 5; ++fixer) {
     const uint32_t fns = fixer == 0 ? 0 : ns;  // HVDPFixDOSPath works on bytes
-    const size_t funit = fixer == 0 ? 1 : unit;
-    const std::vector<unsigned char> text = encode(fns, data + 2, size - 2);
-    Placed path(text, funit, offset, 0);
-    Placed dest({}, funit, (offset + 1) & 3, text.size() / funit + 1);
-    const std::vector<unsigned char> dest_before = dest.block;
-    HVDPStringBuffer* record = nullptr;
-    HVDPStringBuffer** buffer = with_out ? &record : nullptr;
-    void* out = with_out ? dest.p() : nullptr;
-
-    void* result = nullptr;
-    switch (fixer) {
-      case 0: result = HVDPFixDOSPath(reinterpret_cast<char*>(path.p()), static_cast<char*>(out)); break;
-      case 1: result = HVDPGenericFixDOSPath(fns, path.p(), out); break;
-      case 2: result = HVDPFixGenericDOSPath(fns, path.p(), out); break;
-      case 3: result = HVDPFixDirectoryPath(path.p(), fns, buffer, wild); break;
-      case 4: result = HVDPFixGenericDirectoryPath(path.p(), fns, buffer, wild); break;
+    const size_t unit = DPsizeOfChar(fns);
+    const bool wide = HVDPIsNameSpaceUnicode(fns);
+    std::string text;  // the path in the encoding of fns
+    for (const unsigned char c : chars) {
+      const uint32_t w = c < 0x80 || !wide ? c : 0x100 + c;
+      text.append(reinterpret_cast<const char*>(&w), wide ? 4 : 1);
     }
-
-    check(path.lead_intact() && dest.lead_intact());
-    const size_t fixed = DPstrlen(fns, path.p());
-    check(fixed <= text.size());
+    std::vector<uint8_t> path_block = placed(text, unit, offset, 0);
+    std::vector<uint8_t> dest_block = placed("", unit, dest_offset, text.size() / unit + 1);
+    const std::vector<uint8_t> dest_before = dest_block;
+    uint8_t *path = path_block.data() + offset, *dest = dest_block.data() + dest_offset;
+    HVDPStringBuffer* record = nullptr;
+    void* result =
+        fixer == 0   ? HVDPFixDOSPath(reinterpret_cast<char*>(path), with_out ? reinterpret_cast<char*>(dest) : nullptr)
+        : fixer == 1 ? HVDPGenericFixDOSPath(fns, path, with_out ? dest : nullptr)
+        : fixer == 2 ? HVDPFixGenericDOSPath(fns, path, with_out ? dest : nullptr)
+        : fixer == 3 ? HVDPFixDirectoryPath(path, fns, with_out ? &record : nullptr, wild)
+                     : HVDPFixGenericDirectoryPath(path, fns, with_out ? &record : nullptr, wild);
+    const size_t fixed = DPstrlen(fns, path);
+    check(intact(path_block, offset) && intact(dest_block, dest_offset), "bytes before path and dest");
+    check(fixed <= text.size(), "a fix never lengthens the path");
     if (fixer <= 2) {
-      check(result == path.p() || (with_out && result == dest.p()));
-      if (result == dest.p()) {
-        // dest holds the fixed path and one separator.
-        check(DPstrlen(fns, dest.p()) == fixed + funit);
-        check(std::memcmp(dest.p(), path.p(), fixed) == 0);
-        check(DPcheckChar(fns, dest.p() + fixed, GenericChar(fns, '/')));
-      } else {
-        check(dest.block == dest_before);
-      }
+      check(result == path || (with_out && result == dest), "the result is the path or dest");
+      // dest holds the fixed path and one separator, or is untouched.
+      check(result == dest ? DPstrlen(fns, dest) == fixed + unit && std::memcmp(dest, path, fixed) == 0 &&
+                                 DPcheckChar(fns, dest + fixed, GenericChar(fns, '/'))
+                           : dest_block == dest_before,
+            "dest");
       // UTF-8 searches step by characters: in invalid UTF-8 a removal can
       // move a backslash out of a bogus sequence that hid it before.
-      if (!HVDPIsNameSpaceUtf8(fns)) check(DPstrchr(fns, path.p(), GenericChar(fns, '\\')) == nullptr);
-      if (fixer == 1) check(DPstrstr(fns, path.p(), GenericString(fns, "//")) == nullptr);
+      check(HVDPIsNameSpaceUtf8(fns) || DPstrchr(fns, path, GenericChar(fns, '\\')) == nullptr, "no backslash left");
+      check(fixer != 1 || DPstrstr(fns, path, GenericString(fns, "//")) == nullptr, "no doubled slash left");
     } else {
-      check(result == nullptr || result == path.p() || (record != nullptr && result == record->text));
-      check(dest.block == dest_before);
+      check(result == nullptr || result == path || (record != nullptr && result == record->text), "directory result");
+      check(dest_block == dest_before, "dest untouched");
     }
     HVDPFreeGenericString(&record);
   }

@@ -6,46 +6,25 @@
 // inside the text, and every destination given must be terminated within
 // its block. Text is measured as EUC-JP when that locale is reachable.
 #include <clocale>
-#include <cstdint>
-#include <cstring>
-#include <string>
 #include <vector>
 
 #include "dpxut.h"
-
-namespace {
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Names in a two-byte code set when the test locales are reachable.
-  if (std::setlocale(LC_ALL, "ja_JP.EUC-JP") != nullptr) DPInitUniLibrary("EUC-JP");
-  return 0;
-}
+#include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string text(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
+  [[maybe_unused]] static const bool euc_jp = std::setlocale(LC_ALL, "ja_JP.EUC-JP") && !DPInitUniLibrary("EUC-JP");
+  const std::string text = FuzzInput{data, size}.until_nul();
+  const size_t n = text.size();
   for (unsigned given = 0; given < 8; ++given) {
-    std::vector<char> source(text.begin(), text.end());
-    source.push_back('\0');
-    std::vector<char> dest[3];
-    char* d[3] = {};
-    for (int i = 0; i < 3; ++i) {
-      if ((given >> i & 1) == 0) continue;
-      dest[i].assign(text.size() + 1, 'x');
-      d[i] = dest[i].data();
-    }
-    char* result = HVDPGetTargetName(source.data(), d[0], d[1], d[2]);
-    check(result == nullptr || result == d[0] || result == d[1] || result == d[2] ||
-          (result >= source.data() && result <= source.data() + text.size()));
-    for (int i = 0; i < 3; ++i)
-      if (d[i] != nullptr) check(std::memchr(d[i], '\0', dest[i].size()) != nullptr);
+    const Block source = c_string(text);
+    std::vector<std::vector<char>> dest(3, std::vector<char>(n + 1, 'x'));
+    char *s = source.as<char>(), *d[3] = {};
+    for (int i = 0; i < 3; ++i) d[i] = given >> i & 1 ? dest[i].data() : nullptr;
+    char* result = HVDPGetTargetName(s, d[0], d[1], d[2]);
+    check(!result || result == d[0] || result == d[1] || result == d[2] || (result >= s && result <= s + n), "result");
+    for (int i = 0; i < 3; ++i) check(!d[i] || std::memchr(d[i], '\0', n + 1), "destination terminated");
     // Only NULs are written into the source, never other bytes.
-    for (size_t k = 0; k < text.size(); ++k) check(source[k] == text[k] || source[k] == '\0');
+    for (size_t k = 0; k < n; ++k) check(s[k] == text[k] || s[k] == '\0', "source bytes kept");
   }
   return 0;
 }

@@ -150,7 +150,7 @@ void build_first(IconvLease& cd, uint8_t (&first)[256]) noexcept {
 // Fills the row of a lead byte: the first try (incomplete) and then the
 // second on each pair, on one trial each as a measurement would run them.
 uint8_t* build_row(IconvLease& cd, unsigned lead) noexcept {
-  auto* row = static_cast<uint8_t*>(std::malloc(256));
+  auto* row = static_cast<uint8_t*>(heap_malloc(256));
   if (row == nullptr) return nullptr;
   row[0] = kUnknown;  // a NUL after the lead is answered before the row
   for (unsigned b = 1; b < 256; ++b) {
@@ -268,7 +268,7 @@ int measure(const char* s, size_t n) noexcept {
                           static_cast<uint32_t>(static_cast<unsigned char>(s[1])) << 8 |
                           static_cast<unsigned char>(s[2]);
   if (t->memo == nullptr) {
-    t->memo = static_cast<uint32_t*>(std::calloc(size_t{1} << kMemoBits, sizeof(uint32_t)));
+    t->memo = static_cast<uint32_t*>(heap_calloc(size_t{1} << kMemoBits, sizeof(uint32_t)));
   }
   uint32_t* entry = t->memo != nullptr ? &t->memo[memo_slot(triple)] : nullptr;
   uint8_t outcome = kUnknown;

@@ -127,7 +127,7 @@ DPXUT_EXPORT uint32_t DPstrlen(uint32_t nameSpace, const void* s) {
 DPXUT_EXPORT void* DPstrdup(uint32_t nameSpace, const void* s) {
   if (s == nullptr) return nullptr;
   if (is_wide_ns(nameSpace)) return DPunidup(static_cast<const wchar_t*>(s));
-  return strdup(bytes_of(s));
+  return dpxut::heap_strdup(bytes_of(s));
 }
 
 DPXUT_EXPORT int DPstrcpy(uint32_t nameSpace, void* dst, const void* src) {

@@ -170,12 +170,12 @@ DPXUT_EXPORT uint32_t GetServerMBCSCodeSet(char* codeSet) {
 
   // Both saved names are copied before anything changes, so a heap failure
   // leaves the locale and the saved names as they were.
-  dpxut::HeapPtr<char> configured(strdup(name));
+  dpxut::HeapPtr<char> configured(dpxut::heap_strdup(name));
   if (!configured) return kFailed;
   const char* current = std::setlocale(LC_CTYPE, nullptr);
   if (current == nullptr) return kFailed;
   const bool keep_saved = g_ctype_switched && resetCharSetToThis != nullptr;
-  dpxut::HeapPtr<char> saved(keep_saved ? nullptr : strdup(current));
+  dpxut::HeapPtr<char> saved(keep_saved ? nullptr : dpxut::heap_strdup(current));
   if (!keep_saved && !saved) return kFailed;
 
   replace_saved(resetLocaleToThis, configured.release());

@@ -73,7 +73,7 @@ class WideCopy {
     if (elements <= kInline) {
       data_ = inline_;
     } else {
-      heap_.reset(std::calloc(elements, wide::kUnit));
+      heap_.reset(dpxut::heap_calloc(elements, wide::kUnit));
       data_ = heap_.get();
       if (data_ == nullptr) return kNoMemory;
     }
@@ -121,7 +121,7 @@ DPXUT_EXPORT size_t xutf8len(const char* s) {
 
 DPXUT_EXPORT char* xutf8ncat(char* dst, const char* src, size_t n) { return std::strncat(dst, src, n); }
 DPXUT_EXPORT char* xutf8cat(char* dst, const char* src) { return std::strcat(dst, src); }
-DPXUT_EXPORT char* xutf8dup(const char* s) { return s != nullptr ? ::strdup(s) : nullptr; }
+DPXUT_EXPORT char* xutf8dup(const char* s) { return s != nullptr ? dpxut::heap_strdup(s) : nullptr; }
 DPXUT_EXPORT int xutf8cmp(const char* a, const char* b) { return std::strcmp(a, b); }
 DPXUT_EXPORT char* xutf8str(const char* haystack, const char* needle) {
   return const_cast<char*>(std::strstr(haystack, needle));

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cwctype>
 
+#include "common/heap.h"
+
 namespace dpxut::wide {
 
 namespace {
@@ -159,7 +161,7 @@ void upper(void* s) noexcept {
 
 wchar_t* duplicate(const void* s) noexcept {
   size_t n = length(s) + 1;
-  auto* copy = static_cast<wchar_t*>(std::malloc(n * kUnit));
+  auto* copy = static_cast<wchar_t*>(heap_malloc(n * kUnit));
   if (copy != nullptr) std::memcpy(copy, s, n * kUnit);
   return copy;
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/export.h"
+#include "common/heap.h"
 #include "common/le.h"
 #include "dpxut.h"
 #include "names/extension.h"
@@ -26,8 +27,6 @@ struct EntryBlock {
   HVDPExtensionStrings strings;
 };
 static_assert(offsetof(EntryBlock, strings) % alignof(void*) == 0, "strings record is pointer-aligned");
-
-CallocFunction calloc_function = &std::calloc;
 
 EntryBlock* block_of(HVDPExtensionEntry* entry) noexcept { return reinterpret_cast<EntryBlock*>(entry); }
 
@@ -81,7 +80,7 @@ uint32_t read_entry(HVDPExtensionHandle* h, HVDPExtensionEntry** out) noexcept {
   if (left < kExtensionHeader) return HVDPUT_BUFFER_UNDERFLOW;
 
   if (h->entry == nullptr) {
-    auto* fresh = static_cast<EntryBlock*>(calloc_function(1, sizeof(EntryBlock)));
+    auto* fresh = static_cast<EntryBlock*>(heap_calloc(1, sizeof(EntryBlock)));
     if (fresh == nullptr) return HVDPUT_OUT_OF_MEMORY;
     h->entry = &fresh->entry;
   }
@@ -116,10 +115,6 @@ uint32_t read_entry(HVDPExtensionHandle* h, HVDPExtensionEntry** out) noexcept {
 
 }  // namespace
 
-void set_extension_calloc_for_testing(CallocFunction f) noexcept {
-  calloc_function = f != nullptr ? f : &std::calloc;
-}
-
 }  // namespace dpxut::names
 
 using namespace dpxut::names;
@@ -128,7 +123,7 @@ DPXUT_EXPORT uint32_t HVDPGetFirstExtension(const void* extension, uint32_t exte
                                             HVDPExtensionEntry** entry, HVDPExtensionHandle** handle) {
   if (extension == nullptr || entry == nullptr || handle == nullptr) return HVDPUT_INVALID_PARAMETER;
   *entry = nullptr;
-  *handle = static_cast<HVDPExtensionHandle*>(calloc_function(1, sizeof(HVDPExtensionHandle)));
+  *handle = static_cast<HVDPExtensionHandle*>(dpxut::heap_calloc(1, sizeof(HVDPExtensionHandle)));
   if (*handle == nullptr) return HVDPUT_OUT_OF_MEMORY;
   HVDPExtensionHandle* h = *handle;
   h->signature = kHandleLive;

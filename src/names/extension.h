@@ -27,9 +27,4 @@ inline constexpr size_t kExtensionHeader = 12;
 // The type whose data is three length-prefixed items.
 inline constexpr uint32_t kExtensionStringsType = 3;
 
-// Allocation of handles and entry records; tests replace it to make an
-// allocation fail. Null restores calloc.
-using CallocFunction = void* (*)(size_t, size_t);
-void set_extension_calloc_for_testing(CallocFunction f) noexcept;
-
 }  // namespace dpxut::names

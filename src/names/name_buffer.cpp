@@ -20,8 +20,6 @@ namespace {
 using paths::at_end;
 using paths::is_empty;
 
-ReallocFunction realloc_function = &std::realloc;
-
 const unsigned char* bytes(const void* p) noexcept { return static_cast<const unsigned char*>(p); }
 
 // The strings a name's positions are found in: the caller's own, or reversed
@@ -162,7 +160,7 @@ uint32_t make_room(HVDPNameBuffer** buffer, HVDPNameHandle* h, size_t needed) no
   const size_t old_size = static_cast<size_t>(h->end - h->start);
   const size_t new_size = used + needed;
   if (new_size > kMaxBufferSize) return HVDPUT_OVERFLOW;
-  auto* block = static_cast<unsigned char*>(realloc_function(h->start, new_size));
+  auto* block = static_cast<unsigned char*>(heap_realloc(h->start, new_size));
   if (block == nullptr) {
     std::free(h->start);
     dpxut::store_ptr<HVDPNameBuffer>(buffer, nullptr);
@@ -218,8 +216,6 @@ void release_handle(HVDPNameHandle** handle) noexcept {
   *handle = nullptr;
 }
 
-void set_realloc_for_testing(ReallocFunction f) noexcept { realloc_function = f != nullptr ? f : &std::realloc; }
-
 }  // namespace dpxut::names
 
 using namespace dpxut::names;
@@ -232,14 +228,14 @@ DPXUT_EXPORT uint32_t HVDPPutFirstLName(HVDPNameBuffer** buffer, uint32_t nameSp
   if (buffer == nullptr || handle == nullptr || name == nullptr) return HVDPUT_INVALID_PARAMETER;
   auto* block = reinterpret_cast<unsigned char*>(dpxut::load_ptr(buffer));
   if (block == nullptr) {
-    block = static_cast<unsigned char*>(std::calloc(1, kFirstBufferSize));
+    block = static_cast<unsigned char*>(dpxut::heap_calloc(1, kFirstBufferSize));
     if (block == nullptr) return HVDPUT_OUT_OF_MEMORY;
     store_le16(block, static_cast<uint16_t>(kFirstBufferSize));
     dpxut::store_ptr(buffer, reinterpret_cast<HVDPNameBuffer*>(block));
   } else if (load_le16(block) < kHeaderSize) {
     return HVDPUT_INVALID_PARAMETER;  // a block that cannot hold its own header
   }
-  auto* h = static_cast<HVDPNameHandle*>(std::calloc(1, sizeof(HVDPNameHandle)));
+  auto* h = static_cast<HVDPNameHandle*>(dpxut::heap_calloc(1, sizeof(HVDPNameHandle)));
   *handle = h;
   if (h == nullptr) return HVDPUT_OUT_OF_MEMORY;
   h->signature = kHandleLive;

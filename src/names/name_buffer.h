@@ -117,9 +117,5 @@ inline bool is_live(const HVDPNameHandle* h) noexcept { return h->signature == k
 // Marks the handle dead, frees it and nulls the caller's pointer.
 void release_handle(HVDPNameHandle** handle) noexcept;
 
-// Allocation of the block's resizes; tests replace it to make a resize fail.
-using ReallocFunction = void* (*)(void*, size_t);
-void set_realloc_for_testing(ReallocFunction f) noexcept;
-
 }  // namespace dpxut::names
 

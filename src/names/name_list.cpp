@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include "common/export.h"
+#include "common/heap.h"
 #include "dpxut.h"
 
 namespace dpxut::names {
@@ -41,7 +42,7 @@ DPXUT_EXPORT HVDPListNode* HVDPAppendToList(HVDPList* list, const char* text, vo
   if (list == nullptr || text == nullptr) return nullptr;
   const size_t length = std::strlen(text);
   if (length > SIZE_MAX - kNodeHead - 1) return nullptr;
-  auto* node = static_cast<HVDPListNode*>(std::calloc(1, kNodeHead + length + 1));
+  auto* node = static_cast<HVDPListNode*>(dpxut::heap_calloc(1, kNodeHead + length + 1));
   if (node == nullptr) return nullptr;
   // The text is written through the block's bytes: the declared member is a
   // one-byte placeholder for a name of any length.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "common/export.h"
+#include "common/heap.h"
 #include "dpxut.h"
 #include "names/name_buffer.h"
 
@@ -108,7 +109,7 @@ using namespace dpxut::names;
 DPXUT_EXPORT uint32_t HVDPGetFirstName(const HVDPNameBuffer* nameBuffer, HVDPDataSetName* dataSetName,
                                        HVDPNameHandle** handle) {
   if (nameBuffer == nullptr || dataSetName == nullptr || handle == nullptr) return HVDPUT_INVALID_PARAMETER;
-  auto* h = static_cast<HVDPNameHandle*>(std::calloc(1, sizeof(HVDPNameHandle)));
+  auto* h = static_cast<HVDPNameHandle*>(dpxut::heap_calloc(1, sizeof(HVDPNameHandle)));
   *handle = h;
   if (h == nullptr) return HVDPUT_OUT_OF_MEMORY;
   Reader reader(nameBuffer);

@@ -22,6 +22,7 @@
 
 #include "charset/namespace.h"
 #include "common/export.h"
+#include "common/heap.h"
 #include "dpxut.h"
 #include "paths/match_support.h"
 
@@ -233,8 +234,8 @@ DPXUT_EXPORT int32_t matchIName(uint32_t nameSpace, const void* pattern, const v
   const size_t unit = dpxut::charset::unit_size(nameSpace);
   const size_t name_len = DPstrlen(nameSpace, name);
   const size_t pattern_len = DPstrlen(nameSpace, pattern);
-  void* upper_name = std::calloc(1, name_len + unit);
-  void* upper_pattern = upper_name != nullptr ? std::calloc(1, pattern_len + unit) : nullptr;
+  void* upper_name = dpxut::heap_calloc(1, name_len + unit);
+  void* upper_pattern = upper_name != nullptr ? dpxut::heap_calloc(1, pattern_len + unit) : nullptr;
   if (upper_pattern == nullptr) {
     std::free(upper_name);
     return kOutOfMemory;

@@ -19,6 +19,7 @@
 #include <type_traits>
 
 #include "charset/namespace.h"
+#include "common/heap.h"
 #include "common/wide.h"
 #include "dpxut.h"
 
@@ -66,7 +67,7 @@ class SmallBuffer {
   bool reserve(size_t n, size_t keep) noexcept {
     if (n <= capacity_) return true;
     if (n > SIZE_MAX / sizeof(T)) return false;
-    T* fresh = static_cast<T*>(std::malloc(n * sizeof(T)));
+    T* fresh = static_cast<T*>(heap_malloc(n * sizeof(T)));
     if (fresh == nullptr) return false;
     if (keep != 0) std::memcpy(fresh, data_, keep * sizeof(T));
     if (data_ != inline_) std::free(data_);

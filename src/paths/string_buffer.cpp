@@ -16,6 +16,7 @@
 
 #include "charset/namespace.h"
 #include "common/export.h"
+#include "common/heap.h"
 #include "common/wide.h"
 #include "dpxut.h"
 
@@ -60,7 +61,7 @@ size_t room_for_text(size_t cap, size_t unit) noexcept { return (cap / unit - 1)
 // source that may lie inside it.
 HVDPStringBuffer* make_block(const HVDPStringBuffer* old, size_t n, size_t unit,
                              bool cleared) noexcept {
-  auto* block = static_cast<HVDPStringBuffer*>(cleared ? std::calloc(1, n) : std::malloc(n));
+  auto* block = static_cast<HVDPStringBuffer*>(cleared ? heap_calloc(1, n) : heap_malloc(n));
   if (block == nullptr) return nullptr;
   block->capacity = static_cast<uint16_t>(n - kHead);
   size_t keep = 0;

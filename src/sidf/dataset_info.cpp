@@ -113,7 +113,7 @@ uint8_t* block_bytes(HVDPDataSetInfo* block) noexcept { return reinterpret_cast<
 uint32_t ensure_block(HVDPRecordHeaderInfo* info, bool reset) noexcept {
   HVDPDataSetInfo* block = info->dataSetInfo;
   if (block == nullptr) {
-    block = static_cast<HVDPDataSetInfo*>(std::calloc(1, kInfoCreated));
+    block = static_cast<HVDPDataSetInfo*>(heap_calloc(1, kInfoCreated));
     if (block == nullptr) return HVDPUT_OUT_OF_MEMORY;
     block->bufferSize = kInfoCreated;
     info->dataSetInfo = block;
@@ -138,7 +138,7 @@ uint32_t open_append_handle(HVDPNameBuffer* buffer, HVDPNameHandle** handle) noe
   while ((rc = reader.next(&entry)) == HVDPUT_SUCCESS) {
   }
   if (rc != HVDPUT_NO_MORE_ENTRIES) return rc;
-  auto* h = static_cast<HVDPNameHandle*>(std::calloc(1, sizeof(HVDPNameHandle)));
+  auto* h = static_cast<HVDPNameHandle*>(heap_calloc(1, sizeof(HVDPNameHandle)));
   if (h == nullptr) return HVDPUT_OUT_OF_MEMORY;
   auto* start = reinterpret_cast<unsigned char*>(buffer);
   h->signature = names::kHandleLive;
@@ -165,7 +165,7 @@ uint32_t unpack_name_list(HVDPNameBuffer** buffer, const uint8_t* listData, uint
   HVDPNameBuffer* block = load_ptr(buffer);
   if (block == nullptr || len + 1 >= block->bufferSize) {
     const auto grown = static_cast<uint32_t>(std::min<size_t>(len + size_t{1024}, names::kMaxBufferSize));
-    auto* moved = static_cast<HVDPNameBuffer*>(std::realloc(block, grown));
+    auto* moved = static_cast<HVDPNameBuffer*>(heap_realloc(block, grown));
     if (moved == nullptr) {
       std::free(block);
       store_ptr<HVDPNameBuffer>(buffer, nullptr);
@@ -314,7 +314,7 @@ class SectionParser {
     if (extension_ > kMaxExtension) return HVDPUT_OVERFLOW;
     HVDPDataSetInfo* block = info_->dataSetInfo;
     if (extension_ > static_cast<uint32_t>(block->bufferSize) - kInfoFixed) {
-      auto* grown = static_cast<HVDPDataSetInfo*>(std::realloc(block, extension_ + kInfoCreated));
+      auto* grown = static_cast<HVDPDataSetInfo*>(heap_realloc(block, extension_ + kInfoCreated));
       if (grown == nullptr) {
         std::free(block);
         info_->dataSetInfo = nullptr;

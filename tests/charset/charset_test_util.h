@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "dpxut.h"
-#include "support/guard_page.h"  // hex(), to_hex(), GuardedBytes
+#include "support/bytes.h"  // hex(), to_hex()
+#include "support/guard.h"  // GuardedBytes
 
 namespace dpxut::test {
 
@@ -50,33 +51,23 @@ class WideAt {
       : start_(16 + offset), units_(std::max(units, s.size() + 1)), buf_(start_ + 4 * units_ + 32, 0xEE) {
     std::memcpy(p(), s.c_str(), 4 * (s.size() + 1));
   }
-  unsigned char* p() { return base() + start_; }
+  unsigned char* p() { return buf_.data() + (16 - reinterpret_cast<uintptr_t>(buf_.data()) % 16) % 16 + start_; }
   unsigned char* at(size_t i) { return p() + 4 * i; }
   std::wstring units(size_t n) {  // the first n units, zeros included
     std::wstring out(n, 0);
-    for (size_t i = 0; i < n; ++i) std::memcpy(&out[i], at(i), 4);
+    std::memcpy(out.data(), p(), 4 * n);
     return out;
   }
-  std::wstring str() {  // up to the terminator, within the block
-    const std::wstring all = units(units_);
-    return all.substr(0, all.find(L'\0'));
-  }
-  // Index of the unit at q (-1 for null); q must lie on a unit boundary.
-  ptrdiff_t index_of(const void* q) {
-    if (q == nullptr) return -1;
-    const ptrdiff_t d = static_cast<const unsigned char*>(q) - p();
-    EXPECT_EQ(d % 4, 0);
-    return d / 4;
-  }
+  std::wstring str() { return units(units_).c_str(); }  // up to the terminator, within the block
+  // Index of the unit at q, which lies on a unit boundary; -1 for null.
+  ptrdiff_t index_of(const void* q) { return q ? (static_cast<const unsigned char*>(q) - p()) / 4 : -1; }
   bool outside_untouched() {
     const size_t lo = p() - buf_.data(), hi = lo + 4 * units_;
-    for (size_t i = 0; i < buf_.size(); ++i)
-      if ((i < lo || i >= hi) && buf_[i] != 0xEE) return false;
-    return true;
+    auto ee = [](unsigned char c) { return c == 0xEE; };
+    return std::all_of(buf_.begin(), buf_.begin() + lo, ee) && std::all_of(buf_.begin() + hi, buf_.end(), ee);
   }
 
  private:
-  unsigned char* base() { return buf_.data() + (16 - reinterpret_cast<uintptr_t>(buf_.data()) % 16) % 16; }
   size_t start_, units_;
   std::vector<unsigned char> buf_;
 };

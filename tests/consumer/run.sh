@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs a build of libdpxut into a scratch prefix and builds small hosts
-# against that installed copy only, the way C and C++ projects consume a
-# system library.
+# Installs a build of libdpxut into a scratch prefix and builds hosts against
+# that installed copy only, the way C and C++ projects consume a system
+# library. The host is tests/abi/header_c99_test.c, as C99 and as C++.
 #   run.sh install BUILD PREFIX    cmake --install, then check the layout
 #   run.sh pkg-config PREFIX WORK  C99 host compiled with pkg-config's flags
 #   run.sh cmake PREFIX WORK       C++ host built with find_package(dpxut)
@@ -13,51 +13,32 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 unset DESTDIR
-
-fail() { echo "consumer: $*" >&2; exit 1; }
-
+fail() { echo "consumer: $*" >&2 && exit 1; }
 # Runs a command quietly; shows its output only when it fails.
-quiet() {
-  local log
-  log=$("$@" 2>&1) || { echo "$log" >&2; fail "failed: $*"; }
-}
+quiet() { local log && log=$("$@" 2>&1) || { echo "$log" >&2 && fail "failed: $*"; }; }
 
-# The host must load libdpxut.so.0 from the prefix, not from the build tree
-# or the system.
-loads_from_prefix() {  # PROGRAM PREFIX
-  local line
-  line=$(ldd "$1" | grep 'libdpxut\.so\.0 ') || fail "$1 does not need libdpxut.so.0"
-  local path=${line#*=> }
-  path=${path%% (*}
-  [[ $path == /* ]] || fail "$1: libdpxut.so.0 not found"
-  path=$(realpath "$path")
-  [[ $path == "$(realpath "$2")"/* ]] || fail "$1 loads $path, not the copy in $2"
+# PROGRAM PREFIX: the program loads libdpxut.so.0 from the prefix, not from
+# the build tree or the system.
+loads_from_prefix() {
+  local path
+  path=$(ldd "$1" | sed -n 's/^\s*libdpxut\.so\.0 => \(\/.*\) (0x.*$/\1/p')
+  [[ -n $path && $(realpath "$path") == "$(realpath "$2")"/* ]] || fail "$1 loads libdpxut.so.0 from '$path', not $2"
 }
 
 do_install() {  # BUILD PREFIX
-  local build=$1 prefix=$2
+  local prefix=$2 lib=$2/$DPXUT_LIBDIR real=libdpxut.so.$DPXUT_VERSION tool
   rm -rf "$prefix"
-  quiet cmake --install "$build" --prefix "$prefix"
-  local lib=$prefix/$DPXUT_LIBDIR real=libdpxut.so.$DPXUT_VERSION
-  [[ -f $lib/$real && ! -L $lib/$real ]] || fail "$real missing"
-  [[ $(readlink "$lib/libdpxut.so.0") == "$real" ]] || fail "libdpxut.so.0 is not a link to $real"
-  [[ $(readlink "$lib/libdpxut.so") == libdpxut.so.0 ]] || fail "libdpxut.so is not a link to libdpxut.so.0"
-  readelf -d "$lib/$real" | grep -q 'Library soname: \[libdpxut\.so\.0\]' || fail "SONAME is not libdpxut.so.0"
+  quiet cmake --install "$1" --prefix "$prefix"
+  [[ $(readlink "$lib/libdpxut.so.0") == "$real" && $(readlink "$lib/libdpxut.so") == libdpxut.so.0 ]] ||
+    fail "libdpxut.so -> libdpxut.so.0 -> $real links missing"
   cmp -s "$prefix/$DPXUT_INCLUDEDIR/dpxut.h" "$here/../../include/dpxut.h" || fail "dpxut.h differs"
-
   # Exactly these files: no static library, test, benchmark or fuzz target.
-  local expected=(
-    "$DPXUT_LIBDIR/$real" "$DPXUT_LIBDIR/libdpxut.so.0" "$DPXUT_LIBDIR/libdpxut.so"
-    "$DPXUT_INCLUDEDIR/dpxut.h" "$DPXUT_LIBDIR/pkgconfig/dpxut.pc"
-    "$DPXUT_LIBDIR/cmake/dpxut/dpxutConfig.cmake"
-    "$DPXUT_LIBDIR/cmake/dpxut/dpxutConfigVersion.cmake"
-    "$DPXUT_LIBDIR/cmake/dpxut/dpxutTargets.cmake")
-  local tool
-  for tool in $DPXUT_TOOLS; do expected+=("$DPXUT_BINDIR/$tool"); done
-  local got want
-  got=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | grep -v '^[^ ]*/cmake/dpxut/dpxutTargets-[a-z]*\.cmake$' | sort)
-  want=$(printf '%s\n' "${expected[@]}" | sort)
-  [[ $got == "$want" ]] || fail "installed files differ:"$'\n'"$(diff <(echo "$want") <(echo "$got"))"
+  local want=("$DPXUT_LIBDIR"/{"$real",libdpxut.so.0,libdpxut.so,pkgconfig/dpxut.pc}
+    "$DPXUT_LIBDIR"/cmake/dpxut/dpxut{Config,ConfigVersion,Targets}.cmake "$DPXUT_INCLUDEDIR/dpxut.h")
+  for tool in $DPXUT_TOOLS; do want+=("$DPXUT_BINDIR/$tool"); done
+  local got
+  got=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | grep -v '/cmake/dpxut/dpxutTargets-[a-z]*\.cmake$' | sort)
+  diff <(printf '%s\n' "${want[@]}" | sort) <(echo "$got") >&2 || fail "installed files differ"
   # Installed tools find the library through their run path alone, unless
   # the build is meant for a library directory the loader searches anyway.
   [[ ${DPXUT_TOOLS_RUNPATH:-ON} == ON ]] || export LD_LIBRARY_PATH=$lib
@@ -67,38 +48,26 @@ do_install() {  # BUILD PREFIX
 do_pkg_config() {  # PREFIX WORK
   local prefix=$1 work=$2
   mkdir -p "$work"
-  export PKG_CONFIG_PATH=$prefix/$DPXUT_LIBDIR/pkgconfig
+  export PKG_CONFIG_PATH=$prefix/$DPXUT_LIBDIR/pkgconfig LD_LIBRARY_PATH=$prefix/$DPXUT_LIBDIR
   [[ $(pkg-config --modversion dpxut) == "$DPXUT_VERSION" ]] || fail "pkg-config version is not $DPXUT_VERSION"
   [[ $(pkg-config --variable=prefix dpxut) == "$prefix" ]] || fail "dpxut.pc prefix is not $prefix"
-  local flags
-  flags=$(pkg-config --cflags --libs dpxut)
-  # shellcheck disable=SC2086  # flags are words
+  # shellcheck disable=SC2046,SC2086  # flags are words
   "${CC:-cc}" -std=c99 -pedantic-errors -Wall -Wextra -Werror ${DPXUT_HOST_FLAGS:-} \
-    "$here/c/host.c" -o "$work/host_c" $flags
-  export LD_LIBRARY_PATH=$prefix/$DPXUT_LIBDIR
+    "$here/../abi/header_c99_test.c" -o "$work/host_c" $(pkg-config --cflags --libs dpxut)
   loads_from_prefix "$work/host_c" "$prefix"
-  "$work/host_c"
+  "$work/host_c" || fail "host_c failed check $?"
 }
 
 do_cmake() {  # PREFIX WORK
   local prefix=$1 work=$2
   rm -rf "$work"
-  quiet cmake -S "$here/cpp" -B "$work" -G "${DPXUT_GENERATOR:-Ninja}" \
-    -DCMAKE_CXX_COMPILER="${CXX:-c++}" \
+  quiet cmake -S "$here/cpp" -B "$work" -G "${DPXUT_GENERATOR:-Ninja}" -DCMAKE_CXX_COMPILER="${CXX:-c++}" \
     -DCMAKE_CXX_FLAGS="${DPXUT_HOST_FLAGS:-}" -DCMAKE_EXE_LINKER_FLAGS="${DPXUT_HOST_FLAGS:-}" \
-    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF \
-    -DDPXUT_VERSION="$DPXUT_VERSION"
-  local found
-  found=$(sed -n 's/^dpxut_DIR:PATH=//p' "$work/CMakeCache.txt")
-  [[ $(realpath "$found") == "$(realpath "$prefix")"/* ]] || fail "find_package found $found, not the copy in $prefix"
+    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DDPXUT_VERSION="$DPXUT_VERSION"
   quiet cmake --build "$work"
   loads_from_prefix "$work/host_cpp" "$prefix"
-  "$work/host_cpp"
+  "$work/host_cpp" || fail "host_cpp failed check $?"
 }
 
-case "${1:-}" in
-  install) do_install "$2" "$3" ;;
-  pkg-config) do_pkg_config "$2" "$3" ;;
-  cmake) do_cmake "$2" "$3" ;;
-  *) echo "usage: $0 install BUILD PREFIX | pkg-config PREFIX WORK | cmake PREFIX WORK" >&2; exit 2 ;;
-esac
+[[ ${1:-} =~ ^(install|pkg-config|cmake)$ ]] || fail "usage: $0 install BUILD PREFIX | pkg-config PREFIX WORK | cmake PREFIX WORK"
+"do_${1/-/_}" "${@:2}"

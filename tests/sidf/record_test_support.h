@@ -8,6 +8,7 @@
 #include <dpxut.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -25,8 +26,7 @@ struct RecordName {
 };
 
 struct RecordDescription {
-  bool shortHeader = false;
-  bool checkValues = false;
+  bool shortHeader = false, checkValues = false;
   uint32_t values[5] = {};
   uint8_t bytes[3] = {};
   uint32_t dates[4] = {};
@@ -37,11 +37,7 @@ struct RecordDescription {
 
 // What a reader got out of a record.
 struct RecordRead {
-  uint32_t rc = 0;
-  uint32_t shortHeader = 0;
-  uint32_t headerLength = 0;
-  uint32_t recordLength = 0;
-  uint32_t state = 0;
+  uint32_t rc = 0, shortHeader = 0, headerLength = 0, recordLength = 0, state = 0;
   uint32_t values[5] = {};
   uint8_t bytes[3] = {};
   uint32_t dates[4] = {};
@@ -53,19 +49,9 @@ struct RecordRead {
   bool operator==(const RecordRead&) const = default;
 };
 
-// A copy of a member of a packed record: gtest's comparisons bind
-// references, which a packed pointer member cannot take.
-template <typename T>
-T val(T member) {
-  return member;
-}
-
 // Owns what a record description points to and releases it.
 struct RecordInfo {
   HVDPRecordHeaderInfo info{};
-  RecordInfo() = default;
-  RecordInfo(const RecordInfo&) = delete;
-  RecordInfo& operator=(const RecordInfo&) = delete;
   ~RecordInfo() {
     std::free(info.nameBuffer);
     std::free(info.dataSetInfo);
@@ -80,6 +66,11 @@ inline std::unique_ptr<uint8_t[]> exact_copy(const uint8_t* p, size_t n) {
   return copy;
 }
 
+// The values, bytes and dates of a block lie at fixed offsets.
+inline uint8_t* block_at(const HVDPDataSetInfo* block, size_t offset) {
+  return reinterpret_cast<uint8_t*>(const_cast<HVDPDataSetInfo*>(block)) + offset;
+}
+
 // Fills the name buffer and block of `record` from `d`. Returns the first
 // failing code of the name buffer, or 0.
 inline uint32_t prepare_record(const RecordDescription& d, RecordInfo& record) {
@@ -91,34 +82,22 @@ inline uint32_t prepare_record(const RecordDescription& d, RecordInfo& record) {
   if (block == nullptr) return HVDPUT_OUT_OF_MEMORY;
   info.dataSetInfo = block;
   block->bufferSize = static_cast<uint16_t>(block_size);
-  block->value1 = d.values[0];
-  block->value2 = d.values[1];
-  block->value3 = d.values[2];
-  block->value4 = d.values[3];
-  block->value5 = d.values[4];
-  block->byte1 = d.bytes[0];
-  block->byte2 = d.bytes[1];
-  block->byte3 = d.bytes[2];
-  block->dateTime1 = d.dates[0];
-  block->dateTime2 = d.dates[1];
-  block->dateTime3 = d.dates[2];
-  block->dateTime4 = d.dates[3];
+  std::memcpy(block_at(block, offsetof(HVDPDataSetInfo, value1)), d.values, sizeof d.values);
+  std::memcpy(block_at(block, offsetof(HVDPDataSetInfo, byte1)), d.bytes, sizeof d.bytes);
+  std::memcpy(block_at(block, offsetof(HVDPDataSetInfo, dateTime1)), d.dates, sizeof d.dates);
   block->extensionLength = static_cast<uint16_t>(d.extension.size());
-  if (!d.extension.empty())
-    std::memcpy(reinterpret_cast<uint8_t*>(block) + HVDP_DATA_SET_INFO_FIXED, d.extension.data(),
-                d.extension.size());
+  std::copy(d.extension.begin(), d.extension.end(), block_at(block, HVDP_DATA_SET_INFO_FIXED));
   // The name functions take the address of a pointer variable, which a
   // packed member is not: the buffer is built in a local and stored after.
   HVDPNameBuffer* names = nullptr;
   HVDPNameHandle* handle = nullptr;
   uint32_t rc = 0;
-  for (size_t i = 0; i < d.names.size() && rc == 0; ++i) {
-    const RecordName& n = d.names[i];
-    static const uint8_t kEmpty[1] = {0};
-    const void* bytes = n.bytes.empty() ? kEmpty : n.bytes.data();
+  for (const RecordName& n : d.names) {
+    const void* bytes = n.bytes.empty() ? "" : static_cast<const void*>(n.bytes.data());
     const auto length = static_cast<uint32_t>(n.bytes.size());
-    rc = i == 0 ? HVDPPutFirstLName(&names, n.nameSpace, 0, 0, nullptr, nullptr, length, bytes, &handle)
-                : HVDPPutNextLName(&names, &handle, n.nameSpace, 0, 0, nullptr, nullptr, length, bytes);
+    if (rc == 0)
+      rc = handle == nullptr ? HVDPPutFirstLName(&names, n.nameSpace, 0, 0, nullptr, nullptr, length, bytes, &handle)
+                             : HVDPPutNextLName(&names, &handle, n.nameSpace, 0, 0, nullptr, nullptr, length, bytes);
   }
   if (handle != nullptr) HVDPCloseName(&handle);
   info.nameBuffer = names;
@@ -130,9 +109,7 @@ inline uint32_t prepare_record(const RecordDescription& d, RecordInfo& record) {
 inline uint32_t write_record(const RecordDescription& d, std::vector<uint8_t>& out) {
   RecordInfo record;
   if (const uint32_t rc = prepare_record(d, record)) return rc;
-  size_t bound = 256 + d.extension.size();
-  for (size_t i = 0; i < d.names.size() && i < 10; ++i) bound += d.names[i].bytes.size() + 32;
-  out.assign(bound, 0);
+  out.assign(256 + d.extension.size() + 320 * d.names.size(), 0);  // names of at most 280 bytes
   uint8_t* position = out.data();
   auto size = static_cast<uint32_t>(out.size());
   uint32_t written = 0;
@@ -166,14 +143,10 @@ inline void take_description(const HVDPRecordHeaderInfo& info, RecordRead& r) {
   r.names = names_of(info.nameBuffer);
   const HVDPDataSetInfo* b = info.dataSetInfo;
   if (b == nullptr) return;
-  const uint32_t values[5] = {b->value1, b->value2, b->value3, b->value4, b->value5};
-  std::memcpy(r.values, values, sizeof values);
-  r.bytes[0] = b->byte1;
-  r.bytes[1] = b->byte2;
-  r.bytes[2] = b->byte3;
-  const uint32_t dates[4] = {b->dateTime1, b->dateTime2, b->dateTime3, b->dateTime4};
-  std::memcpy(r.dates, dates, sizeof dates);
-  const auto* ext = reinterpret_cast<const uint8_t*>(b) + HVDP_DATA_SET_INFO_FIXED;
+  std::memcpy(r.values, block_at(b, offsetof(HVDPDataSetInfo, value1)), sizeof r.values);
+  std::memcpy(r.bytes, block_at(b, offsetof(HVDPDataSetInfo, byte1)), sizeof r.bytes);
+  std::memcpy(r.dates, block_at(b, offsetof(HVDPDataSetInfo, dateTime1)), sizeof r.dates);
+  const uint8_t* ext = block_at(b, HVDP_DATA_SET_INFO_FIXED);
   r.extension.assign(ext, ext + b->extensionLength);
   r.dataSize = b->dataSize;
 }
@@ -193,19 +166,17 @@ inline RecordRead read_record(const std::vector<uint8_t>& stream, size_t split, 
   auto size = static_cast<uint32_t>(split);
   std::unique_ptr<uint8_t[]> joined;
   r.rc = HVDPGetRecordHeaderOnly(&position, &size, &info);
-  bool in_second = false;
   if (r.rc == HVDPUT_BUFFER_UNDERFLOW) {
     joined = exact_copy(stream.data(), stream.size());
     position = joined.get();
     size = static_cast<uint32_t>(stream.size());
     r.rc = HVDPGetRecordHeaderOnly(&position, &size, &info);
-    in_second = true;
   }
   if (r.rc != 0) return r;
-  const uint8_t* base = in_second ? joined.get() : first.get();
+  const uint8_t* base = joined ? joined.get() : first.get();
   r.rc = HVDPGetDataSetInfo(&position, &size, &info);
   size_t consumed = static_cast<size_t>(position - base);
-  if (r.rc == 0 && info.state == HVDP_STATE_SAVED && !in_second) {
+  if (r.rc == 0 && info.state == HVDP_STATE_SAVED && !joined) {
     position = second.get();
     size = static_cast<uint32_t>(stream.size() - split);
     r.rc = HVDPGetDataSetInfo(&position, &size, &info);
@@ -227,8 +198,7 @@ inline std::vector<RecordName> expected_names(const RecordDescription& d) {
     if (charset::is_wide_ns(n.nameSpace)) {
       n.bytes.insert(n.bytes.end(), 4, 0);
     } else {
-      const auto zero = std::find(n.bytes.begin(), n.bytes.end(), 0);
-      n.bytes.erase(zero, n.bytes.end());
+      n.bytes.erase(std::find(n.bytes.begin(), n.bytes.end(), 0), n.bytes.end());
       n.bytes.push_back(0);
     }
     out.push_back(std::move(n));

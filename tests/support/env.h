@@ -1,6 +1,7 @@
-// Test scaffolding for the character layer: a scratch language file for the
-// set-up to read, extra locale names that alias the hermetic test locales,
-// and a fixture that leaves the process-wide conversion state as found.
+// Process environment for tests: the time zone (use_zone), and for the
+// character layer a scratch language file for the set-up to read, extra
+// locale names that alias the hermetic test locales, and a fixture that
+// leaves the process-wide conversion state as found.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -16,6 +18,13 @@
 #include "dpxut.h"
 
 namespace dpxut::testing {
+
+// Each test runs in a process of its own, so the zone set here stays with
+// that one test. POSIX rule strings need no zone database.
+inline void use_zone(const char* tz) {
+  ::setenv("TZ", tz, 1);
+  ::tzset();
+}
 
 // A private directory holding the language file and locale aliases:
 //   xx_YY -> ja_JP.EUC-JP, zz_WW -> en_US.ISO-8859-1, uu_VV -> en_US.UTF-8

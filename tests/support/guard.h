@@ -1,6 +1,7 @@
-// Test helpers for reads that must stop at a terminator: a block of bytes
-// that ends flush against a page without access, so that reading a single
-// byte past its end faults, and a hex-string parser for byte tables.
+// Bytes that end flush against a page without access, so that reading a
+// single byte past their end faults (GuardedBytes), and text that begins
+// right after such a page, so that reading a byte before it faults
+// (GuardedFront).
 #pragma once
 
 #include <sys/mman.h>
@@ -44,30 +45,21 @@ class GuardedBytes {
   unsigned char* base_;
 };
 
-// "61 C3 A9" -> the bytes 0x61 0xC3 0xA9.
-inline std::string hex(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size();) {
-    if (text[i] == ' ') {
-      ++i;
-      continue;
-    }
-    out.push_back(static_cast<char>(std::strtoul(std::string(text.substr(i, 2)).c_str(), nullptr, 16)));
-    i += 2;
+class GuardedFront {
+ public:
+  // The bytes of `text` (at most one page), first byte just above the
+  // closed page.
+  explicit GuardedFront(std::string_view text) : pages_(2 * page_size()) {
+    if (text.size() > page_size() || ::mprotect(pages_.data(), page_size(), PROT_NONE) != 0) std::abort();
+    std::memcpy(data(), text.data(), text.size());
   }
-  return out;
-}
 
-// The bytes of s as "61 C3 A9".
-inline std::string to_hex(std::string_view s) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : s) {
-    if (!out.empty()) out.push_back(' ');
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
-  }
-  return out;
-}
+  unsigned char* data() { return pages_.data() + page_size(); }
+  char* chars() { return reinterpret_cast<char*>(data()); }
+
+ private:
+  static size_t page_size() { return static_cast<size_t>(::sysconf(_SC_PAGESIZE)); }
+  GuardedBytes pages_;  // two whole pages: page-aligned, the second ends at the guard
+};
 
 }  // namespace dpxut::test
