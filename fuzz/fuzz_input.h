@@ -1,5 +1,9 @@
 // Pieces every fuzz target shares: a check that says what failed, the input
 // read as the choices of one run, and heap blocks of exact size.
+//
+// A target is fuzz(data, size) over the bytes of one input: the replay
+// driver calls it for every file of the target's seed corpus, and in a
+// libFuzzer build LLVMFuzzerTestOneInput (libfuzzer_entry.cpp) does.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +13,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+
+void fuzz(const uint8_t* data, size_t size);
 
 // Aborts with `what` on stderr, so that libFuzzer and the replay driver
 // both report the failure as a crash on this input.

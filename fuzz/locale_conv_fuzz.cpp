@@ -37,28 +37,24 @@ static std::optional<std::basic_string<Out>> convert(uint32_t (*f)(Out*, size_t*
                                                      size_t shift) {
   size_t size = 0, cap = (size_t{1} << 16) / sizeof(Out);
   const uint32_t sizing = f(nullptr, &size, in);
-  if (sizing != 0) {
-    const Block big(cap * sizeof(Out), shift);
-    check(f(big.as<Out>(), &cap, in) == sizing, "sizing and filling fail alike");
-    return std::nullopt;
-  }
+  check(sizing == 0 || f(Block(cap * sizeof(Out), shift).as<Out>(), &cap, in) == sizing, "failing alike with room");
+  if (sizing != 0) return std::nullopt;
   check(size >= 1, "the size counts the terminator");
   const Block exact(size * sizeof(Out), shift), small((size - 1) * sizeof(Out), shift);
-  cap = size;
-  check(f(exact.as<Out>(), &cap, in) == 0 && (cap == size || (sizeof(Out) == 4 && DPUseMbFunctions && cap == size - 1)),
-        "filling as sized");
-  check(std::memcmp(exact.at + (size - 1) * sizeof(Out), "\0\0\0", sizeof(Out)) == 0, "terminated");
-  cap = size - 1;
-  check(f(small.as<Out>(), &cap, in) == HVDPUT_OVERFLOW && cap == size - 1, "one unit short");
+  check(f(exact.as<Out>(), &(cap = size), in) == 0 &&
+            (cap == size || (sizeof(Out) == 4 && DPUseMbFunctions && cap == size - 1)) &&
+            std::memcmp(exact.at + (size - 1) * sizeof(Out), "\0\0\0", sizeof(Out)) == 0,
+        "filling as sized, terminated");
+  check(f(small.as<Out>(), &(cap = size - 1), in) == HVDPUT_OVERFLOW && cap == size - 1, "one unit short");
   return std::basic_string<Out>(exact.as<Out>(), size - 1);
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void fuzz(const uint8_t* data, size_t size) {
   // The replay test sets LOCPATH; a fuzzing run uses the normal build's
   // test locales next to this source tree.
   [[maybe_unused]] static const int locales =
       setenv("LOCPATH", (std::filesystem::path(__FILE__).parent_path().parent_path() / "build/locales").c_str(), 0);
-  if (size == 0 || size > 2048) return 0;
+  if (size == 0 || size > 2048) return;
   FuzzInput in{data, size};
   const uint8_t mode = in.byte();
   use_codeset(mode & 1);
@@ -71,13 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Block loc = c_string(text);
   const Block uni((in.left / 4 + 1) * 4, shift, in.p, in.left / 4 * 4);
 
-  convert(DPloc2uni, loc.as<char>(), shift);
-  convert(DPloc2uniNoMap, loc.as<char>(), shift);
+  for (auto to_wide : {DPloc2uni, DPloc2uniNoMap}) convert(to_wide, loc.as<char>(), shift);
   const auto utf = convert(DPloc2utf8, loc.as<char>(), 0), back = convert(DPutf82loc, loc.as<char>(), 0);
   for (const auto* t : {&utf, &back}) check(!*t || (*t)->find('\0') == std::string::npos, "no NUL inside the text");
   // Back to the code set: the text as it was.
   if (utf) check(convert(DPutf82loc, utf->c_str(), 0) == text, "locale text through UTF-8 and back");
-  convert(DPuni2loc, uni.as<wchar_t>(), 0);
-  convert(DPuni2locNoMap, uni.as<wchar_t>(), 0);
-  return 0;
+  for (auto to_locale : {DPuni2loc, DPuni2locNoMap}) convert(to_locale, uni.as<wchar_t>(), 0);
 }

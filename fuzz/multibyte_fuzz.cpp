@@ -11,20 +11,17 @@
 #include "dpxut.h"
 #include "fuzz_input.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void fuzz(const uint8_t* data, size_t size) {
   static const size_t kLimits[] = {0, 1, 2, 3, 4, 7, SIZE_MAX};
-  if (size == 0) return 0;
   FuzzInput in{data, size};
   const uint8_t mode = in.byte();
   // The replay test sets LOCPATH to the hermetic test locales; a fuzzing
   // run gets it from its environment. Without them MB_CUR_MAX stays 1.
   static const bool have_locales = std::setlocale(LC_CTYPE, "ja_JP.EUC-JP") && std::setlocale(LC_CTYPE, "en_US.UTF-8");
   static int codeset = -1;  // that of the inputs measured so far
-  if (codeset != (mode & 2)) {
-    codeset = mode & 2;
-    if (have_locales) std::setlocale(LC_CTYPE, codeset ? "en_US.UTF-8" : "ja_JP.EUC-JP");
-    check(DPInitUniLibrary(codeset ? "UTF-8" : "EUC-JP") == 0, "code set");
-  }
+  if (have_locales && codeset != (mode & 2)) std::setlocale(LC_CTYPE, mode & 2 ? "en_US.UTF-8" : "ja_JP.EUC-JP");
+  if (codeset != (mode & 2)) check(DPInitUniLibrary(mode & 2 ? "UTF-8" : "EUC-JP") == 0, "code set");
+  codeset = mode & 2;
   DPUseMbFunctions = mode & 1;
   const std::string text = in.until_nul();
   const Block block = c_string(text);
@@ -43,6 +40,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* p = s;
   for (const char* next; *p != '\0'; p = next) check((next = HVNextChar(p)) > p && next <= end, "HVNextChar");
   check(p == end && HVNextChar(p) == end + 1, "walk ends at the terminator");
-  DPUseMbFunctions = 0;
-  return 0;
 }

@@ -31,7 +31,6 @@ static void inspect(const uint8_t* image, size_t limit, const HVDPDataSetName& d
 // zero byte; wide names (4-byte units, one zero byte) are not terminated as
 // wide strings and are left alone.
 static void split(const HVDPDataSetName& d) {
-  if (HVDPIsNameSpaceUnicode(d.nameSpace)) return;
   const Block block(d.nameLength + 1, 0, d.name, d.nameLength + 1);
   char child[301], volume[17], *name = block.as<char>();
   void* path = name;
@@ -46,17 +45,15 @@ static void split(const HVDPDataSetName& d) {
   HVDPLegalDOSName(name);
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
+void fuzz(const uint8_t* data, size_t size) {
+  if (size < 2) return;
   // A block of exactly the input's size whose bufferSize does not claim more
   // than that: the image's other sizes may lie freely.
   const Block block(size, 0, data, size);
-  const uint8_t* image = block.at;
-  const auto real = static_cast<uint16_t>(std::min<size_t>(size, 0xFFFF));
-  if (dpxut::load_le16(image) > real) dpxut::store_le16(block.at, real);
-  const auto* buffer = reinterpret_cast<const HVDPNameBuffer*>(image);
-  const size_t limit = dpxut::names::readable_size(image);
-  const uint32_t verdict = dpxut::names::check_image(image);
+  dpxut::store_le16(block.at, static_cast<uint16_t>(std::min<size_t>({dpxut::load_le16(block.at), size, 0xFFFF})));
+  const auto* buffer = block.as<const HVDPNameBuffer>();
+  const size_t limit = dpxut::names::readable_size(block.at);
+  const uint32_t verdict = dpxut::names::check_image(block.at);
   check(verdict == 0 || verdict == HVDPUT_BUFFER_UNDERFLOW, "image check");
   // The whole walk, and a walk closed early after `stop` names.
   for (size_t pass = 0, stop = data[size - 1] % 4; pass < 2; ++pass) {
@@ -64,24 +61,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HVDPNameHandle* handle = nullptr;
     uint32_t code = HVDPGetFirstName(buffer, &d, &handle);
     for (size_t read = 1; code == 0; ++read) {
-      inspect(image, limit, d);
-      if (pass == 0) split(d);
-      if (pass == 1 && read == stop) {
-        check(HVDPCloseName(&handle) == 0, "early close");
-        break;
-      }
+      inspect(block.at, limit, d);
+      if (pass == 0 && !HVDPIsNameSpaceUnicode(d.nameSpace)) split(d);
+      if (pass == 1 && read == stop) break;
       code = HVDPGetNextName(&handle, &d);
     }
-    check(handle == nullptr && (code == 0 || (code == HVDPUT_NO_MORE_ENTRIES ? 0 : code) == verdict), "walk's end");
+    check((code == 0 ? HVDPCloseName(&handle) == 0 : (code == HVDPUT_NO_MORE_ENTRIES ? 0 : code) == verdict) &&
+              handle == nullptr,
+          "walk's end, or an early close");
   }
   HVDPDataSetName one{}, found{}, any{};
   const uint32_t first = HVDPGetOneName(buffer, &one);
-  check(first == 0 || first == HVDPUT_NO_MORE_ENTRIES || first == HVDPUT_BUFFER_UNDERFLOW, "one name's code");
-  if (first == 0) inspect(image, limit, one);
-  check(first != 0 || (HVDPGetDataSetName(buffer, one.nameSpace, &found) == 0 && found.name == one.name),
-        "the first name of its name space");
+  check(first == 0 ? HVDPGetDataSetName(buffer, one.nameSpace, &found) == 0 && found.name == one.name
+                   : first == HVDPUT_NO_MORE_ENTRIES || first == HVDPUT_BUFFER_UNDERFLOW,
+        "one name's code; it is the first name of its name space");
+  if (first == 0) inspect(block.at, limit, one);
   const uint32_t missing = HVDPGetDataSetName(buffer, 0xFFFFFFFF, &any);
   check(missing == 0 || (missing == HVDPUT_NO_MORE_ENTRIES ? verdict == 0 : missing == verdict && verdict != 0),
         "an absent name space");
-  return 0;
 }

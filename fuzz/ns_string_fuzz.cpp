@@ -3,6 +3,8 @@
 // (wide strings at any offset mod 4), each in a heap block of exactly its
 // size so that a read past a terminator is caught. Checks a few invariants
 // that hold for any bytes.
+#include <memory>
+
 #include "dpxut.h"
 #include "fuzz_input.h"
 
@@ -23,12 +25,12 @@ struct Text {
   bool holds(const void* hit) const { return hit == nullptr || (hit >= s && hit <= s + bytes); }
 };
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void fuzz(const uint8_t* data, size_t size) {
   // A multibyte server code set, so the locale branch measures characters
   // of more than one byte; no locale files are needed for iconv.
   [[maybe_unused]] static const int euc_jp = DPInitUniLibrary("EUC-JP");
   static const uint32_t kSpaces[] = {0, 0x100, 0x200, 0x103};
-  if (size < 1) return 0;
+  if (size < 1) return;
   const uint8_t mode = data[0];
   const uint32_t ns = kSpaces[mode & 3];
   // The rest split at its middle into the two strings.
@@ -36,21 +38,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Text a(data + 1, half, unit, mode >> 2 & 3), b(data + 1 + half, n - half, unit, mode >> 4 & 3);
   const Text work(data + 1, half, unit, mode >> 6 & 3, 8);
   uint8_t *as = a.s, *end = as + a.bytes, *last = static_cast<uint8_t*>(DPlastChar(ns, as));
-  if (void* copy = DPstrdup(ns, as)) {
-    check(DPstrcmp(ns, copy, as) == 0, "a copy compares equal");
-    std::free(copy);
-  }
-  DPstrcmp(ns, as, b.s);
-  DPstrncmp(ns, as, b.s, mode);
-  DPstricmp(ns, as, b.s);
-  DPstrnicmp(ns, as, b.s, mode);
-  StrIEqu(ns, as, b.s);
-  check(DPstrlen(ns, as) == a.bytes, "DPstrlen");
-  check(StrIEqu(ns, as, as) == 1 || ns == 0x100, "equal to itself ignoring case");  // invalid UTF-8 may not fold
-  check(a.holds(DPstrchr(ns, as, b.s)) && a.holds(DPstrrchr(ns, as, b.s)) && a.holds(DPstrstr(ns, as, b.s)),
-        "a search hit lies in the string");
-  check(b.holds(DPendChar(ns, as, b.s)), "DPendChar's hit lies in the set");
-  check(last >= as && (a.units == 0 ? last == as : last < end), "DPlastChar");
+  const std::unique_ptr<void, decltype(&std::free)> copy(DPstrdup(ns, as), &std::free);
+  for (auto compare : {DPstrcmp, DPstricmp, StrIEqu}) compare(ns, as, b.s);
+  for (auto compare : {DPstrncmp, DPstrnicmp}) compare(ns, as, b.s, mode);
+  // Invalid UTF-8 may not fold.
+  check((!copy || DPstrcmp(ns, copy.get(), as) == 0) && DPstrlen(ns, as) == a.bytes &&
+            (StrIEqu(ns, as, as) == 1 || ns == 0x100),
+        "a copy compares equal, the length, equal to itself ignoring case");
+  check(a.holds(DPstrchr(ns, as, b.s)) && a.holds(DPstrrchr(ns, as, b.s)) && a.holds(DPstrstr(ns, as, b.s)) &&
+            b.holds(DPendChar(ns, as, b.s)) && last >= as && (a.units == 0 ? last == as : last < end),
+        "search hits lie in the string (DPendChar's in the set), DPlastChar");
   // Walk the string character by character; every step moves forward and
   // stays inside the string (a UTF-8 or locale step stops at the NUL).
   size_t steps = 0;
@@ -67,5 +64,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (DPstrrev(ns, work.s) != nullptr && ns != 0x100)
     check(DPstrrev(ns, work.s) && std::memcmp(work.s, as, a.bytes) == 0, "reversed twice, the string");
   if (a.units > 0) DPsetChar(ns, work.s, b.units > 0 ? b.s : GenericChar(ns, '/'));
-  return 0;
 }

@@ -9,7 +9,6 @@
 // and the terminator: a write past either faults. The bytes before them
 // must stay as they were, dest must be untouched unless it is the result,
 // and a result must be null, the path, dest or the record's text.
-#include <algorithm>
 #include <clocale>
 #include <vector>
 
@@ -27,57 +26,47 @@ static std::vector<uint8_t> placed(const std::string& text, size_t unit, size_t 
   return block;
 }
 
-static bool intact(const std::vector<uint8_t>& b, size_t n) { return std::memcmp(b.data(), "\xA5\xA5\xA5", n) == 0; }
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void fuzz(const uint8_t* data, size_t size) {
   // Upper-casing follows the locale: use a UTF-8 one when the test locales
   // are reachable (LOCPATH), so capitals of any length occur.
   [[maybe_unused]] static const bool utf8 = std::setlocale(LC_ALL, "en_US.UTF-8") && !DPInitUniLibrary("UTF-8");
-  if (size < 2) return 0;
-  const uint32_t ns = kSpaces[data[0] % 16];
-  const size_t offset = data[1] & 3, dest_offset = (offset + 1) & 3;
-  const uint16_t wild = (data[1] >> 2) & 1;
-  const bool with_out = (data[1] & 8) != 0;
+  if (size < 2) return;
+  const uint32_t ns = kSpaces[data[0] % 16], offset = data[1] & 3, dest_offset = (offset + 1) & 3,
+                 wild = (data[1] >> 2) & 1, with_out = data[1] & 8;
   const std::string chars = FuzzInput{data + 2, size - 2}.until_nul();
   for (int fixer = 0; fixer < 5; ++fixer) {
     const uint32_t fns = fixer == 0 ? 0 : ns;  // HVDPFixDOSPath works on bytes
     const size_t unit = DPsizeOfChar(fns);
-    const bool wide = HVDPIsNameSpaceUnicode(fns);
-    std::string text;  // the path in the encoding of fns
-    for (const unsigned char c : chars) {
-      const uint32_t w = c < 0x80 || !wide ? c : 0x100 + c;
-      text.append(reinterpret_cast<const char*>(&w), wide ? 4 : 1);
-    }
-    std::vector<uint8_t> path_block = placed(text, unit, offset, 0);
-    std::vector<uint8_t> dest_block = placed("", unit, dest_offset, text.size() / unit + 1);
+    std::string text;  // the path in the encoding of fns: wide units c or 0x100 + c, little-endian
+    for (const uint8_t c : chars)
+      text += unit == 1 ? std::string(1, c) : std::string{static_cast<char>(c), c >= 0x80, 0, 0};
+    std::vector<uint8_t> path_block = placed(text, unit, offset, 0),
+                         dest_block = placed("", unit, dest_offset, text.size() / unit + 1);
     const std::vector<uint8_t> dest_before = dest_block;
-    uint8_t *path = path_block.data() + offset, *dest = dest_block.data() + dest_offset;
+    uint8_t *path = path_block.data() + offset, *dest = with_out ? dest_block.data() + dest_offset : nullptr;
     HVDPStringBuffer* record = nullptr;
-    void* result =
-        fixer == 0   ? HVDPFixDOSPath(reinterpret_cast<char*>(path), with_out ? reinterpret_cast<char*>(dest) : nullptr)
-        : fixer == 1 ? HVDPGenericFixDOSPath(fns, path, with_out ? dest : nullptr)
-        : fixer == 2 ? HVDPFixGenericDOSPath(fns, path, with_out ? dest : nullptr)
-        : fixer == 3 ? HVDPFixDirectoryPath(path, fns, with_out ? &record : nullptr, wild)
-                     : HVDPFixGenericDirectoryPath(path, fns, with_out ? &record : nullptr, wild);
+    void* result = fixer == 0   ? HVDPFixDOSPath(reinterpret_cast<char*>(path), reinterpret_cast<char*>(dest))
+                   : fixer == 1 ? HVDPGenericFixDOSPath(fns, path, dest)
+                   : fixer == 2 ? HVDPFixGenericDOSPath(fns, path, dest)
+                   : fixer == 3 ? HVDPFixDirectoryPath(path, fns, with_out ? &record : nullptr, wild)
+                                : HVDPFixGenericDirectoryPath(path, fns, with_out ? &record : nullptr, wild);
     const size_t fixed = DPstrlen(fns, path);
-    check(intact(path_block, offset) && intact(dest_block, dest_offset), "bytes before path and dest");
-    check(fixed <= text.size(), "a fix never lengthens the path");
-    if (fixer <= 2) {
-      check(result == path || (with_out && result == dest), "the result is the path or dest");
-      // dest holds the fixed path and one separator, or is untouched.
-      check(result == dest ? DPstrlen(fns, dest) == fixed + unit && std::memcmp(dest, path, fixed) == 0 &&
-                                 DPcheckChar(fns, dest + fixed, GenericChar(fns, '/'))
-                           : dest_block == dest_before,
-            "dest");
-      // UTF-8 searches step by characters: in invalid UTF-8 a removal can
-      // move a backslash out of a bogus sequence that hid it before.
-      check(HVDPIsNameSpaceUtf8(fns) || DPstrchr(fns, path, GenericChar(fns, '\\')) == nullptr, "no backslash left");
-      check(fixer != 1 || DPstrstr(fns, path, GenericString(fns, "//")) == nullptr, "no doubled slash left");
-    } else {
-      check(result == nullptr || result == path || (record != nullptr && result == record->text), "directory result");
-      check(dest_block == dest_before, "dest untouched");
-    }
+    check(std::memcmp(path_block.data(), "\xA5\xA5\xA5", offset) == 0 &&
+              std::memcmp(dest_block.data(), "\xA5\xA5\xA5", dest_offset) == 0 && fixed <= text.size(),
+          "bytes before path and dest kept; a fix never lengthens the path");
+    check(fixer > 2 ? result == nullptr || result == path || (record != nullptr && result == record->text)
+                    : result == path || (dest && result == dest),
+          "the result is the path, dest or the record's text");
+    // dest holds the fixed path and one separator, or is untouched.
+    check(result && result == dest ? DPstrlen(fns, dest) == fixed + unit && std::memcmp(dest, path, fixed) == 0 &&
+                                         DPcheckChar(fns, dest + fixed, GenericChar(fns, '/'))
+                                   : dest_block == dest_before,
+          "dest");
+    // UTF-8 searches step by characters: in invalid UTF-8 a removal can
+    // move a backslash out of a bogus sequence that hid it before.
+    check(fixer > 2 || HVDPIsNameSpaceUtf8(fns) || DPstrchr(fns, path, GenericChar(fns, '\\')) == nullptr,
+          "no backslash left");
+    check(fixer != 1 || DPstrstr(fns, path, GenericString(fns, "//")) == nullptr, "no doubled slash left");
     HVDPFreeGenericString(&record);
   }
-  return 0;
 }

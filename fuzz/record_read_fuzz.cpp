@@ -17,23 +17,22 @@ static volatile unsigned sink;  // every byte of an extension is read, so ASan s
 
 static void check_description(const HVDPRecordHeaderInfo& info) {
   if (const HVDPDataSetInfo* b = info.dataSetInfo) {
-    const auto* ext = reinterpret_cast<const uint8_t*>(b) + HVDP_DATA_SET_INFO_FIXED;
     check(b->bufferSize >= HVDP_DATA_SET_INFO_FIXED && b->extensionLength <= b->bufferSize - HVDP_DATA_SET_INFO_FIXED,
           "extension inside its block");
-    sink = std::accumulate(ext, ext + b->extensionLength, 0u);
+    sink = std::accumulate(b->extensionData, b->extensionData + b->extensionLength, 0u);
   }
   HVDPDataSetName found{};
   for (const auto& name : dpxut::test::names_of(info.nameBuffer))
     check(HVDPGetDataSetName(info.nameBuffer, name.nameSpace, &found) == 0, "the name space of every name is found");
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
+void fuzz(const uint8_t* data, size_t size) {
+  if (size < 2) return;
   const size_t rest = size - 2, split = (data[0] | data[1] << 8) % (rest + 1);
   data += 2;
   const Block first(split, 0, data, split), second(rest - split, 0, data + split, rest - split);
   std::optional<Block> joined;
-  int current = 0;
+  int current = 0;  // 1 in the second buffer, 2 in the joined one: no buffer follows
   uint8_t* position = first.at;
   auto left = static_cast<uint32_t>(split);
   dpxut::test::RecordInfo record;
@@ -53,8 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rc = HVDPGetDataSetInfo(&position, &left, &info);
     if (rc == 0 && info.state == HVDP_STATE_SAVED) {
       check(left == 0, "a save takes the whole buffer");
-      if (current != 0) break;  // and there is no buffer after this one
-      current = 1;
+      if (current++ != 0) break;  // and there is no buffer after this one
       position = second.at;
       left = static_cast<uint32_t>(rest - split);
       rc = HVDPGetDataSetInfo(&position, &left, &info);
@@ -63,9 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_description(info);
     if (rc != 0) break;
     // Skip the record's data that is in this buffer.
-    const uint32_t skip = info.recordLength < left ? info.recordLength : left;
+    const uint32_t skip = std::min(info.recordLength, left);
     position += skip;
     left -= skip;
   }
-  return 0;
 }

@@ -10,7 +10,7 @@
 
 using namespace dpxut::test;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void fuzz(const uint8_t* data, size_t size) {
   static const uint32_t kSpaces[] = {0, 1, 2, 4, 0x100, 0x101, 0x102, 0x104, 0x200, 0x201, 0x202, 0x204, 3, 0x10000};
   FuzzInput in{data, size};
   RecordDescription d;
@@ -35,5 +35,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(reads_back(d, whole, stream.size()), "reads back as written");
   for (size_t split = 0; split < stream.size(); ++split)
     check(read_record(stream, split, record) == whole, "the same read at every split");
-  return 0;
 }

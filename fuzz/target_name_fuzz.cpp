@@ -11,7 +11,7 @@
 #include "dpxut.h"
 #include "fuzz_input.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void fuzz(const uint8_t* data, size_t size) {
   [[maybe_unused]] static const bool euc_jp = std::setlocale(LC_ALL, "ja_JP.EUC-JP") && !DPInitUniLibrary("EUC-JP");
   const std::string text = FuzzInput{data, size}.until_nul();
   const size_t n = text.size();
@@ -26,5 +26,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Only NULs are written into the source, never other bytes.
     for (size_t k = 0; k < n; ++k) check(s[k] == text[k] || s[k] == '\0', "source bytes kept");
   }
-  return 0;
 }

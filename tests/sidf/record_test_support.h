@@ -31,21 +31,17 @@ struct RecordDescription {
   uint8_t bytes[3] = {};
   uint32_t dates[4] = {};
   std::vector<uint8_t> extension;
-  uint8_t byteValue = 0;
-  std::vector<RecordName> names;
-};
-
-// What a reader got out of a record.
-struct RecordRead {
-  uint32_t rc = 0, shortHeader = 0, headerLength = 0, recordLength = 0, state = 0;
-  uint32_t values[5] = {};
-  uint8_t bytes[3] = {};
-  uint32_t dates[4] = {};
-  std::vector<uint8_t> extension;
-  uint16_t dataSize = 0;
   uint32_t byteValue = 0;
   std::vector<RecordName> names;
+  bool operator==(const RecordDescription&) const = default;
+};
+
+// What a reader got out of a record: the codes and lengths, and the record
+// as a description (checkValues false).
+struct RecordRead {
+  uint32_t rc = 0, headerLength = 0, recordLength = 0, state = 0, dataSize = 0;
   size_t consumed = 0;  // bytes of the stream behind the section
+  RecordDescription got;
   bool operator==(const RecordRead&) const = default;
 };
 
@@ -66,38 +62,32 @@ inline std::unique_ptr<uint8_t[]> exact_copy(const uint8_t* p, size_t n) {
   return copy;
 }
 
-// The values, bytes and dates of a block lie at fixed offsets.
-inline uint8_t* block_at(const HVDPDataSetInfo* block, size_t offset) {
-  return reinterpret_cast<uint8_t*>(const_cast<HVDPDataSetInfo*>(block)) + offset;
-}
-
 // Fills the name buffer and block of `record` from `d`. Returns the first
 // failing code of the name buffer, or 0.
 inline uint32_t prepare_record(const RecordDescription& d, RecordInfo& record) {
   HVDPRecordHeaderInfo& info = record.info;
-  info.shortHeader = d.shortHeader ? 1 : 0;
+  info.shortHeader = d.shortHeader;
   info.byteValue = d.byteValue;
-  const size_t block_size = HVDP_DATA_SET_INFO_FIXED + d.extension.size() + 1;
-  auto* block = static_cast<HVDPDataSetInfo*>(std::calloc(1, block_size));
-  if (block == nullptr) return HVDPUT_OUT_OF_MEMORY;
-  info.dataSetInfo = block;
-  block->bufferSize = static_cast<uint16_t>(block_size);
-  std::memcpy(block_at(block, offsetof(HVDPDataSetInfo, value1)), d.values, sizeof d.values);
-  std::memcpy(block_at(block, offsetof(HVDPDataSetInfo, byte1)), d.bytes, sizeof d.bytes);
-  std::memcpy(block_at(block, offsetof(HVDPDataSetInfo, dateTime1)), d.dates, sizeof d.dates);
-  block->extensionLength = static_cast<uint16_t>(d.extension.size());
-  std::copy(d.extension.begin(), d.extension.end(), block_at(block, HVDP_DATA_SET_INFO_FIXED));
+  const size_t block_size = HVDP_DATA_SET_INFO_FIXED + d.extension.size();  // just room for the extension
+  info.dataSetInfo = static_cast<HVDPDataSetInfo*>(std::calloc(1, block_size + 1));
+  info.dataSetInfo->bufferSize = static_cast<uint16_t>(block_size);
+  info.dataSetInfo->extensionLength = static_cast<uint16_t>(d.extension.size());
+  // The values, bytes and dates lie at fixed offsets.
+  auto* at = reinterpret_cast<uint8_t*>(info.dataSetInfo);
+  std::memcpy(at + offsetof(HVDPDataSetInfo, value1), d.values, sizeof d.values);
+  std::memcpy(at + offsetof(HVDPDataSetInfo, byte1), d.bytes, sizeof d.bytes);
+  std::memcpy(at + offsetof(HVDPDataSetInfo, dateTime1), d.dates, sizeof d.dates);
+  std::copy(d.extension.begin(), d.extension.end(), info.dataSetInfo->extensionData);
   // The name functions take the address of a pointer variable, which a
   // packed member is not: the buffer is built in a local and stored after.
   HVDPNameBuffer* names = nullptr;
   HVDPNameHandle* handle = nullptr;
   uint32_t rc = 0;
-  for (const RecordName& n : d.names) {
-    const void* bytes = n.bytes.empty() ? "" : static_cast<const void*>(n.bytes.data());
-    const auto length = static_cast<uint32_t>(n.bytes.size());
-    if (rc == 0)
-      rc = handle == nullptr ? HVDPPutFirstLName(&names, n.nameSpace, 0, 0, nullptr, nullptr, length, bytes, &handle)
-                             : HVDPPutNextLName(&names, &handle, n.nameSpace, 0, 0, nullptr, nullptr, length, bytes);
+  for (auto n = d.names.begin(); rc == 0 && n != d.names.end(); ++n) {
+    const void* bytes = n->bytes.empty() ? "" : static_cast<const void*>(n->bytes.data());
+    const auto length = static_cast<uint32_t>(n->bytes.size());
+    rc = handle == nullptr ? HVDPPutFirstLName(&names, n->nameSpace, 0, 0, nullptr, nullptr, length, bytes, &handle)
+                           : HVDPPutNextLName(&names, &handle, n->nameSpace, 0, 0, nullptr, nullptr, length, bytes);
   }
   if (handle != nullptr) HVDPCloseName(&handle);
   info.nameBuffer = names;
@@ -113,8 +103,7 @@ inline uint32_t write_record(const RecordDescription& d, std::vector<uint8_t>& o
   uint8_t* position = out.data();
   auto size = static_cast<uint32_t>(out.size());
   uint32_t written = 0;
-  const uint32_t rc = HVDPSetNewRecordHeader(&position, &size, &written, d.checkValues ? 1 : 0, &record.info);
-  if (rc != 0) return rc;
+  if (const uint32_t rc = HVDPSetNewRecordHeader(&position, &size, &written, d.checkValues, &record.info)) return rc;
   HVDPUpdateRecordHeader(&record.info);
   out.resize(written);
   return 0;
@@ -123,7 +112,6 @@ inline uint32_t write_record(const RecordDescription& d, std::vector<uint8_t>& o
 // The names of a name buffer in order, each as its nameLength bytes.
 inline std::vector<RecordName> names_of(const HVDPNameBuffer* buffer) {
   std::vector<RecordName> names;
-  if (buffer == nullptr) return names;
   HVDPNameHandle* handle = nullptr;
   HVDPDataSetName name{};
   for (uint32_t rc = HVDPGetFirstName(buffer, &name, &handle); rc == 0; rc = HVDPGetNextName(&handle, &name)) {
@@ -134,21 +122,22 @@ inline std::vector<RecordName> names_of(const HVDPNameBuffer* buffer) {
   return names;
 }
 
+// The lengths, state and description that `info` holds after a read.
 inline void take_description(const HVDPRecordHeaderInfo& info, RecordRead& r) {
-  r.shortHeader = info.shortHeader;
   r.headerLength = info.headerLength;
   r.recordLength = info.recordLength;
   r.state = info.state;
-  r.byteValue = info.byteValue;
-  r.names = names_of(info.nameBuffer);
-  const HVDPDataSetInfo* b = info.dataSetInfo;
-  if (b == nullptr) return;
-  std::memcpy(r.values, block_at(b, offsetof(HVDPDataSetInfo, value1)), sizeof r.values);
-  std::memcpy(r.bytes, block_at(b, offsetof(HVDPDataSetInfo, byte1)), sizeof r.bytes);
-  std::memcpy(r.dates, block_at(b, offsetof(HVDPDataSetInfo, dateTime1)), sizeof r.dates);
-  const uint8_t* ext = block_at(b, HVDP_DATA_SET_INFO_FIXED);
-  r.extension.assign(ext, ext + b->extensionLength);
-  r.dataSize = b->dataSize;
+  r.got.shortHeader = info.shortHeader != 0;
+  r.got.byteValue = info.byteValue;
+  r.got.names = names_of(info.nameBuffer);
+  if (const HVDPDataSetInfo* b = info.dataSetInfo) {
+    const auto* at = reinterpret_cast<const uint8_t*>(b);
+    std::memcpy(r.got.values, at + offsetof(HVDPDataSetInfo, value1), sizeof r.got.values);
+    std::memcpy(r.got.bytes, at + offsetof(HVDPDataSetInfo, byte1), sizeof r.got.bytes);
+    std::memcpy(r.got.dates, at + offsetof(HVDPDataSetInfo, dateTime1), sizeof r.got.dates);
+    r.got.extension.assign(b->extensionData, b->extensionData + b->extensionLength);
+    r.dataSize = b->dataSize;
+  }
 }
 
 // Reads the record header at the start of `stream` as a host does, the
@@ -159,64 +148,45 @@ inline void take_description(const HVDPRecordHeaderInfo& info, RecordRead& r) {
 // second buffer. `record` may come from an earlier read (reused).
 inline RecordRead read_record(const std::vector<uint8_t>& stream, size_t split, RecordInfo& record) {
   RecordRead r;
-  HVDPRecordHeaderInfo& info = record.info;
-  auto first = exact_copy(stream.data(), split);
-  auto second = exact_copy(stream.data() + split, stream.size() - split);
+  auto first = exact_copy(stream.data(), split), second = exact_copy(stream.data() + split, stream.size() - split);
   uint8_t* position = first.get();
   auto size = static_cast<uint32_t>(split);
-  std::unique_ptr<uint8_t[]> joined;
-  r.rc = HVDPGetRecordHeaderOnly(&position, &size, &info);
-  if (r.rc == HVDPUT_BUFFER_UNDERFLOW) {
-    joined = exact_copy(stream.data(), stream.size());
-    position = joined.get();
-    size = static_cast<uint32_t>(stream.size());
-    r.rc = HVDPGetRecordHeaderOnly(&position, &size, &info);
+  r.rc = HVDPGetRecordHeaderOnly(&position, &size, &record.info);
+  if (r.rc == HVDPUT_BUFFER_UNDERFLOW) {  // the whole stream as the first buffer, with none after it
+    split = stream.size();
+    position = (first = exact_copy(stream.data(), split)).get();
+    size = static_cast<uint32_t>(split);
+    r.rc = HVDPGetRecordHeaderOnly(&position, &size, &record.info);
   }
-  if (r.rc != 0) return r;
-  const uint8_t* base = joined ? joined.get() : first.get();
-  r.rc = HVDPGetDataSetInfo(&position, &size, &info);
-  size_t consumed = static_cast<size_t>(position - base);
-  if (r.rc == 0 && info.state == HVDP_STATE_SAVED && !joined) {
+  if (r.rc == 0) r.rc = HVDPGetDataSetInfo(&position, &size, &record.info);
+  r.consumed = static_cast<size_t>(position - first.get());
+  if (r.rc == 0 && record.info.state == HVDP_STATE_SAVED && split < stream.size()) {
     position = second.get();
     size = static_cast<uint32_t>(stream.size() - split);
-    r.rc = HVDPGetDataSetInfo(&position, &size, &info);
-    consumed = split + static_cast<size_t>(position - second.get());
+    r.rc = HVDPGetDataSetInfo(&position, &size, &record.info);
+    r.consumed = split + static_cast<size_t>(position - second.get());
   }
-  if (r.rc != 0) return r;
-  r.consumed = consumed;
-  take_description(info, r);
+  if (r.rc != 0) return RecordRead{r.rc};
+  take_description(record.info, r);
   return r;
 }
 
-// What a record written from `d` reads back as. Names: the first ten; a
-// wide-character name whole with a wide terminator, any other up to its first
-// zero byte and that byte (the 0x12 field's data).
-inline std::vector<RecordName> expected_names(const RecordDescription& d) {
-  std::vector<RecordName> out;
-  for (size_t i = 0; i < d.names.size() && i < 10; ++i) {
-    RecordName n = d.names[i];
-    if (charset::is_wide_ns(n.nameSpace)) {
-      n.bytes.insert(n.bytes.end(), 4, 0);
-    } else {
-      n.bytes.erase(std::find(n.bytes.begin(), n.bytes.end(), 0), n.bytes.end());
-      n.bytes.push_back(0);
-    }
-    out.push_back(std::move(n));
-  }
-  return out;
-}
-
 // True when `r`, read from a whole stream of `size` bytes written from `d`,
-// holds what `d` described.
+// holds what `d` described: of a short header nothing more; of names the
+// first ten, a wide-character name whole with a wide terminator, any other
+// up to its first zero byte and that byte (the 0x12 field's data).
 inline bool reads_back(const RecordDescription& d, const RecordRead& r, size_t size) {
-  if (r.rc != 0 || r.consumed != size || r.headerLength != size || r.recordLength != 0 ||
-      r.shortHeader != (d.shortHeader ? 1u : 0u))
-    return false;
-  if (d.shortHeader) return true;
-  return r.state == HVDP_STATE_DONE && std::memcmp(r.values, d.values, sizeof d.values) == 0 &&
-         std::memcmp(r.bytes, d.bytes, sizeof d.bytes) == 0 && std::memcmp(r.dates, d.dates, sizeof d.dates) == 0 &&
-         r.extension == d.extension && r.dataSize == 48 + d.extension.size() && r.byteValue == d.byteValue &&
-         r.names == expected_names(d);
+  RecordDescription want = d;
+  want.checkValues = false;
+  want.names.resize(std::min<size_t>(d.names.size(), 10));
+  for (RecordName& n : want.names) {
+    const bool wide = charset::is_wide_ns(n.nameSpace);
+    n.bytes.erase(wide ? n.bytes.end() : std::find(n.bytes.begin(), n.bytes.end(), 0), n.bytes.end());
+    n.bytes.insert(n.bytes.end(), wide ? 4 : 1, 0);
+  }
+  if (d.shortHeader) want = RecordDescription{.shortHeader = true};
+  return r.rc == 0 && r.consumed == size && r.headerLength == size && r.recordLength == 0 && r.got == want &&
+         (d.shortHeader || (r.state == HVDP_STATE_DONE && r.dataSize == 48 + d.extension.size()));
 }
 
 }  // namespace dpxut::test

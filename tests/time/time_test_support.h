@@ -24,16 +24,10 @@ inline HVDPECMATimeStamp stamp_from_hex(std::string_view text) {
 
 inline std::string hex_of(const HVDPECMATimeStamp& s) { return dpxut::test::to_hex(&s, sizeof s); }
 
-inline HVDPECMATimeStamp stamp(int year, int month, int day, int hour, int minute, int second, uint16_t word = 0) {
-  HVDPECMATimeStamp s{};
-  s.typeAndTimeZone = word;
-  s.year = static_cast<int16_t>(year);
-  s.month = static_cast<uint8_t>(month);
-  s.day = static_cast<uint8_t>(day);
-  s.hour = static_cast<uint8_t>(hour);
-  s.minute = static_cast<uint8_t>(minute);
-  s.second = static_cast<uint8_t>(second);
-  return s;
+inline HVDPECMATimeStamp stamp(int16_t year, uint8_t month, uint8_t day, uint8_t hour, uint8_t minute, uint8_t second,
+                               uint16_t word = 0) {
+  return {.typeAndTimeZone = word, .year = year, .month = month, .day = day, .hour = hour, .minute = minute,
+          .second = second};
 }
 
 }  // namespace dpxut::time_test
