@@ -11,9 +11,13 @@ dir=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DDPXUT_FUZZ=ON \
   -DDPXUT_TESTS=OFF -DDPXUT_BENCH=OFF -DDPXUT_TOOLS=OFF >/dev/null
 cmake --build "$dir"
-# The targets read the hermetic test locales when they exist; the fuzz
-# build has none of its own, so point at the normal build's if present.
-[[ -d build/locales ]] && export LOCPATH=$PWD/build/locales
+# Targets that switch locales use the hermetic test locales of the normal
+# build; make them there when that build has not run yet.
+if [[ ! -d build/locales ]]; then
+  cmake -S . -B build -G Ninja >/dev/null
+  cmake --build build --target dpxut_test_locales >/dev/null
+fi
+export LOCPATH=$PWD/build/locales
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/dpxut-fuzz.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 status=0
