@@ -81,6 +81,7 @@ TEST_F(Multibyte, TablesFollowTheCodeSetAndOpenNoDescriptorsOnceBuilt) {
   const std::pair<const char*, int> steps[] = {  // 87 40 is a character in BIG5-HKSCS only
       {"EUC-JP", 2},      {"BIG5", 1},          {"BIG5-HKSCS", 2},  {"BIG5", 1},  // "-HKSCS" stays after the NUL
       {"BIG5-HKSCS", 2},  {"BIG5-HKSCX", -1},   {"BIG5-HKSCS", 2},  {"BIG5-HKSCS1", -1},  {"BIG5-HKSCS", 2},
+      {"BIG5-HKSCS8", -1}, {"BIG5-HKSCS", 2},  // every bit of the byte after the name counts
   };
   for (const auto& [name, length] : steps) {
     strcpy(dp_current_codeset, name);

@@ -23,6 +23,7 @@ TEST(ConfigValue, ExtractsValueWithoutBlanksAndQuotes) {
       {"RC_LANG=a=b\n", "a=b"}, {"RC_LANG=\"a\" \"b\"\n", "a\" \"b"}, {"RC_LANG=\"\"\n", nullptr},  // inner quotes stay
       {"RC_LANG=", nullptr}, {"no key here\n", nullptr}, {"RC_LANG=\"" + v255 + "\"\n", v255.c_str()},  // slot filled
       {"RC_LANG=" + v255 + "v\n", nullptr},  // the 256-byte slot would overflow
+      {"RC_LANG= \nC", nullptr},             // the blanks run into the end of the line
   };
   for (const auto& [text, expect] : cases) {
     std::string line = text, value(256, 'Z');

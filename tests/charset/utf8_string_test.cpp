@@ -87,6 +87,8 @@ TEST_F(Utf8Strings, WrappersAndBuiltInsFollowTheHooks) {
   EXPECT_TRUE(DPutf8Size(s) == 'b' && DPutf8len(s) == 'c' && DPutf8cmp(s, "b") == -1 && DPutf8upr(s) == s + 1);
   EXPECT_TRUE(DPutf8chr(s, "\1") == s + 1 && DPutf8rchr(s, "\2") == s + 2 && DPutf8str(s, "\1") == s + 1);
   EXPECT_EQ(DPutf8rev(s), s + 1);
+  imp_utf8width = [](const char*) { return 0u; };  // a width of 0 compares one byte
+  EXPECT_EQ(HVDPMatchName(0x100, "x", "a", 0), HVDP_NO_MATCH);
   imp_utf8next = [](const char* p) { return const_cast<char*>(p); };  // never advances: one byte at a time
   imp_utf8upr = [](char* p) { return p; };                            // no upper-casing at all
   imp_utf8cmp = nullptr;

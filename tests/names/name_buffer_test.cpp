@@ -108,6 +108,9 @@ TEST_F(NameBuffer, GrowsToExactlyTheSizeUsedAndRestartsInPlace) {
   }
   ASSERT_EQ(HVDPPutOneName(&buffer_, 4, 0, 0, nullptr, nullptr, "d"), 0u);
   EXPECT_EQ(image(), hex("C1 03 11 00 01 00 04 00 00 00 00 00 00 00 00 01 00 64 00"));
+  buffer_->bufferSize = 6, buffer_->headerExtra = 30;  // a header extra reaching past the block: zeroed
+  ASSERT_EQ(HVDPPutOneName(&buffer_, 4, 0, 0, nullptr, nullptr, "d"), 0u);
+  EXPECT_EQ(image().substr(6, 30), std::string(30, '\0'));
 }
 
 // Counts are held at 0xFFFF rather than wrapped; a name takes at most 255

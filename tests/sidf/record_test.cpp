@@ -215,6 +215,11 @@ TEST(DataSetInfo, TakesAStoredNameListAndRefusesALyingOne) {
     EXPECT_EQ(r.rc, c.rc) << c.members;
     EXPECT_EQ(names_of(record.info.nameBuffer), c.names) << c.members;
   }
+  RecordInfo tight;  // a block of only len + 1 bytes is grown to len + 1024
+  tight.info.nameBuffer = static_cast<HVDPNameBuffer*>(std::calloc(1, 6));
+  tight.info.nameBuffer->bufferSize = 5;
+  ASSERT_EQ(SIDFUnpackNameList(&tight.info.nameBuffer, hex_bytes("04 00 00 00").data()), 0u);
+  EXPECT_EQ(tight.info.nameBuffer->bufferSize, 1028);
 }
 
 // State 2 adds one more section to the block, state 0 starts afresh; a
@@ -226,6 +231,7 @@ TEST(DataSetInfo, FollowsItsStates) {
   EXPECT_EQ(parse(value2, record, HVDP_STATE_DONE).got.values[0], 1u);
   EXPECT_EQ(parse(value2, record).got.values[0], 0u);
   EXPECT_EQ(parse(hex("81 3F 02 A5 5A 50 01"), record, HVDP_STATE_DONE).rc, HVDPUT_BUFFER_UNDERFLOW);
+  EXPECT_TRUE(SaveDataSetInfo(nullptr, 0, &record.info) == 0 && record.info.state == HVDP_STATE_SAVED);  // empty
 }
 
 // A section saved by a first call (state 1) and completed from the next
@@ -243,6 +249,7 @@ TEST(DataSetInfo, CompletesASavedSectionOrLosesIt) {
       {whole.substr(0, 7), whole.substr(7, whole.size() - 8), HVDPUT_BUFFER_UNDERFLOW, HVDP_STATE_LOST, 0},
       {whole.substr(0, 10), whole.substr(10, 100), HVDPUT_BUFFER_UNDERFLOW, HVDP_STATE_LOST, 0},
       {whole.substr(0, 100), whole.substr(100, whole.size() - 101), HVDPUT_BUFFER_UNDERFLOW, HVDP_STATE_LOST, 0},
+      {whole.substr(0, 100), hex("81 3F 00"), HVDPUT_BUFFER_UNDERFLOW, HVDP_STATE_LOST, 0},  // not the cut field's rest
       {jump, hex("AA BB"), 0, HVDP_STATE_DONE, 4},
       {jump + hex("0B 00"), hex("AA BB"), HVDPUT_INVALID_PARAMETER, HVDP_STATE_LOST, 4},
   };
