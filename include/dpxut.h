@@ -377,12 +377,15 @@ uint32_t HVDPECMATimeCompare(const HVDPECMATimeStamp *first,
                              const HVDPECMATimeStamp *second);
 
 /* The server's standard-time offset in minutes east of UTC (daylight
- * saving time not included), from the process time zone (TZ). */
+ * saving time not included), from the process time zone (TZ). Follows a
+ * change of TZ at the next call; with TZ unset, a change of /etc/localtime
+ * within a second. No system call while neither changes. */
 int32_t GenECMATimeZone(void);
 
 /* The server's current offset from UTC in seconds east, daylight saving
- * time included. Recomputed on each call; if the clock cannot be read, the
- * standard offset is fixed for the rest of the process. */
+ * time included. Follows TZ and /etc/localtime as GenECMATimeZone does and
+ * the clock to the second; if the clock cannot be read, the standard
+ * offset is fixed for the rest of the process. */
 int32_t SetTZOffset(void);
 
 /* ========================================================================

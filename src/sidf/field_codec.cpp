@@ -13,21 +13,6 @@
 
 namespace dpxut::sidf {
 
-IdShape id_shape(uint32_t id) noexcept {
-  if (id & 0xFF000000u) return {4, true};
-  if (id & 0x00FF0000u) return {3, (id & 0x00400000u) == 0};
-  if (id & 0x0000FF00u) return {2, false};
-  return {1, false};
-}
-
-uint32_t fixed_size(uint32_t id, bool long_form) noexcept {
-  if (long_form) {
-    // Bit 3 of the size byte is not part of the size and is ignored.
-    return (id & 0xF000u) == 0xF000u ? 1u << ((id >> 8) & 7u) : 0;
-  }
-  return (id & 0x40u) ? 1u << (id & 7u) : 0;
-}
-
 // Layout read here, at the first non-zero byte:
 //   00-7F                      1-byte identifier
 //   80-BF b2 (b2 < 80)         2-byte identifier     80-BF b2 b3 (b2 >= 80)  3-byte, long
@@ -95,47 +80,92 @@ uint32_t decode_field(const uint8_t* buf, uint32_t size, DPDFField& f) noexcept 
   return HVDPUT_SUCCESS;
 }
 
-// The header is assembled on the stack first, so nothing is stored when it
-// does not fit, and a parameter error never leaves a partial header behind.
+namespace {
+
+// The identifier's `length` bytes, most significant first.
+void put_id(uint8_t* out, uint32_t id, uint32_t length) noexcept {
+  const uint32_t big_endian = __builtin_bswap32(id << (8 * (4 - length)));
+  switch (length) {
+    case 4: std::memcpy(out, &big_endian, 4); break;
+    case 3: std::memcpy(out, &big_endian, 2); out[2] = static_cast<uint8_t>(big_endian >> 16); break;
+    case 2: std::memcpy(out, &big_endian, 2); break;
+    default: out[0] = static_cast<uint8_t>(id);
+  }
+}
+
+// memcpy for the few bytes most fields carry, without a library call: two
+// overlapping fixed-size copies cover every length from 4 to 16.
+void copy_data(uint8_t* out, const uint8_t* in, uint32_t n) noexcept {
+  if (n > 16) {
+    std::memcpy(out, in, n);
+  } else if (n >= 8) {
+    uint64_t head, tail;
+    std::memcpy(&head, in, 8);
+    std::memcpy(&tail, in + n - 8, 8);
+    std::memcpy(out, &head, 8);
+    std::memcpy(out + n - 8, &tail, 8);
+  } else if (n >= 4) {
+    uint32_t head, tail;
+    std::memcpy(&head, in, 4);
+    std::memcpy(&tail, in + n - 4, 4);
+    std::memcpy(out, &head, 4);
+    std::memcpy(out + n - 4, &tail, 4);
+  } else {
+    for (uint32_t i = 0; i < n; ++i) out[i] = in[i];
+  }
+}
+
+}  // namespace
+
+// The header's length is worked out and every parameter checked before the
+// first byte is stored, so nothing is stored when it does not fit, and a
+// parameter error never leaves a partial header behind. The bytes then go
+// straight to the buffer: a header assembled aside and copied over in
+// words would stall on store forwarding, at every field of every header.
 uint32_t encode_field(uint8_t* buf, uint32_t size, DPDFField& f, uint8_t form,
                       uint32_t data_bytes) noexcept {
-  const IdShape shape = id_shape(f.fieldId);
-  uint8_t header[kMaxHeaderBytes];
-  uint32_t n = 0;
-  for (uint32_t i = shape.length; i-- > 0;) header[n++] = static_cast<uint8_t>(f.fieldId >> (8 * i));
+  const uint32_t id = f.fieldId;
+  const IdShape shape = id_shape(id);
   f.dataOverflow.value = 0;
 
-  bool has_data = true;
-  if (const uint32_t fixed = fixed_size(f.fieldId, shape.long_form)) {
+  // Descriptor: none for a fixed-size identifier, else the byte `descriptor`
+  // followed by `size_bytes` little-endian bytes of `data_size`.
+  bool has_descriptor = true, has_data = true;
+  uint8_t descriptor = form;
+  uint32_t size_bytes = 0;
+  uint64_t data_size = 0;
+  if (const uint32_t fixed = fixed_size(id, shape.long_form)) {
     f.dataSize.value = fixed;
     if (data_bytes > fixed) return HVDPUT_INVALID_PARAMETER;
+    has_descriptor = false;
   } else if (form < 0x80) {
-    header[n++] = form;
     if (data_bytes > form) return HVDPUT_INVALID_PARAMETER;
   } else if (form >= 0xC0) {
-    header[n++] = form;
     has_data = false;
   } else {
     // Automatic: the smallest descriptor that holds dataSize.
-    const uint64_t ds = f.dataSize.value;
-    if (ds < 0x80) {
-      header[n++] = static_cast<uint8_t>(ds);
+    data_size = f.dataSize.value;
+    if (data_size < 0x80) {
+      descriptor = static_cast<uint8_t>(data_size);
     } else {
-      const uint32_t width = ds < 0x100 ? 1 : ds < 0x10000 ? 2 : ds <= 0xFFFFFFFFu ? 4 : 8;
-      header[n++] = static_cast<uint8_t>(0x80 | std::countr_zero(width));
-      store_le(header + n, ds, width);
-      n += width;
+      size_bytes = data_size < 0x100 ? 1 : data_size < 0x10000 ? 2 : data_size <= 0xFFFFFFFFu ? 4 : 8;
+      descriptor = static_cast<uint8_t>(0x80 | std::countr_zero(size_bytes));
     }
-    if (ds <= 0xFFFFFFFFu && data_bytes > ds) return HVDPUT_INVALID_PARAMETER;
+    if (data_size <= 0xFFFFFFFFu && data_bytes > data_size) return HVDPUT_INVALID_PARAMETER;
   }
+  const uint32_t n = shape.length + (has_descriptor ? 1 + size_bytes : 0);
   if (buf == nullptr) size = 0;
   if (n > size) return HVDPUT_OVERFLOW;
 
   const uint32_t space = size - n;
   const uint32_t copied = has_data ? std::min(data_bytes, space) : 0;
   if (copied != 0 && f.data == nullptr) return HVDPUT_INVALID_PARAMETER;
-  std::memcpy(buf, header, n);
-  if (copied != 0) std::memcpy(buf + n, f.data, copied);
+  put_id(buf, id, shape.length);
+  if (has_descriptor) {
+    buf[shape.length] = descriptor;
+    if (size_bytes != 0) store_le(buf + shape.length + 1, data_size, size_bytes);
+  }
+  copy_data(buf + n, f.data, copied);
   if (has_data && data_bytes > space) f.dataOverflow.value = data_bytes - space;
   f.bytesUsed = n + copied;
   return HVDPUT_SUCCESS;

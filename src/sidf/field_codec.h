@@ -16,13 +16,24 @@ struct IdShape {
   uint8_t length;
   bool long_form;
 };
-IdShape id_shape(uint32_t id) noexcept;
+inline IdShape id_shape(uint32_t id) noexcept {
+  if (id & 0xFF000000u) return {4, true};
+  if (id & 0x00FF0000u) return {3, (id & 0x00400000u) == 0};
+  if (id & 0x0000FF00u) return {2, false};
+  return {1, false};
+}
 
 // Data size carried by a fixed-size identifier, 0 when the identifier is
 // followed by a size descriptor. Short identifiers are fixed when bit 6 of
 // their last byte is set, long ones when the second-to-last byte's high
 // nibble is 0xF; the size is 2^(low three bits of that byte).
-uint32_t fixed_size(uint32_t id, bool long_form) noexcept;
+inline uint32_t fixed_size(uint32_t id, bool long_form) noexcept {
+  if (long_form) {
+    // Bit 3 of the size byte is not part of the size and is ignored.
+    return (id & 0xF000u) == 0xF000u ? 1u << ((id >> 8) & 7u) : 0;
+  }
+  return (id & 0x40u) ? 1u << (id & 7u) : 0;
+}
 
 // Longest header (identifier and size descriptor with 8 size bytes).
 inline constexpr uint32_t kMaxHeaderBytes = 13;

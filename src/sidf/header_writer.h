@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "dpxut.h"
 
@@ -63,6 +64,16 @@ inline DPDFPutEntry flag_row(uint32_t id, uint32_t flag) noexcept {
 }
 inline DPDFPutEntry marker_row(uint32_t marker) noexcept {
   return header_row(marker, nullptr, 0, 0);
+}
+// header_row filled in place: rows are packed 41-byte records, and a row
+// built aside and copied in costs a store-forwarding stall per row.
+inline void set_row(DPDFPutEntry& row, uint32_t id, const void* data, uint32_t dataBytes,
+                    uint8_t sizeForm) noexcept {
+  std::memset(&row, 0, sizeof row);
+  row.field.fieldId = id;
+  row.field.data = static_cast<const uint8_t*>(data);
+  row.dataBytes = dataBytes;
+  row.sizeForm = sizeForm;
 }
 
 // A text member made ready for a short-form field: its bytes up to the

@@ -9,6 +9,7 @@
 #include "common/export.h"
 #include "common/heap.h"
 #include "common/le.h"
+#include "names/name_buffer.h"
 #include "sidf/crc32.h"
 #include "sidf/field_codec.h"
 #include "sidf/header_writer.h"
@@ -27,10 +28,9 @@ const uint8_t* member_bytes(const HVDPDataSetInfo* block, size_t offset) noexcep
 
 // A field whose data the stream sizes: the short form for up to 127 bytes,
 // else the automatic form with the count as dataSize.
-DPDFPutEntry sized_row(uint32_t id, const void* data, uint32_t count) noexcept {
-  DPDFPutEntry row = header_row(id, data, count, count <= 0x7F ? static_cast<uint8_t>(count) : 0x80);
+void set_sized_row(DPDFPutEntry& row, uint32_t id, const void* data, uint32_t count) noexcept {
+  set_row(row, id, data, count, count <= 0x7F ? static_cast<uint8_t>(count) : 0x80);
   row.field.dataSize.value = count;
-  return row;
 }
 
 // The names a header carries, taken from the name buffer before anything is
@@ -40,34 +40,31 @@ DPDFPutEntry sized_row(uint32_t id, const void* data, uint32_t count) noexcept {
 // including their first zero byte, which the buffer keeps after every name.
 class HeaderNames {
  public:
-  // Reads up to kMaxNames names. Returns 0 or HVDPUT_OUT_OF_MEMORY.
+  // Reads up to kMaxNames names, in the order of the first / next walk and
+  // stopping where it would stop, without the walk's heap handle. Returns 0
+  // or HVDPUT_OUT_OF_MEMORY.
   uint32_t collect(const HVDPNameBuffer* buffer) noexcept {
     if (buffer == nullptr) return HVDPUT_SUCCESS;
-    HVDPNameHandle* handle = nullptr;
-    HVDPDataSetName name{};
-    if (HVDPGetFirstName(buffer, &name, &handle) != HVDPUT_SUCCESS) return HVDPUT_SUCCESS;
+    names::Reader reader(buffer);
+    names::Entry entry;
     size_t wide_bytes = 0;
-    do {
-      names_[count_++] = name;
-      if (charset::is_wide_ns(name.nameSpace)) wide_bytes += name.nameLength + size_t{4};
-      if (count_ == kMaxNames) {
-        HVDPCloseName(&handle);
-        break;
-      }
-    } while (HVDPGetNextName(&handle, &name) == HVDPUT_SUCCESS);
+    while (count_ < kMaxNames && reader.next(&entry) == HVDPUT_SUCCESS) {
+      names_[count_++] = {entry.nameSpace, entry.nameLength, entry.name};
+      if (charset::is_wide_ns(entry.nameSpace)) wide_bytes += entry.nameLength + size_t{4};
+    }
     if (wide_bytes == 0) return HVDPUT_SUCCESS;
     wide_ = heap_alloc(wide_bytes);
     return wide_ ? HVDPUT_SUCCESS : HVDPUT_OUT_OF_MEMORY;
   }
 
   // Fills the pair of rows for name i.
-  void rows(int i, DPDFPutEntry* ns_row, DPDFPutEntry* name_row) noexcept {
-    const HVDPDataSetName& name = names_[i];
+  void rows(int i, DPDFPutEntry& ns_row, DPDFPutEntry& name_row) noexcept {
+    const Name& name = names_[i];
     const uint32_t ns = name.nameSpace;
     store_le32(ns_bytes_[i], ns);
     const uint8_t width = ns >= 0x10000 ? 4 : ns >= 0x100 ? 2 : 1;
-    *ns_row = header_row(kNameSpace, ns_bytes_[i], width, width);
-    const auto* bytes = static_cast<const uint8_t*>(name.name);
+    set_row(ns_row, kNameSpace, ns_bytes_[i], width, width);
+    const uint8_t* bytes = name.name;
     uint32_t count;
     if (charset::is_wide_ns(ns)) {
       uint8_t* whole = wide_.get() + wide_used_;
@@ -80,24 +77,30 @@ class HeaderNames {
       // The zero byte after nameLength bytes is part of the entry.
       count = static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(bytes), name.nameLength)) + 1;
     }
-    *name_row = sized_row(kName, bytes, count);
+    set_sized_row(name_row, kName, bytes, count);
   }
 
   int count() const noexcept { return count_; }
 
  private:
-  HVDPDataSetName names_[kMaxNames] = {};
-  uint8_t ns_bytes_[kMaxNames][4] = {};
+  struct Name {
+    uint32_t nameSpace;
+    uint16_t nameLength;
+    const uint8_t* name;  // nameLength bytes and a zero byte
+  };
+  Name names_[kMaxNames];  // the first count_ are set
+  uint8_t ns_bytes_[kMaxNames][4];
   int count_ = 0;
   HeapPtr<uint8_t> wide_;
   size_t wide_used_ = 0;
 };
 
 // Writes the data set information section from the description. Rows:
-// mark, head, offset, 5 values, 3 bytes, 4 dates, extension, byte value,
-// 10 name pairs, end.
-uint32_t put_info_section(HVDPRecordHeaderInfo* info, uint16_t withCheckValues, uint8_t** buffer,
-                          uint32_t* bufferSize, uint32_t* written) noexcept {
+// mark, head, offset, 5 values, 3 bytes, the dates that are set, extension,
+// byte value, a pair per name (at most 10), end. A date or name left out
+// gets no row at all (a skipped row would write nothing either).
+uint32_t put_info_section(HVDPRecordHeaderInfo* info, uint16_t withCheckValues, uint16_t zone_word,
+                          uint8_t** buffer, uint32_t* bufferSize, uint32_t* written) noexcept {
   static const HVDPDataSetInfo kEmpty{};
   const HVDPDataSetInfo* block = info->dataSetInfo != nullptr ? info->dataSetInfo : &kEmpty;
   const uint32_t extension = block->extensionLength;
@@ -111,35 +114,25 @@ uint32_t put_info_section(HVDPRecordHeaderInfo* info, uint16_t withCheckValues, 
   constexpr int kRows = 2 + 1 + 5 + 3 + 4 + 1 + 1 + 2 * kMaxNames + 1;
   DPDFPutEntry table[kRows];
   int r = 0;
-  table[r++] = marker_row(DPDF_SECTION_MARK);
-  table[r++] = header_row(kInfoHead, nullptr, 0, 0);
-  table[r++] = header_row(DPDF_OFFSET_TO_END, nullptr, kOffsetWidth, kOffsetWidth);
+  set_row(table[r++], DPDF_SECTION_MARK, nullptr, 0, 0);
+  set_row(table[r++], kInfoHead, nullptr, 0, 0);
+  set_row(table[r++], DPDF_OFFSET_TO_END, nullptr, kOffsetWidth, kOffsetWidth);
   for (int i = 0; i < 5; ++i)
-    table[r++] = header_row(kValueIds[i], member_bytes(block, offsetof(HVDPDataSetInfo, value1) + 4 * i), 4, 0);
+    set_row(table[r++], kValueIds[i], member_bytes(block, offsetof(HVDPDataSetInfo, value1) + 4 * i), 4, 0);
   for (int i = 0; i < 3; ++i)
-    table[r++] = header_row(kByteIds[i], member_bytes(block, offsetof(HVDPDataSetInfo, byte1) + i), 1, 0);
+    set_row(table[r++], kByteIds[i], member_bytes(block, offsetof(HVDPDataSetInfo, byte1) + i), 1, 0);
   const uint32_t dates[4] = {block->dateTime1, block->dateTime2, block->dateTime3, block->dateTime4};
   HVDPECMATimeStamp stamps[4];
   for (int i = 0; i < 4; ++i) {
-    if (dates[i] == 0) {
-      table[r++] = marker_row(DPDF_SKIP_ENTRY);
-      continue;
-    }
-    HVDPDOSTimeToECMA(dates[i], &stamps[i]);
-    table[r++] = header_row(kStampIds[i], &stamps[i], sizeof stamps[i], 0);
+    if (dates[i] == 0) continue;
+    stamps[i] = time::stamp_from_dos(dates[i], zone_word);
+    set_row(table[r++], kStampIds[i], &stamps[i], sizeof stamps[i], 0);
   }
-  table[r++] = sized_row(kExtension, member_bytes(block, kInfoFixed), extension);
+  set_sized_row(table[r++], kExtension, member_bytes(block, kInfoFixed), extension);
   const uint8_t byte_value = static_cast<uint8_t>(info->byteValue);
-  table[r++] = header_row(kByteValue, &byte_value, 1, 0);
-  for (int i = 0; i < kMaxNames; ++i, r += 2) {
-    if (i < names.count()) {
-      names.rows(i, &table[r], &table[r + 1]);
-    } else {
-      table[r] = marker_row(DPDF_SKIP_ENTRY);
-      table[r + 1] = marker_row(DPDF_SKIP_ENTRY);
-    }
-  }
-  table[r++] = marker_row(DPDF_END_OF_TABLE);
+  set_row(table[r++], kByteValue, &byte_value, 1, 0);
+  for (int i = 0; i < names.count(); ++i, r += 2) names.rows(i, table[r], table[r + 1]);
+  set_row(table[r++], DPDF_END_OF_TABLE, nullptr, 0, 0);
   return PutHeaderFields(table, buffer, bufferSize, written, withCheckValues ? 1 : 0);
 }
 
@@ -165,9 +158,11 @@ DPXUT_EXPORT uint32_t HVDPSetNewRecordHeader(uint8_t** buffer, uint32_t* bufferS
 
   const bool full = info->shortHeader == 0;
   const uint32_t head = full ? kFullHead : kShortHead;
+  // Every stamp of the header records the same zone: it is looked up once.
+  const uint16_t zone_word = full ? time::local_zone_word() : 0;
   HVDPECMATimeStamp stamp{};
   if (full) {
-    HVDPUnixTimeToECMA(static_cast<uint32_t>(std::time(nullptr)), &stamp, 1);
+    stamp = time::stamp_from_unix(static_cast<uint32_t>(std::time(nullptr)), zone_word);
     info->timeStamp = stamp;
   }
   DPDFPutEntry first[] = {
@@ -195,7 +190,7 @@ DPXUT_EXPORT uint32_t HVDPSetNewRecordHeader(uint8_t** buffer, uint32_t* bufferS
 
   uint32_t second_length = 0;
   if (full) {
-    if (const uint32_t rc = put_info_section(info, withCheckValues, &position, &remaining, &second_length))
+    if (const uint32_t rc = put_info_section(info, withCheckValues, zone_word, &position, &remaining, &second_length))
       return rc;
     info->recordLength = second_length;
   }

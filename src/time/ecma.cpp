@@ -1,6 +1,7 @@
 // ECMA time stamps: conversion to and from DOS packed dates and Unix time,
 // and ordering of two stamps. Stamps arrive from media, so every field
 // value, however far out of range, converts with defined arithmetic.
+#include <cstring>
 #include <limits>
 
 #include "common/export.h"
@@ -30,6 +31,20 @@ bool pack_dos(const HVDPECMATimeStamp& s, uint32_t& packed) noexcept {
   return true;
 }
 
+// A stamp with the sub-second and reserved bytes 0. Its 16 bytes are put
+// together in two words: a packed record filled member by member and then
+// copied whole would stall on store forwarding.
+HVDPECMATimeStamp make_stamp(uint16_t word, uint32_t year, uint32_t month, uint32_t day, uint32_t hour,
+                             uint32_t minute, uint32_t second) noexcept {
+  const uint64_t low = word | uint64_t{year & 0xFFFFu} << 16 | uint64_t{month & 0xFFu} << 32 |
+                       uint64_t{day & 0xFFu} << 40 | uint64_t{hour & 0xFFu} << 48 | uint64_t{minute & 0xFFu} << 56;
+  const uint64_t high = second & 0xFFu;
+  HVDPECMATimeStamp s;
+  std::memcpy(&s, &low, 8);
+  std::memcpy(reinterpret_cast<uint8_t*>(&s) + 8, &high, 8);
+  return s;
+}
+
 }  // namespace
 
 int32_t decode_zone(uint16_t word) noexcept {
@@ -43,6 +58,20 @@ uint32_t dos_from_stamp_bytes(const void* bytes) noexcept {
   uint32_t packed = 0;
   pack_dos(load_stamp(bytes), packed);
   return packed;
+}
+
+HVDPECMATimeStamp stamp_from_dos(uint32_t dosDateTime, uint16_t zoneWord) noexcept {
+  uint16_t year, month, day, hour, minute, second;
+  HVDPUnPackDateTime(dosDateTime, &year, &month, &day, &hour, &minute, &second);
+  return make_stamp(zoneWord, year, month, day, hour, minute, second);  // 1980-2107
+}
+
+HVDPECMATimeStamp stamp_from_unix(uint32_t unixTime, uint16_t zoneWord) noexcept {
+  const int64_t days = unixTime / kSecondsPerDay;
+  const uint32_t rest = static_cast<uint32_t>(unixTime % kSecondsPerDay);
+  const CivilDate date = civil_from_days(days);  // 1970-2106
+  return make_stamp(zoneWord, static_cast<uint32_t>(date.year), date.month, date.day, rest / 3600, rest / 60 % 60,
+                    rest % 60);
 }
 
 }  // namespace dpxut::time
@@ -60,34 +89,13 @@ DPXUT_EXPORT uint32_t HVDPECMAToDOSTime(const HVDPECMATimeStamp* stamp, uint32_t
 // server's standard zone is recorded with them.
 DPXUT_EXPORT uint32_t HVDPDOSTimeToECMA(uint32_t dosDateTime, HVDPECMATimeStamp* stamp) {
   if (!stamp) return 1;
-  uint16_t year, month, day, hour, minute, second;
-  HVDPUnPackDateTime(dosDateTime, &year, &month, &day, &hour, &minute, &second);
-  HVDPECMATimeStamp s{};  // sub-seconds and reserved bytes 0
-  s.year = static_cast<int16_t>(year);  // 1980-2107
-  s.month = static_cast<uint8_t>(month);
-  s.day = static_cast<uint8_t>(day);
-  s.hour = static_cast<uint8_t>(hour);
-  s.minute = static_cast<uint8_t>(minute);
-  s.second = static_cast<uint8_t>(second);
-  s.typeAndTimeZone = local_zone_word();
-  store_stamp(stamp, s);
+  store_stamp(stamp, stamp_from_dos(dosDateTime, local_zone_word()));
   return 0;
 }
 
 DPXUT_EXPORT uint32_t HVDPUnixTimeToECMA(uint32_t unixTime, HVDPECMATimeStamp* stamp, uint32_t withTimeZone) {
   if (!stamp) return 1;
-  const int64_t days = unixTime / kSecondsPerDay;
-  const int64_t rest = unixTime % kSecondsPerDay;
-  const CivilDate date = civil_from_days(days);  // 1970-2106
-  HVDPECMATimeStamp s{};  // sub-seconds and reserved bytes 0
-  s.year = static_cast<int16_t>(date.year);
-  s.month = static_cast<uint8_t>(date.month);
-  s.day = static_cast<uint8_t>(date.day);
-  s.hour = static_cast<uint8_t>(rest / 3600);
-  s.minute = static_cast<uint8_t>(rest / 60 % 60);
-  s.second = static_cast<uint8_t>(rest % 60);
-  s.typeAndTimeZone = withTimeZone ? local_zone_word() : 0;
-  store_stamp(stamp, s);
+  store_stamp(stamp, stamp_from_unix(unixTime, withTimeZone ? local_zone_word() : 0));
   return 0;
 }
 

@@ -30,9 +30,15 @@ uint32_t dos_from_stamp_bytes(const void* bytes) noexcept;
 // sign-extended 12 bits for type 1, HVDP_ECMA_ZONE_UNSPECIFIED otherwise.
 int32_t decode_zone(uint16_t word) noexcept;
 
-// Reads TZ afresh (tzset) and returns the server's standard offset in
-// minutes east, and the type-1 word that records it.
+// The server's standard offset in minutes east as the platform's tzset
+// gives it for TZ's present value (an unset TZ's zone file is looked at
+// again at most once a second), and the type-1 word that records it.
 int32_t standard_zone_minutes() noexcept;
 uint16_t local_zone_word() noexcept;
+
+// The stamps HVDPDOSTimeToECMA and HVDPUnixTimeToECMA write, with the zone
+// word given, so that a writer of several stamps looks the zone up once.
+HVDPECMATimeStamp stamp_from_dos(uint32_t dosDateTime, uint16_t zoneWord) noexcept;
+HVDPECMATimeStamp stamp_from_unix(uint32_t unixTime, uint16_t zoneWord) noexcept;
 
 }  // namespace dpxut::time
