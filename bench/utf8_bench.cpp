@@ -1,16 +1,18 @@
-// UTF-8 <-> wide conversion of data set names beside what a host would
-// otherwise call: glibc's mbstowcs/wcstombs in en_US.UTF-8 and an iconv
-// loop on one reused descriptor. Also the wide layer's length and compare
-// at aligned and misaligned addresses beside glibc on aligned strings.
+// UTF-8 <-> wide conversion of data set names of 16, 64 and 256 bytes,
+// ASCII and mixed, beside what a host would otherwise call: glibc's
+// mbstowcs/wcstombs in en_US.UTF-8 (the test locale), sizing then filling
+// on both sides. Also the wide layer's length and compare at aligned and
+// misaligned addresses beside glibc on aligned strings.
 #include <benchmark/benchmark.h>
-#include <iconv.h>
 
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "charset/utf8.h"
 #include "common/wide.h"
 #include "dpxut.h"
 
@@ -25,23 +27,28 @@ struct Locale {
   }
 } const locale;
 
-// 64 names of 2 to 5 components drawn from `parts`.
-std::vector<std::string> names_from(const std::vector<const char*>& parts) {
+// Path components of data set names; the mixed ones hold 2- and 3-byte
+// characters (Latin, Greek, Cyrillic, CJK) between ASCII runs.
+const std::vector<const char*> kAsciiParts = {
+    "home", "projects", "backup", "report_final_v3.txt", "src", "include", "Makefile", "2024-03-17",
+    "photos", "IMG_20240317_101500.jpg", "mail", "inbox.mbox"};
+const std::vector<const char*> kMixedParts = {
+    "Überweisung_2024", "été", "Ærø_kort.pdf", "報告書_最終版.docx", "Доклад.txt", "café",
+    "naïve résumé.odt", "Straße", "€_Rechnung", "テスト", "data", "ñandú.png"};
+
+// 64 names of about `length` UTF-8 bytes, joined from components with '/'
+// and cut at a character boundary.
+std::vector<std::string> names_from(const std::vector<const char*>& parts, size_t length) {
   std::vector<std::string> names;
   for (size_t i = 0; i < 64; ++i) {
     std::string s;
-    for (size_t k = 0; k < 2 + i % 4; ++k) s += std::string(k ? "/" : "") + parts[(i * 7 + k * 5) % parts.size()];
-    names.push_back(s);
+    for (size_t k = 0; s.size() < length; ++k) s += std::string(k ? "/" : "") + parts[(i * 7 + k * 5) % parts.size()];
+    size_t cut = length;
+    while ((static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+    names.push_back(s.substr(0, cut));
   }
   return names;
 }
-
-const std::vector<std::string> kAscii =
-    names_from({"home", "projects", "backup", "report_final_v3.txt", "src", "include", "Makefile", "2024-03-17",
-                "photos", "IMG_20240317_101500.jpg", "mail", "inbox.mbox"});
-const std::vector<std::string> kMixed =
-    names_from({"Überweisung_2024", "été", "Ærø_kort.pdf", "報告書_最終版.docx", "Доклад.txt", "café",
-                "naïve résumé.odt", "Straße", "€_Rechnung", "テスト", "data", "ñandú.png"});
 
 std::vector<std::wstring> widen_all(const std::vector<std::string>& names) {
   std::vector<std::wstring> out;
@@ -53,59 +60,59 @@ std::vector<std::wstring> widen_all(const std::vector<std::string>& names) {
   return out;
 }
 
-const std::vector<std::wstring> kAsciiWide = widen_all(kAscii);
-const std::vector<std::wstring> kMixedWide = widen_all(kMixed);
-
-void count(benchmark::State& state, const std::vector<std::string>& names) {
-  size_t bytes = 0;
-  for (const auto& n : names) bytes += n.size();
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * names.size()));
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
-}
-
 // A name set in both forms; throughput is counted in names and in bytes of
 // their UTF-8 form.
 struct Names {
-  const std::vector<std::string>* utf8;
-  const std::vector<std::wstring>* wide;
+  std::vector<std::string> utf8;
+  std::vector<std::wstring> wide;
+  size_t bytes = 0;
 };
-const Names kAsciiNames{&kAscii, &kAsciiWide};
-const Names kMixedNames{&kMixed, &kMixedWide};
 
+enum Kind { kAscii, kMixed };
+
+const Names& names(Kind kind, int64_t length) {
+  static std::map<std::pair<Kind, int64_t>, Names> sets;
+  Names& set = sets[{kind, length}];
+  if (set.utf8.empty()) {
+    set.utf8 = names_from(kind == kAscii ? kAsciiParts : kMixedParts, static_cast<size_t>(length));
+    set.wide = widen_all(set.utf8);
+    for (const auto& n : set.utf8) set.bytes += n.size();
+  }
+  return set;
+}
+
+void count(benchmark::State& state, const Names& set) {
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * set.utf8.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * set.bytes));
+}
+
+// What a host does in both cases: size, then fill the exact capacity.
 template <typename Convert>
-void run_utf8(benchmark::State& state, const Names& names, Convert convert) {
+void run_utf8(benchmark::State& state, Kind kind, Convert convert) {
+  const Names& set = names(kind, state.range(0));
   std::vector<wchar_t> out(1024);
   for (auto _ : state) {
-    for (const auto& n : *names.utf8) {
-      convert(out.data(), n.c_str(), out.size());
+    for (const auto& n : set.utf8) {
+      convert(out.data(), n.c_str());
       benchmark::DoNotOptimize(out.data());
     }
   }
-  count(state, *names.utf8);
+  count(state, set);
 }
 
 template <typename Convert>
-void run_wide(benchmark::State& state, const Names& names, Convert convert) {
+void run_wide(benchmark::State& state, Kind kind, Convert convert) {
+  const Names& set = names(kind, state.range(0));
   std::vector<char> out(4096);
   for (auto _ : state) {
-    for (const auto& n : *names.wide) {
-      convert(out.data(), n.c_str(), out.size());
+    for (const auto& n : set.wide) {
+      convert(out.data(), n.c_str());
       benchmark::DoNotOptimize(out.data());
     }
   }
-  count(state, *names.utf8);
+  count(state, set);
 }
 
-// iconv on one descriptor, reset before each name, into a buffer known to
-// be large enough.
-void iconv_into(iconv_t cd, const void* src, size_t src_bytes, void* dst, size_t dst_bytes) {
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  char* in = static_cast<char*>(const_cast<void*>(src));
-  char* out = static_cast<char*>(dst);
-  iconv(cd, &in, &src_bytes, &out, &dst_bytes);
-}
-
-// What a host does: size, then fill the exact capacity.
 template <typename Out, typename In>
 void size_then_fill(uint32_t (*convert)(Out*, const In*, size_t*), Out* out, const In* s) {
   size_t size = 0;
@@ -114,67 +121,59 @@ void size_then_fill(uint32_t (*convert)(Out*, const In*, size_t*), Out* out, con
   convert(out, s, &size);
 }
 
-void Utf8ToWide_DPutf82uni(benchmark::State& state, const Names* names) {
-  run_utf8(state, *names, [](wchar_t* out, const char* s, size_t) { size_then_fill(DPutf82uni, out, s); });
+void Utf8ToWide_DPutf82uni(benchmark::State& state, Kind kind) {
+  run_utf8(state, kind, [](wchar_t* out, const char* s) { size_then_fill(DPutf82uni, out, s); });
 }
 
-// Filling a buffer known to be large enough, as iconv is used.
-void Utf8ToWide_DPutf82uniFillOnly(benchmark::State& state, const Names* names) {
-  run_utf8(state, *names, [](wchar_t* out, const char* s, size_t room) { DPutf82uni(out, s, &room); });
+void Utf8ToWide_mbstowcs(benchmark::State& state, Kind kind) {
+  run_utf8(state, kind, [](wchar_t* out, const char* s) { std::mbstowcs(out, s, std::mbstowcs(nullptr, s, 0) + 1); });
 }
 
-void Utf8ToWide_mbstowcs(benchmark::State& state, const Names* names) {
-  run_utf8(state, *names, [](wchar_t* out, const char* s, size_t) {
-    std::mbstowcs(out, s, std::mbstowcs(nullptr, s, 0) + 1);
-  });
+void WideToUtf8_DPuni2utf8(benchmark::State& state, Kind kind) {
+  run_wide(state, kind, [](char* out, const wchar_t* s) { size_then_fill(DPuni2utf8, out, s); });
 }
 
-void Utf8ToWide_iconv(benchmark::State& state, const Names* names) {
-  iconv_t cd = iconv_open("WCHAR_T", "UTF-8");
-  run_utf8(state, *names, [cd](wchar_t* out, const char* s, size_t room) {
-    iconv_into(cd, s, std::strlen(s) + 1, out, room * sizeof(wchar_t));
-  });
-  iconv_close(cd);
+void WideToUtf8_wcstombs(benchmark::State& state, Kind kind) {
+  run_wide(state, kind, [](char* out, const wchar_t* s) { std::wcstombs(out, s, std::wcstombs(nullptr, s, 0) + 1); });
 }
 
-void WideToUtf8_DPuni2utf8(benchmark::State& state, const Names* names) {
-  run_wide(state, *names, [](char* out, const wchar_t* s, size_t) { size_then_fill(DPuni2utf8, out, s); });
+// Names of 16, 64 and 256 UTF-8 bytes.
+#define DPXUT_NAME_LENGTHS ->Arg(16)->Arg(64)->Arg(256)
+BENCHMARK_CAPTURE(Utf8ToWide_DPutf82uni, ascii, kAscii) DPXUT_NAME_LENGTHS;
+BENCHMARK_CAPTURE(Utf8ToWide_mbstowcs, ascii, kAscii) DPXUT_NAME_LENGTHS;
+BENCHMARK_CAPTURE(Utf8ToWide_DPutf82uni, mixed, kMixed) DPXUT_NAME_LENGTHS;
+BENCHMARK_CAPTURE(Utf8ToWide_mbstowcs, mixed, kMixed) DPXUT_NAME_LENGTHS;
+BENCHMARK_CAPTURE(WideToUtf8_DPuni2utf8, ascii, kAscii) DPXUT_NAME_LENGTHS;
+BENCHMARK_CAPTURE(WideToUtf8_wcstombs, ascii, kAscii) DPXUT_NAME_LENGTHS;
+BENCHMARK_CAPTURE(WideToUtf8_DPuni2utf8, mixed, kMixed) DPXUT_NAME_LENGTHS;
+BENCHMARK_CAPTURE(WideToUtf8_wcstombs, mixed, kMixed) DPXUT_NAME_LENGTHS;
+
+// Each kernel forced in turn (second argument: 0 portable, 1 SSE2, 2 AVX2),
+// sizing then filling as above; the selection is put back afterwards.
+template <typename Run>
+void with_kernel(benchmark::State& state, Run run) {
+  namespace utf8 = dpxut::utf8;
+  if (!utf8::force_kernel(static_cast<utf8::Kernel>(state.range(1)))) {
+    state.SkipWithError("kernel not available");
+    return;
+  }
+  run();
+  if (!utf8::force_kernel(utf8::Kernel::kAvx2)) utf8::force_kernel(utf8::Kernel::kSse2);
 }
 
-void WideToUtf8_DPuni2utf8FillOnly(benchmark::State& state, const Names* names) {
-  run_wide(state, *names, [](char* out, const wchar_t* s, size_t room) { DPuni2utf8(out, s, &room); });
+void Utf8ToWide_kernel(benchmark::State& state, Kind kind) {
+  with_kernel(state, [&] { Utf8ToWide_DPutf82uni(state, kind); });
 }
 
-void WideToUtf8_wcstombs(benchmark::State& state, const Names* names) {
-  run_wide(state, *names, [](char* out, const wchar_t* s, size_t) {
-    std::wcstombs(out, s, std::wcstombs(nullptr, s, 0) + 1);
-  });
+void WideToUtf8_kernel(benchmark::State& state, Kind kind) {
+  with_kernel(state, [&] { WideToUtf8_DPuni2utf8(state, kind); });
 }
 
-void WideToUtf8_iconv(benchmark::State& state, const Names* names) {
-  iconv_t cd = iconv_open("UTF-8", "WCHAR_T");
-  run_wide(state, *names, [cd](char* out, const wchar_t* s, size_t room) {
-    iconv_into(cd, s, (std::wcslen(s) + 1) * sizeof(wchar_t), out, room);
-  });
-  iconv_close(cd);
-}
-
-BENCHMARK_CAPTURE(Utf8ToWide_DPutf82uni, ascii, &kAsciiNames);
-BENCHMARK_CAPTURE(Utf8ToWide_DPutf82uniFillOnly, ascii, &kAsciiNames);
-BENCHMARK_CAPTURE(Utf8ToWide_mbstowcs, ascii, &kAsciiNames);
-BENCHMARK_CAPTURE(Utf8ToWide_iconv, ascii, &kAsciiNames);
-BENCHMARK_CAPTURE(Utf8ToWide_DPutf82uni, mixed, &kMixedNames);
-BENCHMARK_CAPTURE(Utf8ToWide_DPutf82uniFillOnly, mixed, &kMixedNames);
-BENCHMARK_CAPTURE(Utf8ToWide_mbstowcs, mixed, &kMixedNames);
-BENCHMARK_CAPTURE(Utf8ToWide_iconv, mixed, &kMixedNames);
-BENCHMARK_CAPTURE(WideToUtf8_DPuni2utf8, ascii, &kAsciiNames);
-BENCHMARK_CAPTURE(WideToUtf8_DPuni2utf8FillOnly, ascii, &kAsciiNames);
-BENCHMARK_CAPTURE(WideToUtf8_wcstombs, ascii, &kAsciiNames);
-BENCHMARK_CAPTURE(WideToUtf8_iconv, ascii, &kAsciiNames);
-BENCHMARK_CAPTURE(WideToUtf8_DPuni2utf8, mixed, &kMixedNames);
-BENCHMARK_CAPTURE(WideToUtf8_DPuni2utf8FillOnly, mixed, &kMixedNames);
-BENCHMARK_CAPTURE(WideToUtf8_wcstombs, mixed, &kMixedNames);
-BENCHMARK_CAPTURE(WideToUtf8_iconv, mixed, &kMixedNames);
+#define DPXUT_KERNELS ->ArgsProduct({{16, 64, 256}, {0, 1, 2}})
+BENCHMARK_CAPTURE(Utf8ToWide_kernel, ascii, kAscii) DPXUT_KERNELS;
+BENCHMARK_CAPTURE(Utf8ToWide_kernel, mixed, kMixed) DPXUT_KERNELS;
+BENCHMARK_CAPTURE(WideToUtf8_kernel, ascii, kAscii) DPXUT_KERNELS;
+BENCHMARK_CAPTURE(WideToUtf8_kernel, mixed, kMixed) DPXUT_KERNELS;
 
 // ---- the wide layer at an offset ---------------------------------------------
 
@@ -196,37 +195,38 @@ struct Placed {
 };
 
 void WideLength_layer(benchmark::State& state) {
-  Placed placed(kMixedWide, static_cast<size_t>(state.range(0)));
+  Placed placed(names(kMixed, 64).wide, static_cast<size_t>(state.range(0)));
   for (auto _ : state) {
     for (const void* s : placed.strings) benchmark::DoNotOptimize(wide::length(s));
   }
-  count(state, kMixed);
+  count(state, names(kMixed, 64));
 }
 
 void WideLength_glibcAligned(benchmark::State& state) {
   for (auto _ : state) {
-    for (const auto& s : kMixedWide) benchmark::DoNotOptimize(std::wcslen(s.c_str()));
+    for (const auto& s : names(kMixed, 64).wide) benchmark::DoNotOptimize(std::wcslen(s.c_str()));
   }
-  count(state, kMixed);
+  count(state, names(kMixed, 64));
 }
 
 void WideCompare_layer(benchmark::State& state) {
-  Placed a(kMixedWide, static_cast<size_t>(state.range(0)));
-  Placed b(kMixedWide, 0);
+  Placed a(names(kMixed, 64).wide, static_cast<size_t>(state.range(0)));
+  Placed b(names(kMixed, 64).wide, 0);
   for (auto _ : state) {
     for (size_t i = 0; i < a.strings.size(); ++i) benchmark::DoNotOptimize(wide::compare(a.strings[i], b.strings[i]));
   }
-  count(state, kMixed);
+  count(state, names(kMixed, 64));
 }
 
 void WideCompare_glibcAligned(benchmark::State& state) {
-  std::vector<std::wstring> copy = kMixedWide;
+  const std::vector<std::wstring>& originals = names(kMixed, 64).wide;
+  std::vector<std::wstring> copy = originals;
   for (auto _ : state) {
     for (size_t i = 0; i < copy.size(); ++i) {
-      benchmark::DoNotOptimize(std::wcscmp(copy[i].c_str(), kMixedWide[i].c_str()));
+      benchmark::DoNotOptimize(std::wcscmp(copy[i].c_str(), originals[i].c_str()));
     }
   }
-  count(state, kMixed);
+  count(state, names(kMixed, 64));
 }
 
 BENCHMARK(WideLength_layer)->Arg(0)->Arg(2);

@@ -2,7 +2,8 @@
 // (bit 0: partial), then the pattern up to the first NUL byte, then the
 // name. Strings sit in heap blocks of exactly their size, wide ones at an
 // odd address. Besides memory safety and the result ranges, ASCII input
-// must give the same result in the locale, UTF-8 and wide name spaces.
+// must give the same result in the locale, UTF-8 and wide name spaces, and
+// the matchers' quick paths the same as their full search.
 #include <algorithm>
 #include <array>
 #include <clocale>
@@ -10,6 +11,7 @@
 
 #include "dpxut.h"
 #include "fuzz_input.h"
+#include "paths/match_support.h"
 
 // Each byte becomes one wide character; the top bytes stand for
 // characters above 0xFF that look like wildcards in their low byte.
@@ -39,9 +41,14 @@ void fuzz(const uint8_t* data, size_t size) {
                                   HVDPGenericWildMatch(ns, p, n), HVDPGenericIsWild(ns, p)};
     check(valid(r[0]) && valid(r[1]) && (r[2] == 0 || r[2] == 1) && (r[3] == 0 || r[3] == 1), "result ranges");
     check(HVDPMatchName(ns, p, n, partial) == r[0], "HVDPMatchName without folding");
+    check(r[0] == dpxut::paths::match_name_fully(ns, p, n, partial) &&
+              r[2] == dpxut::paths::generic_wild_match_fully(ns, p, n),
+          "quick paths as the full search");
     check(!ascii || r == results[0], "ASCII matches alike in every encoding");
   }
-  check(static_cast<uint32_t>(HVDPWildMatch(bp.as<char>(), bn.as<char>())) <= 1, "HVDPWildMatch's range");
+  const int32_t wild = HVDPWildMatch(bp.as<char>(), bn.as<char>());
+  check(static_cast<uint32_t>(wild) <= 1, "HVDPWildMatch's range");
+  check(wild == dpxut::paths::wild_match_fully(bp.as<char>(), bn.as<char>()), "HVDPWildMatch's quick paths");
   check(!ascii || HVDPIsWild(bp.as<char>()) == (pattern.find_first_of("*?") != std::string::npos),
         "HVDPIsWild on ASCII");
 }

@@ -57,7 +57,7 @@ bool probe(const char* codeset) noexcept {
 }  // namespace
 
 bool ascii_transparent(const char* codeset) noexcept {
-  if (!g_fast_path.load(std::memory_order_relaxed)) return false;
+  if (!fast_paths_enabled()) return false;
   Verdict& v = tl_verdict;
   if (v.known && std::strncmp(v.codeset, codeset, kCodeSetSize) == 0) return v.transparent;
   const size_t len = strnlen(codeset, kCodeSetSize);
@@ -71,5 +71,7 @@ bool ascii_transparent(const char* codeset) noexcept {
 void set_ascii_fast_path(bool enabled) noexcept {
   g_fast_path.store(enabled, std::memory_order_relaxed);
 }
+
+bool fast_paths_enabled() noexcept { return g_fast_path.load(std::memory_order_relaxed); }
 
 }  // namespace dpxut::charset

@@ -16,32 +16,42 @@
 namespace dpxut::charset {
 
 // Length of the byte string s; *ascii tells whether every byte before the
-// NUL is below 0x80.
-inline size_t scan_bytes(const char* s, bool* ascii) noexcept {
+// NUL is below 0x80, and *bracket (when asked) whether one of them is "[".
+inline size_t scan_bytes(const char* s, bool* ascii, bool* bracket = nullptr) noexcept {
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
   const size_t len = std::strlen(s);
-  uint64_t high = 0;
+  uint64_t high = 0, open = 0;
   size_t i = 0;
   for (; i + 8 <= len; i += 8) {
     uint64_t w;
     std::memcpy(&w, s + i, 8);
     high |= w;
+    const uint64_t x = w ^ (kOnes * '[');
+    open |= (x - kOnes) & ~x & kHigh;  // non-zero when a byte of x is zero
   }
-  for (; i < len; ++i) high |= static_cast<unsigned char>(s[i]);
-  *ascii = (high & 0x8080808080808080ull) == 0;
+  for (; i < len; ++i) {
+    high |= static_cast<unsigned char>(s[i]);
+    open |= s[i] == '[' ? 1 : 0;
+  }
+  *ascii = (high & kHigh) == 0;
+  if (bracket != nullptr) *bracket = open != 0;
   return len;
 }
 
 // Number of wide characters before the terminator of the wide string at
 // uni (any address); *ascii tells whether all of them are below 0x80.
 inline size_t scan_wide(const void* uni, bool* ascii) noexcept {
-  uint32_t high = 0;
-  size_t n = 0;
-  for (;; ++n) {
-    const auto c = static_cast<uint32_t>(wide::load(uni, n));
-    if (c == 0) break;
-    high |= c;
+  const size_t n = wide::length(uni);
+  const auto* p = static_cast<const unsigned char*>(uni);
+  uint64_t high = 0;
+  size_t i = 0;
+  for (; i + 2 <= n; i += 2) {
+    uint64_t w;
+    std::memcpy(&w, p + 4 * i, 8);
+    high |= w;
   }
-  *ascii = high < 0x80;
+  if (i < n) high |= static_cast<uint32_t>(wide::load(uni, i));
+  *ascii = (high & 0xFFFFFF80FFFFFF80ull) == 0;
   return n;
 }
 

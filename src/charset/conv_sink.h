@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "charset/codeset_table.h"
+#include "charset/conv_memo.h"
 #include "charset/locale_conv.h"
 #include "charset/setup.h"
 #include "common/iconv_cache.h"
@@ -118,7 +120,7 @@ class CountingSink {
 class BufferSink {
  public:
   BufferSink(void* dst, size_t capacity_bytes) noexcept
-      : out_(static_cast<char*>(dst)), left_(capacity_bytes) {}
+      : out_(static_cast<char*>(dst)), left_(capacity_bytes), capacity_(capacity_bytes) {}
 
   // glibc's converters ask for room for their longest character before
   // they know what the next one becomes (a character they drop, such as a
@@ -149,10 +151,13 @@ class BufferSink {
     left_ -= n;
     return Step::kDone;
   }
+  // Bytes written so far.
+  size_t written() const noexcept { return capacity_ - left_; }
 
  private:
   char* out_;
   size_t left_;
+  size_t capacity_;
 };
 
 // Converts a whole NUL-terminated string, terminator included, in one go.
@@ -171,6 +176,46 @@ inline PassResult counted(Step s, size_t total) noexcept {
   return s == Step::kDone ? PassResult{HVDPUT_SUCCESS, total} : PassResult{step_code(s), 0};
 }
 inline PassResult filled(Step s, size_t capacity) noexcept { return counted(s, capacity); }
+
+// How a filling walk ended, and the units (bytes, or wide characters) it
+// wrote.
+struct Filled {
+  Step step;
+  size_t units;
+};
+
+// A table walk that did not fall back, as a filling walk or as a sizing
+// pass.
+inline Filled table_filled(TableResult r) noexcept {
+  switch (r.step) {
+    case TableStep::kDone: return {Step::kDone, r.units};
+    case TableStep::kOverflow: return {Step::kOverflow, 0};
+    default: return {Step::kInvalid, 0};
+  }
+}
+inline PassResult table_counted(TableResult r) noexcept {
+  const Filled f = table_filled(r);
+  return counted(f.step, f.units);
+}
+
+// A sizing pass that keeps its result for the filling pass (conv_memo.h):
+// fill(area, units) converts into the record's area, count() sizes without
+// keeping anything, for text too long to keep. The record's area filled
+// without overflow holds the whole result, so its size is the size, and a
+// failure before the area overflows is the failure counting meets.
+template <class Fill, class Count>
+PassResult size_and_keep(MemoKind kind, const void* key, const void* src, size_t src_bytes, size_t unit, Fill fill,
+                         Count count) noexcept {
+  if (unsigned char* area = memo_begin(kind, key, src, src_bytes)) {
+    const Filled f = fill(area, kMemoOutput / unit);
+    if (f.step == Step::kDone) {
+      memo_commit(f.units * unit);
+      return {HVDPUT_SUCCESS, f.units};
+    }
+    if (f.step != Step::kOverflow) return {step_code(f.step), 0};
+  }
+  return count();
+}
 
 // Byte capacity of a wide destination of `units` wide characters, kept
 // whole units and clear of size_t wrap-around.

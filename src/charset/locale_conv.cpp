@@ -21,13 +21,48 @@ Step bytes_walk(Route route, const char* src, size_t len, Sink& sink) noexcept {
   return convert_whole(cd.get(), src, len, sink);
 }
 
+MemoKind memo_kind(Route route) noexcept {
+  return route == Route::kLocaleToUtf8 ? MemoKind::kLocaleToUtf8 : MemoKind::kUtf8ToLocale;
+}
+
+// The code set's tables t, where it has them (t not null) and they decide
+// the text (null dst: counting); otherwise nothing is reported and iconv
+// converts.
+bool by_table(const CodesetTable* t, Route route, const char* src, size_t len, char* dst, size_t capacity,
+              TableResult* r) noexcept {
+  if (t == nullptr) return false;
+  *r = route == Route::kLocaleToUtf8 ? table_to_utf8(*t, src, len, dst, capacity)
+                                     : table_from_utf8(*t, src, len, dst, capacity);
+  return r->step != TableStep::kFallback;
+}
+
+Filled fill_walk(const CodesetTable* t, Route route, const char* src, size_t len, char* dst,
+                 size_t capacity) noexcept {
+  TableResult r;
+  if (by_table(t, route, src, len, dst, capacity, &r)) return table_filled(r);
+  BufferSink sink(dst, capacity);
+  const Step s = bytes_walk(route, src, len, sink);
+  return {s, sink.written()};
+}
+
 PassResult size_bytes(Route route, const char* src) noexcept {
   bool ascii;
   const size_t len = scan_bytes(src, &ascii);
   if (ascii && ascii_transparent(dp_current_codeset)) return {HVDPUT_SUCCESS, len + 1};
-  CountingSink<kByteScratch> sink;
-  const Step s = bytes_walk(route, src, len, sink);
-  return counted(s, sink.total());
+  const CodesetRef cs = codeset_ref(dp_current_codeset);
+  const CodesetTable* t = cs.table;
+  return size_and_keep(
+      memo_kind(route), cs.key, src, len + 1, 1,
+      [&](unsigned char* area, size_t units) {
+        return fill_walk(t, route, src, len, reinterpret_cast<char*>(area), units);
+      },
+      [&] {
+        TableResult r;
+        if (by_table(t, route, src, len, nullptr, 0, &r)) return table_counted(r);
+        CountingSink<kByteScratch> sink;
+        const Step s = bytes_walk(route, src, len, sink);
+        return counted(s, sink.total());
+      });
 }
 
 PassResult fill_bytes(Route route, char* dst, const char* src, size_t capacity) noexcept {
@@ -36,8 +71,9 @@ PassResult fill_bytes(Route route, char* dst, const char* src, size_t capacity) 
   if (ascii && ascii_transparent(dp_current_codeset)) {
     return fill_ascii(len, capacity, [&](size_t n) { std::memmove(dst, src, n); });
   }
-  BufferSink sink(dst, capacity);
-  return filled(bytes_walk(route, src, len, sink), capacity);
+  const CodesetRef cs = codeset_ref(dp_current_codeset);
+  if (memo_take(memo_kind(route), cs.key, src, len + 1, dst, capacity)) return {HVDPUT_SUCCESS, capacity};
+  return filled(fill_walk(cs.table, route, src, len, dst, capacity).step, capacity);
 }
 
 }  // namespace

@@ -53,7 +53,10 @@ PassResult locale_to_wide(void* uni, const char* loc, size_t capacity, bool map)
 // once per thread and code set by converting those bytes through iconv.
 bool ascii_transparent(const char* codeset) noexcept;
 // Tests and benchmarks: false makes every conversion take the iconv route,
-// the reference the fast path is checked against. Process-wide.
+// the reference the fast paths (this one, the code set tables of
+// codeset_table.h and the kept sizing results of conv_memo.h) are checked
+// against. Process-wide.
 void set_ascii_fast_path(bool enabled) noexcept;
+bool fast_paths_enabled() noexcept;
 
 }  // namespace dpxut::charset

@@ -205,10 +205,71 @@ Step locale_to_wide_route(bool special, const char* loc, size_t len, Sink& sink)
   return special ? special_walk(cd.get(), loc, sink) : convert_whole(cd.get(), loc, len, sink);
 }
 
+// Walks that fill by the code set's tables t where they decide the text,
+// and by iconv otherwise (or when t is null). Wide destinations count in
+// wide characters, their room kept clear of wrap-around as wide_bytes()
+// keeps it.
+Filled wide_to_locale_fill(const CodesetTable* t, const void* uni, size_t units, bool map, char* loc,
+                           size_t capacity) noexcept {
+  if (t != nullptr) {
+    const TableResult r = table_from_wide(*t, uni, units, loc, capacity);
+    if (r.step != TableStep::kFallback) return table_filled(r);
+  }
+  BufferSink sink(loc, capacity);
+  const Step s = wide_to_locale_route(uni, units, map, sink);
+  return {s, sink.written()};
+}
+
+PassResult wide_to_locale_count(const CodesetTable* t, const void* uni, size_t units, bool map) noexcept {
+  if (t != nullptr) {
+    const TableResult r = table_from_wide(*t, uni, units, nullptr, 0);
+    if (r.step != TableStep::kFallback) return table_counted(r);
+  }
+  CountingSink<kByteScratch> sink;
+  const Step s = wide_to_locale_route(uni, units, map, sink);
+  return counted(s, sink.total());
+}
+
+// The tables serve the plain route only: the caller passes null for the
+// special one.
+Filled locale_to_wide_fill(const CodesetTable* t, bool special, const char* loc, size_t len, void* uni,
+                           size_t capacity) noexcept {
+  const size_t bytes = wide_bytes(capacity);
+  if (t != nullptr) {
+    const TableResult r = table_to_wide(*t, loc, len, uni, bytes / wide::kUnit);
+    if (r.step != TableStep::kFallback) return table_filled(r);
+  }
+  BufferSink sink(uni, bytes);
+  const Step s = locale_to_wide_route(special, loc, len, sink);
+  return {s, sink.written() / wide::kUnit};
+}
+
+PassResult locale_to_wide_count(const CodesetTable* t, bool special, const char* loc, size_t len) noexcept {
+  if (t != nullptr) {
+    const TableResult r = table_to_wide(*t, loc, len, nullptr, 0);
+    if (r.step != TableStep::kFallback) return table_counted(r);
+  }
+  CountingSink<kWideScratch> sink;
+  const Step s = locale_to_wide_route(special, loc, len, sink);
+  return counted(s, sink.total() / wide::kUnit);
+}
+
+MemoKind wide_to_locale_kind(bool map) noexcept {
+  return map ? MemoKind::kWideToLocaleMap : MemoKind::kWideToLocale;
+}
+MemoKind locale_to_wide_kind(bool map) noexcept {
+  return map ? MemoKind::kLocaleToWideMap : MemoKind::kLocaleToWide;
+}
+
 PassResult from_platform(const MbOutcome& m) noexcept { return counted(m.step, m.value); }
 
 }  // namespace
 
+// Without DPUseMbFunctions the result is a function of the code set and
+// the text alone, and a sizing pass keeps it for the filling pass, unless
+// the tables size the text at little cost: ISO-8859-1 narrows, and UTF-8
+// is measured, as fast as a kept result is copied, and where every byte
+// is a character the count of wide characters is the length.
 PassResult wide_to_locale_size(const void* uni, bool map) noexcept {
   if (DPUseMbFunctions != 0) {
     const MbOutcome m = wcs_size(uni);
@@ -217,9 +278,17 @@ PassResult wide_to_locale_size(const void* uni, bool map) noexcept {
   bool ascii;
   const size_t units = scan_wide(uni, &ascii);
   if (ascii && ascii_transparent(dp_current_codeset)) return {HVDPUT_SUCCESS, units + 1};
-  CountingSink<kByteScratch> sink;
-  const Step s = wide_to_locale_route(uni, units, map, sink);
-  return counted(s, sink.total());
+  const CodesetRef cs = codeset_ref(dp_current_codeset);
+  const CodesetTable* t = cs.table;
+  if (DPUseMbFunctions != 0 || (t != nullptr && (t->latin1 || t->as_utf8))) {
+    return wide_to_locale_count(t, uni, units, map);
+  }
+  return size_and_keep(
+      wide_to_locale_kind(map), cs.key, uni, (units + 1) * wide::kUnit, 1,
+      [&](unsigned char* area, size_t n) {
+        return wide_to_locale_fill(t, uni, units, map, reinterpret_cast<char*>(area), n);
+      },
+      [&] { return wide_to_locale_count(t, uni, units, map); });
 }
 
 PassResult wide_to_locale(char* loc, const void* uni, size_t capacity, bool map) noexcept {
@@ -232,29 +301,37 @@ PassResult wide_to_locale(char* loc, const void* uni, size_t capacity, bool map)
   if (ascii && ascii_transparent(dp_current_codeset)) {
     return fill_ascii(units, capacity, [&](size_t n) { narrow_ascii(loc, uni, n); });
   }
-  BufferSink sink(loc, capacity);
-  return filled(wide_to_locale_route(uni, units, map, sink), capacity);
+  const CodesetRef cs = codeset_ref(dp_current_codeset);
+  if (DPUseMbFunctions == 0 &&
+      memo_take(wide_to_locale_kind(map), cs.key, uni, (units + 1) * wide::kUnit, loc, capacity)) {
+    return {HVDPUT_SUCCESS, capacity};
+  }
+  return filled(wide_to_locale_fill(cs.table, uni, units, map, loc, capacity).step, capacity);
 }
 
-// The multibyte route and the fast path serve the plain route only.
+// The multibyte route and the fast paths serve the plain route only.
 PassResult locale_to_wide_size(const char* loc, bool map) noexcept {
-  bool ascii;
-  const size_t len = scan_bytes(loc, &ascii);
-  const bool special = map && has_special_sequence(loc, len);
+  bool ascii, bracket;
+  const size_t len = scan_bytes(loc, &ascii, &bracket);
+  const bool special = map && bracket && has_special_sequence(loc, len);
   if (!special && DPUseMbFunctions != 0) {
     const MbOutcome m = mbs_size(loc);
     if (!m.fell_back) return from_platform(m);
   }
   if (!special && ascii && ascii_transparent(dp_current_codeset)) return {HVDPUT_SUCCESS, len + 1};
-  CountingSink<kWideScratch> sink;
-  const Step s = locale_to_wide_route(special, loc, len, sink);
-  return counted(s, sink.total() / wide::kUnit);
+  const CodesetRef cs = codeset_ref(dp_current_codeset);
+  const CodesetTable* t = special ? nullptr : cs.table;
+  if (DPUseMbFunctions != 0 || (t != nullptr && t->all_single)) return locale_to_wide_count(t, special, loc, len);
+  return size_and_keep(
+      locale_to_wide_kind(map), cs.key, loc, len + 1, wide::kUnit,
+      [&](unsigned char* area, size_t n) { return locale_to_wide_fill(t, special, loc, len, area, n); },
+      [&] { return locale_to_wide_count(t, special, loc, len); });
 }
 
 PassResult locale_to_wide(void* uni, const char* loc, size_t capacity, bool map) noexcept {
-  bool ascii;
-  const size_t len = scan_bytes(loc, &ascii);
-  const bool special = map && has_special_sequence(loc, len);
+  bool ascii, bracket;
+  const size_t len = scan_bytes(loc, &ascii, &bracket);
+  const bool special = map && bracket && has_special_sequence(loc, len);
   if (!special && DPUseMbFunctions != 0) {
     const MbOutcome m = mbs_fill(uni, loc, capacity);
     if (!m.fell_back) return from_platform(m);
@@ -262,8 +339,11 @@ PassResult locale_to_wide(void* uni, const char* loc, size_t capacity, bool map)
   if (!special && ascii && ascii_transparent(dp_current_codeset)) {
     return fill_ascii(len, capacity, [&](size_t n) { widen_ascii(uni, loc, n); });
   }
-  BufferSink sink(uni, wide_bytes(capacity));
-  return filled(locale_to_wide_route(special, loc, len, sink), capacity);
+  const CodesetRef cs = codeset_ref(dp_current_codeset);
+  if (DPUseMbFunctions == 0 && memo_take(locale_to_wide_kind(map), cs.key, loc, len + 1, uni, wide_bytes(capacity))) {
+    return {HVDPUT_SUCCESS, capacity};
+  }
+  return filled(locale_to_wide_fill(special ? nullptr : cs.table, special, loc, len, uni, capacity).step, capacity);
 }
 
 }  // namespace dpxut::charset

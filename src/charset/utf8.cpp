@@ -1,19 +1,18 @@
 // UTF-8 <-> wide conversion: the exported coder table and one-character
-// coder that walks it, the sizing and filling passes in both directions and
-// their two public entry points. Only 16 bits of a character survive a
-// conversion; that is the stored format of wide names and is kept as is.
+// coder that walks it, the portable kernel of the sizing and filling passes
+// (the reference of the x86-64 kernels), the one kernel pointer every
+// conversion goes through, and the two public entry points. Only 16 bits of
+// a character survive a conversion; that is the stored format of wide names
+// and is kept as is.
 #include "charset/utf8.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "common/export.h"
 #include "common/le.h"
 #include "common/wide.h"
 #include "dpxut.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 // Row n describes sequences of n bytes; the seventh row ends the table.
 DPXUT_EXPORT const DPutf8TabRow tab[7] = {
@@ -35,39 +34,22 @@ constexpr uint64_t kHighBits = 0x8080808080808080ull;
 // Eight ASCII bytes at src become eight wide elements at dst (any
 // alignment).
 inline void widen8(unsigned char* dst, const unsigned char* src) noexcept {
-#if defined(__SSE2__)
-  __m128i zero = _mm_setzero_si128();
-  __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src));
-  __m128i halves = _mm_unpacklo_epi8(bytes, zero);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_unpacklo_epi16(halves, zero));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), _mm_unpackhi_epi16(halves, zero));
-#else
   for (int k = 0; k < 8; ++k) store_le32(dst + 4 * k, src[k]);
-#endif
 }
 
 // When the eight elements at src all have low 16 bits below 0x80, writes
 // their low bytes to dst and returns true; otherwise writes nothing.
 inline bool narrow8(unsigned char* dst, const unsigned char* src) noexcept {
-#if defined(__SSE2__)
-  __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
-  __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16));
-  __m128i above = _mm_and_si128(_mm_or_si128(lo, hi), _mm_set1_epi32(0xFF80));
-  if (_mm_movemask_epi8(_mm_cmpeq_epi8(above, _mm_setzero_si128())) != 0xFFFF) return false;
-  __m128i low_byte = _mm_set1_epi32(0xFF);
-  __m128i words = _mm_packs_epi32(_mm_and_si128(lo, low_byte), _mm_and_si128(hi, low_byte));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(words, words));
-  return true;
-#else
   uint32_t any = 0;
   for (int k = 0; k < 8; ++k) any |= load_le32(src + 4 * k);
   if (any & 0xFF80u) return false;
   for (int k = 0; k < 8; ++k) dst[k] = src[4 * k];
   return true;
-#endif
 }
 
 }  // namespace
+
+namespace portable {
 
 // The ASCII runs are taken eight bytes at a time once the string's length
 // is known, so no load ever reaches beyond the terminator.
@@ -119,26 +101,7 @@ Pass utf8_to_wide(void* uni, const char* utf, size_t capacity) noexcept {
 Pass measure_wide(const void* uni) noexcept {
   const size_t len = wide::length(uni);
   size_t bytes = len;
-  size_t i = 0;
-#if defined(__SSE2__)
-  // Four elements per turn; the lane counters are emptied every 2^20 turns,
-  // long before they could wrap.
-  const __m128i low_half = _mm_set1_epi32(0xFFFF);
-  const __m128i above_1 = _mm_set1_epi32(0x7F);
-  const __m128i above_2 = _mm_set1_epi32(0x7FF);
-  while (len - i >= 4) {
-    __m128i extra = _mm_setzero_si128();
-    for (size_t turns = 0; turns < (size_t{1} << 20) && len - i >= 4; ++turns, i += 4) {
-      __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(wide::at(uni, i))), low_half);
-      extra = _mm_sub_epi32(extra, _mm_cmpgt_epi32(v, above_1));
-      extra = _mm_sub_epi32(extra, _mm_cmpgt_epi32(v, above_2));
-    }
-    uint32_t lanes[4];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), extra);
-    bytes += size_t{lanes[0]} + lanes[1] + lanes[2] + lanes[3];
-  }
-#endif
-  for (; i < len; ++i) bytes += encoded_length(static_cast<uint16_t>(wide::load(uni, i))) - 1;
+  for (size_t i = 0; i < len; ++i) bytes += encoded_length(static_cast<uint16_t>(wide::load(uni, i))) - 1;
   return {0, bytes};
 }
 
@@ -163,6 +126,62 @@ Pass wide_to_utf8(char* utf, const void* uni, size_t capacity) noexcept {
   if (pos >= capacity) return {HVDPUT_OVERFLOW, 0};
   out[pos] = 0;
   return {0, pos};
+}
+
+}  // namespace portable
+
+namespace {
+
+constexpr Kernels kPortableKernels = {portable::measure_utf8, portable::utf8_to_wide, portable::measure_wide,
+                                      portable::wide_to_utf8};
+
+// Null until the first conversion selects; the selection gives the same
+// answer in every thread, so a race only repeats it.
+std::atomic<const Kernels*> active_kernels{nullptr};
+
+inline const Kernels& kernels() noexcept {
+  const Kernels* k = active_kernels.load(std::memory_order_relaxed);
+  if (k == nullptr) {
+#if defined(__x86_64__)
+    k = avx2_usable() ? &kAvx2Kernels : &kSse2Kernels;
+#else
+    k = &kPortableKernels;
+#endif
+    active_kernels.store(k, std::memory_order_relaxed);
+  }
+  return *k;
+}
+
+}  // namespace
+
+const Kernels* kernels_of(Kernel k) noexcept {
+  switch (k) {
+    case Kernel::kPortable:
+      return &kPortableKernels;
+#if defined(__x86_64__)
+    case Kernel::kSse2:
+      return &kSse2Kernels;
+    case Kernel::kAvx2:
+      return avx2_usable() ? &kAvx2Kernels : nullptr;
+#endif
+    default:
+      return nullptr;
+  }
+}
+
+bool force_kernel(Kernel k) noexcept {
+  const Kernels* chosen = kernels_of(k);
+  if (chosen != nullptr) active_kernels.store(chosen, std::memory_order_relaxed);
+  return chosen != nullptr;
+}
+
+Pass measure_utf8(const char* utf) noexcept { return kernels().measure_utf8(utf); }
+Pass utf8_to_wide(void* uni, const char* utf, size_t capacity) noexcept {
+  return kernels().utf8_to_wide(uni, utf, capacity);
+}
+Pass measure_wide(const void* uni) noexcept { return kernels().measure_wide(uni); }
+Pass wide_to_utf8(char* utf, const void* uni, size_t capacity) noexcept {
+  return kernels().wide_to_utf8(utf, uni, capacity);
 }
 
 }  // namespace dpxut::utf8

@@ -1,7 +1,9 @@
 // UTF-8 <-> 16-bit wide conversion inside the library: the one-character
 // coder used by the string passes, and the passes themselves with their
-// completion code and count kept apart. The exported dp_utf2uni/dp_uni2utf
-// walk the coder table and serve as the reference these are tested against.
+// completion code and count kept apart, behind one kernel pointer. The
+// exported dp_utf2uni/dp_uni2utf walk the coder table and serve as the
+// reference the coder is tested against; the portable kernel is the
+// reference of the others.
 #pragma once
 
 #include <cstddef>
@@ -102,6 +104,14 @@ struct Pass {
   size_t count;
 };
 
+// The 2 or 3 bytes of v (at or above 0x80) in one little-endian word, the
+// first byte lowest; a word store writes them and 1 or 2 bytes beyond.
+inline uint32_t encode_word(uint16_t v) noexcept {
+  uint32_t two = 0x80C0u | (v >> 6) | ((v & 0x3Fu) << 8);
+  uint32_t three = 0x8080E0u | (v >> 12) | (((v >> 6) & 0x3Fu) << 8) | ((v & 0x3Fu) << 16);
+  return v < 0x800 ? two : three;
+}
+
 // Number of wide elements utf decodes to; HVDPUT_INVALID_PARAMETER at the
 // first invalid sequence.
 Pass measure_utf8(const char* utf) noexcept;
@@ -121,5 +131,41 @@ Pass measure_wide(const void* uni) noexcept;
 // needs its own byte (else HVDPUT_OVERFLOW, with the bytes written so far
 // left unterminated).
 Pass wide_to_utf8(char* utf, const void* uni, size_t capacity) noexcept;
+
+// The four passes above as one kernel. Every kernel gives the results of
+// the portable one, its reference, down to the units written before a
+// failure. The x86-64 kernels take ASCII 16 (SSE2) or 32 (AVX2) bytes at a
+// time, AVX2 mixed text too; where a fill sizes first and so knows that it
+// will succeed, it may store whole blocks ahead of the text, never past the
+// terminator's place. The first conversion selects the widest kernel the
+// processor runs.
+struct Kernels {
+  Pass (*measure_utf8)(const char* utf) noexcept;
+  Pass (*utf8_to_wide)(void* uni, const char* utf, size_t capacity) noexcept;
+  Pass (*measure_wide)(const void* uni) noexcept;
+  Pass (*wide_to_utf8)(char* utf, const void* uni, size_t capacity) noexcept;
+};
+
+namespace portable {
+Pass measure_utf8(const char* utf) noexcept;
+Pass utf8_to_wide(void* uni, const char* utf, size_t capacity) noexcept;
+Pass measure_wide(const void* uni) noexcept;
+Pass wide_to_utf8(char* utf, const void* uni, size_t capacity) noexcept;
+}  // namespace portable
+
+#if defined(__x86_64__)
+extern const Kernels kSse2Kernels;
+extern const Kernels kAvx2Kernels;  // only where avx2_usable()
+bool avx2_usable() noexcept;
+#endif
+
+enum class Kernel { kPortable, kSse2, kAvx2 };
+
+// Kernel k, or null when this machine cannot run it.
+const Kernels* kernels_of(Kernel k) noexcept;
+
+// Test and benchmark hook: every later conversion of the process uses
+// kernel k. False, with nothing changed, when this machine cannot run it.
+bool force_kernel(Kernel k) noexcept;
 
 }  // namespace dpxut::utf8

@@ -2,6 +2,7 @@
 // wrappers the name-space string functions call, and the nine hook
 // variables through which a host replaces some of them. Walks step by the
 // length a lead byte announces but never past the terminating NUL.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
@@ -9,6 +10,7 @@
 #include "charset/utf8.h"
 #include "common/export.h"
 #include "common/heap.h"
+#include "common/le.h"
 #include "common/wide.h"
 #include "dpxut.h"
 
@@ -47,6 +49,18 @@ inline const char* step(const char* p) noexcept {
     if (p[k] == '\0') return p + k;
   }
   return p + n;
+}
+
+// Past the blocks of 8 ASCII bytes at p that hold no byte c, within the
+// text before end; every byte of such a block is a character of its own.
+// c is 0 when no ASCII byte can match (the NUL never appears before end).
+inline const char* skip_ascii(const char* p, const char* end, unsigned char c) noexcept {
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  for (; end - p >= 8; p += 8) {
+    const uint64_t v = dpxut::load_le64(p), x = v ^ (kOnes * c);
+    if ((v & kHigh) != 0 || ((x - kOnes) & ~x & kHigh) != 0) break;  // not ASCII, or holds c
+  }
+  return p;
 }
 
 // True when the character at p (not the terminator) has the same n bytes
@@ -108,10 +122,21 @@ DPXUT_EXPORT char* xutf8prev(const char* p) {
 
 // Steps through DPutf8next so that a hooked stepper decides what a
 // character is; a step that does not advance is taken as one byte, so a
-// faulty hook cannot make the count loop for ever.
+// faulty hook cannot make the count loop for ever. Without a hook the
+// built-in steps are taken here, ASCII runs eight bytes at a time.
 DPXUT_EXPORT size_t xutf8len(const char* s) {
   if (s == nullptr) return 0;
   size_t count = 0;
+  if (current(imp_utf8next) == nullptr) {
+    const char* const end = s + std::strlen(s);
+    for (const char* p = s; p < end; ++count) {
+      const char* q = skip_ascii(p, end, 0);
+      count += static_cast<size_t>(q - p);
+      if (q == end) break;
+      p = q + std::min<size_t>(utf8::lead_length(static_cast<unsigned char>(*q)), static_cast<size_t>(end - q));
+    }
+    return count;
+  }
   for (const char* p = s; *p != '\0'; ++count) {
     const char* q = DPutf8next(p);
     p = q > p ? q : p + 1;
@@ -127,10 +152,14 @@ DPXUT_EXPORT char* xutf8str(const char* haystack, const char* needle) {
   return const_cast<char*>(std::strstr(haystack, needle));
 }
 
+// An ASCII block without the character's first byte holds no match, so the
+// walks pass such blocks whole.
 DPXUT_EXPORT char* xutf8chr(const char* s, const char* ch) {
   if (s == nullptr || ch == nullptr) return nullptr;
-  unsigned n = utf8::lead_length(static_cast<unsigned char>(*ch));
-  for (const char* p = s; *p != '\0'; p = step(p)) {
+  const auto first = static_cast<unsigned char>(*ch);
+  const unsigned n = utf8::lead_length(first);
+  const char* const end = s + std::strlen(s);
+  for (const char* p = skip_ascii(s, end, first); p < end; p = skip_ascii(step(p), end, first)) {
     if (same_char(p, ch, n)) return const_cast<char*>(p);
   }
   return nullptr;
@@ -138,9 +167,11 @@ DPXUT_EXPORT char* xutf8chr(const char* s, const char* ch) {
 
 DPXUT_EXPORT char* xutf8rchr(const char* s, const char* ch) {
   if (s == nullptr || ch == nullptr) return nullptr;
-  unsigned n = utf8::lead_length(static_cast<unsigned char>(*ch));
+  const auto first = static_cast<unsigned char>(*ch);
+  const unsigned n = utf8::lead_length(first);
+  const char* const end = s + std::strlen(s);
   const char* last = nullptr;
-  for (const char* p = s; *p != '\0'; p = step(p)) {
+  for (const char* p = skip_ascii(s, end, first); p < end; p = skip_ascii(step(p), end, first)) {
     if (same_char(p, ch, n)) last = p;
   }
   return const_cast<char*>(last);

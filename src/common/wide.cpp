@@ -27,10 +27,7 @@ size_t scan_zero(const void* s, size_t from) noexcept {
 
 }  // namespace
 
-size_t length(const void* s) noexcept {
-  if (is_aligned(s)) return std::wcslen(static_cast<const wchar_t*>(s));
-  return scan_zero(s, 0);
-}
+size_t length_unaligned(const void* s) noexcept { return scan_zero(s, 0); }
 
 size_t nlength(const void* s, size_t max) noexcept {
   if (is_aligned(s)) return ::wcsnlen(static_cast<const wchar_t*>(s), max);

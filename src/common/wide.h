@@ -58,8 +58,12 @@ inline void store(void* s, size_t i, wchar_t c) noexcept {
   std::memcpy(at(s, i), &c, kUnit);
 }
 
-// Number of units before the terminating zero unit (wcslen).
-size_t length(const void* s) noexcept;
+// Number of units before the terminating zero unit (wcslen). Inline: the
+// conversions of short names call it twice (sizing, then filling).
+size_t length_unaligned(const void* s) noexcept;
+inline size_t length(const void* s) noexcept {
+  return is_aligned(s) ? std::wcslen(static_cast<const wchar_t*>(s)) : length_unaligned(s);
+}
 
 // The smaller of length(s) and max; reads at most max units (wcsnlen).
 size_t nlength(const void* s, size_t max) noexcept;

@@ -13,8 +13,10 @@
 //    extend over a . in the name unless a try at that . failed;
 //  - with `partial`, a try in which the pattern ran out first ends the
 //    match with 2.
-// Tries are done with an explicit stack and the memo of match_support.h,
-// so the cost stays polynomial and the thread's stack small.
+// A greedy search settles most star patterns in about linear time (see
+// NameMatcher::greedy); what it cannot settle is tried with an explicit
+// stack and the memo of match_support.h, so the cost stays polynomial and
+// the thread's stack small.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -35,11 +37,16 @@ constexpr int32_t kPatternEnded = 2;
 constexpr int32_t kMismatch = -1;
 constexpr int32_t kOutOfMemory = static_cast<int32_t>(HVDPUT_OUT_OF_MEMORY);
 constexpr size_t kNoRow = SIZE_MAX;
+constexpr int32_t kUndecided = INT32_MIN;  // the greedy search leaves the result to the full one
 
 class NameMatcher {
  public:
-  NameMatcher(uint32_t ns, const void* pattern, const void* name, bool partial) noexcept
-      : how_(stepper_for(ns)), pat_(pattern, how_, ascii_), name_(name, how_, ascii_), partial_(partial) {}
+  NameMatcher(uint32_t ns, const void* pattern, const void* name, bool partial, bool quick) noexcept
+      : how_(stepper_for(ns)),
+        pat_(pattern, how_, ascii_),
+        name_(name, how_, ascii_),
+        partial_(partial),
+        quick_(quick) {}
 
   int32_t run() noexcept;
 
@@ -65,8 +72,11 @@ class NameMatcher {
   bool pattern_is(size_t p, uint32_t c) const noexcept { return pat_.unit_at(p) == c; }
   bool name_is(size_t n, uint32_t c) const noexcept { return name_.unit_at(n) == c; }
   bool same_char(size_t p, size_t n) noexcept;
+  // ASCII units are characters of their own that compare as units.
+  bool ascii_units() noexcept { return pat_.ascii_units() && (how_ != Stepper::utf8 || imp_utf8width == nullptr); }
   size_t skip_plain(size_t p, size_t x) noexcept;
   Outcome walk(size_t p, size_t n) noexcept;
+  int32_t greedy(const Outcome& first) noexcept;
   bool open(const Outcome& o) noexcept;
   bool start_memo() noexcept;
 
@@ -75,6 +85,7 @@ class NameMatcher {
   Subject pat_;
   Subject name_;
   bool partial_;
+  bool quick_;  // the greedy search may settle the match first
   size_t opened_ = 0;
   RunIndex runs_;
   VisitMemo memo_;
@@ -150,6 +161,55 @@ NameMatcher::Outcome NameMatcher::walk(size_t p, size_t n) noexcept {
   return {false, kPatternEnded, 0, 0, 0};
 }
 
+// The star loops tried greedily: a try of the newest star run that reaches
+// the next run commits to it, and a failed try only moves the newest run
+// on; the runs before it are never tried further. Were every star free to
+// cover any stretch of the name, that would be exact: each pattern
+// character between two runs consumes one name character, so a later try
+// of an earlier run reaches the newest run no sooner, and a star that
+// starts later reaches no name position that one starting sooner does not;
+// and failures cut only subtrees without a result, so the first result
+// found is the one the full search finds first. Two rules narrow a star: a
+// dot in the name stops it unless the pattern character after it is a dot,
+// and a pattern * facing a * in the name is a literal. Names holding a *
+// are left to the full search. Dots are passed here as if they did not
+// stop: the search finds every match and maybe more, so a failure is final,
+// and a result found without passing such a dot is the full search's too.
+int32_t NameMatcher::greedy(const Outcome& first) noexcept {
+  // In a name of single units the tries are found by unit, and the dots
+  // passed are looked for only when a try succeeds.
+  bool name_star;
+  const bool units = name_.unit_text_from(first.n, '*', name_star) && ascii_units();
+  if (name_star) return kUndecided;
+  size_t p = first.p;     // the pattern after the newest run
+  size_t from = first.n;  // where that run started
+  size_t x = from;        // the name position it tries next
+  bool passed_dot = false;
+  for (;;) {
+    if (units) {
+      x = name_.find(pat_.unit_at(p), x);
+    } else {
+      for (x = skip_plain(p, x); !name_.at_end(x) && !same_char(p, x); x = skip_plain(p, name_.next(x))) {
+        passed_dot = passed_dot || name_is(x, '.');
+      }
+    }
+    if (name_.at_end(x)) return kMismatch;
+    const Outcome o = walk(p, x);
+    const bool found = !o.star && (o.code == kMatch || (partial_ && o.code == kPatternEnded));
+    if (o.star || found) {
+      passed_dot = passed_dot || (units && !pattern_is(p, '.') && name_.find('.', from) < x);
+      if (found) return passed_dot ? kUndecided : o.code;
+      p = o.p;
+      from = x = o.n;
+      continue;
+    }
+    // Tries are walked again from here on: remember the steps measured.
+    pat_.remember_steps();
+    name_.remember_steps();
+    x = name_.next(x);
+  }
+}
+
 // Rows of the memo: every * of the pattern may begin a run (one consumed
 // as a literal leaves the next one to begin it), so each gets a row.
 bool NameMatcher::start_memo() noexcept {
@@ -175,6 +235,8 @@ bool NameMatcher::open(const Outcome& o) noexcept {
 int32_t NameMatcher::run() noexcept {
   const Outcome first = walk(0, 0);
   if (!first.star) return first.code;
+  const int32_t quick = quick_ ? greedy(first) : kUndecided;
+  if (quick != kUndecided) return quick;
   if (!open(first)) return kOutOfMemory;
   while (!frames_.empty()) {
     Frame& f = frames_.top();
@@ -217,6 +279,12 @@ int32_t NameMatcher::run() noexcept {
 bool case_insensitive(uint32_t ns) noexcept { return ns == 4 || ns == 0x104 || ns == 0x204; }
 
 }  // namespace
+
+int32_t match_name_fully(uint32_t ns, const void* pattern, const void* name, int16_t partial) noexcept {
+  NameMatcher matcher(ns, pattern, name, partial != 0, false);
+  return matcher.run();
+}
+
 }  // namespace dpxut::paths
 
 using namespace dpxut::paths;
@@ -224,7 +292,7 @@ using namespace dpxut::paths;
 DPXUT_EXPORT int32_t matchNameEnabled(uint32_t nameSpace, const void* pattern, const void* name,
                                       int16_t partial) {
   if (pattern == nullptr || name == nullptr) return kMismatch;
-  NameMatcher matcher(nameSpace, pattern, name, partial != 0);
+  NameMatcher matcher(nameSpace, pattern, name, partial != 0, true);
   return matcher.run();
 }
 

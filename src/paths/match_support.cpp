@@ -33,15 +33,13 @@ size_t Subject::measure(size_t off) noexcept {
   // sequence the NUL cuts short ends at the NUL.
   const size_t left = len_ - off;
   const size_t n = step < 1 ? 1 : std::min(static_cast<size_t>(step), left);
+  if (steps_wanted_ && !steps_ready_) {  // the first measurement since remember_steps()
+    steps_ready_ = steps_.reserve(len_ + 1, 0);
+    if (steps_ready_) std::memset(steps_.data(), 0, len_ + 1);
+    steps_wanted_ = steps_ready_;  // without memory, steps are measured again
+  }
   if (steps_ready_ && n <= UINT8_MAX) steps_.data()[off] = static_cast<uint8_t>(n);
   return n;
-}
-
-void Subject::remember_steps() noexcept {
-  if (steps_ready_ || how_ == Stepper::wide) return;
-  if (!steps_.reserve(len_ + 1, 0)) return;
-  std::memset(steps_.data(), 0, len_ + 1);
-  steps_ready_ = true;
 }
 
 bool VisitMemo::init(size_t rows, size_t cols) noexcept {

@@ -142,8 +142,42 @@ class Subject {
     return how_ == Stepper::locale && ascii_.single();
   }
 
-  // Starts remembering steps; a failed allocation only means no memory.
-  void remember_steps() noexcept;
+  // True when each unit below 0x80 is a character of its own.
+  bool ascii_units() noexcept { return how_ == Stepper::wide || ascii_steps_are_bytes(); }
+
+  // Asks for measured steps to be remembered from now on. The table is made
+  // at the first measurement, so text that needs none costs nothing; a
+  // failed allocation only means no memory.
+  void remember_steps() noexcept { steps_wanted_ = true; }
+
+  // True when the text from `from` on is wide, or ASCII bytes: then, where
+  // ascii_units(), every character there is one unit. `holds_u` tells
+  // whether the unit u appears there, looked for in the same pass.
+  bool unit_text_from(size_t from, uint32_t u, bool& holds_u) const noexcept {
+    if (how_ == Stepper::wide) {
+      holds_u = find(u, from) != len_;
+      return true;
+    }
+    unsigned char any = 0;  // no early exit: the loop vectorises
+    bool hit = false;
+    for (size_t off = from; off < len_; ++off) {
+      any |= base_[off];
+      hit |= base_[off] == u;
+    }
+    holds_u = hit;
+    return any < 0x80;
+  }
+
+  // Offset of the first unit u at a unit offset from `from` (at most
+  // length()) on, or length() when there is none.
+  size_t find(uint32_t u, size_t from) const noexcept {
+    if (how_ != Stepper::wide) {
+      const void* hit = std::memchr(base_ + from, static_cast<int>(u), len_ - from);
+      return hit != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(hit) - base_) : len_;
+    }
+    while (from < len_ && unit_at(from) != u) from += wide::kUnit;
+    return from;
+  }
 
  private:
   size_t measure(size_t off) noexcept;
@@ -152,6 +186,7 @@ class Subject {
   size_t len_;
   Stepper how_;
   AsciiVerdict& ascii_;
+  bool steps_wanted_ = false;
   bool steps_ready_ = false;
   SmallBuffer<uint8_t, 256> steps_;  // step length per offset, 0 = unknown
 };
@@ -223,5 +258,11 @@ class FrameStack {
   SmallBuffer<Frame, 16> frames_;
   size_t size_ = 0;
 };
+
+// matchNameEnabled, HVDPWildMatch and HVDPGenericWildMatch with the full
+// search alone, which their quicker paths must agree with.
+int32_t match_name_fully(uint32_t ns, const void* pattern, const void* name, int16_t partial) noexcept;
+int32_t wild_match_fully(const char* pattern, const char* name) noexcept;
+int32_t generic_wild_match_fully(uint32_t ns, const void* pattern, const void* name) noexcept;
 
 }  // namespace dpxut::paths

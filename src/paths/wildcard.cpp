@@ -10,8 +10,12 @@
 //   0xAE  a ., or the end of the name.
 // A star tries name byte offsets from the farthest candidate down to the
 // nearest; only offsets whose byte can begin the rest of the pattern are
-// tried. The end of a string is its NUL alone: a byte 0x80, whose low seven
-// bits are zero, is a character like any other and never ends a string.
+// tried. Since a match is a yes or no, the order of the tries is free: a
+// greedy search (WildEngine::greedy) settles most patterns in about linear
+// time, a one-pass test of the pattern's literals rejects many of the rest,
+// and a memoised search decides what remains. The end of a string is its
+// NUL alone: a byte 0x80, whose low seven bits are zero, is a character
+// like any other and never ends a string.
 #include <cstdint>
 
 #include "common/export.h"
@@ -40,6 +44,11 @@ class StarTarget {
   StarTarget() = default;
   explicit StarTarget(uint32_t c) noexcept
       : q_(low7(c)), kind_(low7(c) == '?' ? Kind::any : c == kEnhancedDot ? Kind::dot_or_end : Kind::equal) {}
+  // The byte an ASCII name byte must be to be admitted, where one must.
+  bool sought(uint32_t& b) const noexcept {
+    b = kind_ == Kind::dot_or_end ? '.' : q_;
+    return kind_ != Kind::any;
+  }
   bool admits(uint32_t a) const noexcept {
     switch (kind_) {
       case Kind::any:
@@ -64,12 +73,24 @@ class StarTarget {
 // starting offsets, sharing its memo between them.
 class WildEngine {
  public:
+  // What settle() returns when only the full search can tell.
+  static constexpr int kUndecided = -2;
+
   WildEngine(const void* pattern, const void* name, Stepper how, AsciiVerdict& ascii) noexcept
       : pat_(pattern, how, ascii), name_(name, how, ascii) {}
 
+  // 1 when the whole pattern matches the whole name, else 0; with or
+  // without what settle() tells before the full search.
+  int match(bool quick) noexcept;
+
   // 1 when the whole pattern matches the name from byte offset n on, 0 when
-  // not, -1 when the memo could not be allocated.
-  int match_from(size_t n) noexcept;
+  // not, -1 when the memo could not be allocated; the full search.
+  int match_from(size_t n) noexcept { return search(walk(0, n)); }
+
+  // Whether a star run standing before the pattern offset p, with the
+  // name at offset n, lets the rest match at some offset its target admits,
+  // as far as can be told before the full search: 1 or 0, or kUndecided.
+  int settle(size_t p, size_t n, bool plain) noexcept;
 
  private:
   struct Outcome {
@@ -93,6 +114,11 @@ class WildEngine {
   enum class Opened { pushed, failed, out_of_memory };
 
   Outcome walk(size_t p, size_t n) noexcept;
+  void pass_same_ascii(size_t& p, size_t& n) const noexcept;
+  int greedy(size_t p, size_t n, bool plain) noexcept;
+  bool literals_fit(size_t p, size_t n) noexcept;
+  size_t next_try(const StarTarget& target, size_t x, bool ascii) const noexcept;
+  int search(const Outcome& first) noexcept;
   Opened open(const Outcome& o) noexcept;
   bool start_memo() noexcept;
   size_t row_of(Frame& f) noexcept;
@@ -133,6 +159,17 @@ WildEngine::Outcome WildEngine::walk(size_t p, size_t n) noexcept {
     }
     p = pat_.next(p);
     n = name_.next(n);
+    if (pat_.ascii_units()) pass_same_ascii(p, n);
+  }
+}
+
+// Passes the run of literal ASCII characters that both strings hold alike
+// from p and n on, where each such unit is a character of its own.
+void WildEngine::pass_same_ascii(size_t& p, size_t& n) const noexcept {
+  for (uint32_t c = pat_.unit_at(p); c != 0 && c < 0x80 && c != '*' && c != '?' && c == name_.unit_at(n);
+       c = pat_.unit_at(p)) {
+    p += pat_.unit();
+    n += name_.unit();
   }
 }
 
@@ -188,8 +225,90 @@ WildEngine::Opened WildEngine::open(const Outcome& o) noexcept {
   return frames_.push(f) ? Opened::pushed : Opened::out_of_memory;
 }
 
-int WildEngine::match_from(size_t n) noexcept {
-  const Outcome first = walk(0, n);
+// Star runs tried greedily, from the nearest offset on: a try of the
+// newest run that reaches the next run commits to it, and a failed try
+// moves only the newest run on. With a plain star in every run that is
+// exact where each character is one unit: every pattern character between
+// two runs consumes at most one unit, and fewer only at the same dots and
+// end, so a later try of an earlier run reaches the newest run no sooner;
+// and a plain star that starts sooner tries every offset one starting
+// later would. Enhanced stars, which stop at dots, are taken as plain here,
+// so the search finds every match and maybe more: a failure is final, and
+// a match whose enhanced runs covered no dot is a match of the full rules
+// too. In multibyte text a character stepped from inside another may end
+// past it, so there a second run is left to the full search; a single run
+// tries every offset in any text.
+int WildEngine::greedy(size_t p, size_t n, bool plain) noexcept {
+  // A run that ends the pattern needs only the name's end within its reach.
+  if (pat_.at_end(p)) return plain || name_.find('.', n) == name_.length() ? 1 : 0;
+  bool unused;
+  const bool units = name_.unit_text_from(n, 0, unused);
+  pat_.remember_steps();  // tries walk the pattern after the run again
+  StarTarget target(pat_.unit_at(p));
+  size_t from = n;       // where the newest run starts
+  bool strayed = false;  // an enhanced run covered a dot
+  size_t x = next_try(target, n, units);
+  while (x <= name_.length()) {
+    const Outcome o = walk(p, x);
+    if (!o.star && !o.matched) {
+      x = next_try(target, x + name_.unit(), units);
+      continue;
+    }
+    strayed = strayed || (!plain && name_.find('.', from) < x);
+    if (o.matched) return strayed ? kUndecided : 1;
+    if (!units || !name_.ascii_units()) return kUndecided;
+    p = o.p;
+    from = o.n;
+    plain = o.plain;
+    target = StarTarget(pat_.unit_at(p));
+    x = next_try(target, from, units);
+  }
+  return 0;
+}
+
+// The first offset from x on that the target admits; past the end when
+// there is none. In `ascii` bytes a sought byte is found with memchr.
+size_t WildEngine::next_try(const StarTarget& target, size_t x, bool ascii) const noexcept {
+  const size_t end = name_.length();
+  uint32_t b;
+  if (ascii && x < end && name_.unit() == 1 && target.sought(b)) {  // the seven bits are the byte
+    if (name_.unit_at(x) != b) x = name_.find(b, x);
+    return x < end || target.admits(0) ? x : end + 1;
+  }
+  while (x <= end && !target.admits(name_.unit_at(x))) x += name_.unit();
+  return x;
+}
+
+// A necessary condition, in one pass: every pattern character from p on
+// that only an equal name character consumes (all but the wildcards and
+// 0xAE, which the end of the name satisfies) finds one, in order, among
+// the name units from n on. Tries start at any byte, so every byte counts.
+bool WildEngine::literals_fit(size_t p, size_t n) noexcept {
+  for (; !pat_.at_end(p); p = pat_.next(p)) {
+    const uint32_t c = pat_.unit_at(p);
+    if (low7(c) == '*' || low7(c) == '?' || c == kEnhancedDot) continue;
+    while (!name_.at_end(n) && low7(name_.unit_at(n)) != low7(c)) n += name_.unit();
+    if (name_.at_end(n)) return false;
+    n += name_.unit();
+  }
+  return true;
+}
+
+int WildEngine::settle(size_t p, size_t n, bool plain) noexcept {
+  const int quick = greedy(p, n, plain);
+  if (quick != kUndecided) return quick;
+  return literals_fit(p, n) ? kUndecided : 0;
+}
+
+int WildEngine::match(bool quick) noexcept {
+  const Outcome first = walk(0, 0);
+  if (!first.star) return first.matched ? 1 : 0;
+  const int known = quick ? settle(first.p, first.n, first.plain) : kUndecided;
+  if (known != kUndecided) return known;
+  return search(first) == 1 ? 1 : 0;
+}
+
+int WildEngine::search(const Outcome& first) noexcept {
   if (!first.star) return first.matched ? 1 : 0;
   switch (open(first)) {
     case Opened::failed:
@@ -236,7 +355,7 @@ int WildEngine::match_from(size_t n) noexcept {
 // byte-level matcher. In the wide name spaces the byte-level matcher works
 // on wide units: seen as bytes, wide text would end after its first
 // character.
-int generic_wild_match(uint32_t ns, const void* pattern, const void* name) noexcept {
+int generic_wild_match(uint32_t ns, const void* pattern, const void* name, bool quick) noexcept {
   const Stepper how = stepper_for(ns);
   AsciiVerdict ascii;
   Subject pat(pattern, how, ascii);
@@ -271,6 +390,9 @@ int generic_wild_match(uint32_t ns, const void* pattern, const void* name) noexc
     plain = true;
     p = pat.next(p);
   }
+  WildEngine rest(pat.bytes() + p, name, how == Stepper::wide ? Stepper::wide : Stepper::locale, ascii);
+  const int known = quick ? rest.settle(0, n, plain) : WildEngine::kUndecided;
+  if (known != WildEngine::kUndecided) return known;
   const StarTarget target(pat.unit_at(p));
   const size_t unit = nm.unit();
   size_t top = n;
@@ -280,7 +402,6 @@ int generic_wild_match(uint32_t ns, const void* pattern, const void* name) noexc
       top += unit;
     } while (nm.unit_at(top) != 0 && (plain || nm.unit_at(top) != '.'));
   }
-  WildEngine rest(pat.bytes() + p, name, how == Stepper::wide ? Stepper::wide : Stepper::locale, ascii);
   for (size_t i = top;; i -= unit) {
     if (target.admits(nm.unit_at(i))) {
       if (rest.match_from(i) == 1) return 1;
@@ -299,21 +420,30 @@ bool holds_wildcard(const void* s, Stepper how) noexcept {
   return false;
 }
 
+int wild_match(const char* pattern, const char* name, bool quick) noexcept {
+  if (pattern == nullptr || name == nullptr) return 0;
+  AsciiVerdict ascii;
+  WildEngine engine(pattern, name, Stepper::locale, ascii);
+  return engine.match(quick);
+}
+
 }  // namespace
+
+int32_t wild_match_fully(const char* pattern, const char* name) noexcept { return wild_match(pattern, name, false); }
+
+int32_t generic_wild_match_fully(uint32_t ns, const void* pattern, const void* name) noexcept {
+  return generic_wild_match(ns, pattern, name, false);
+}
+
 }  // namespace dpxut::paths
 
 using namespace dpxut::paths;
 
-DPXUT_EXPORT int32_t HVDPWildMatch(const char* pattern, const char* name) {
-  if (pattern == nullptr || name == nullptr) return 0;
-  AsciiVerdict ascii;
-  WildEngine engine(pattern, name, Stepper::locale, ascii);
-  return engine.match_from(0) == 1 ? 1 : 0;
-}
+DPXUT_EXPORT int32_t HVDPWildMatch(const char* pattern, const char* name) { return wild_match(pattern, name, true); }
 
 DPXUT_EXPORT int32_t HVDPGenericWildMatch(uint32_t nameSpace, const void* pattern, const void* name) {
   if (pattern == nullptr || name == nullptr) return 0;
-  return generic_wild_match(nameSpace, pattern, name);
+  return generic_wild_match(nameSpace, pattern, name, true);
 }
 
 DPXUT_EXPORT int32_t HVDPIsWild(const char* string) {

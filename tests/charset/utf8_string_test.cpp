@@ -48,6 +48,26 @@ TEST_F(Utf8Strings, FindsWholeCharactersFirstAndLast) {
   }
 }
 
+// The walks pass blocks of ASCII whole: the answers of one step at a time,
+// for runs of every length around the block ending in each kind of
+// sequence (cut ones too), searched for ASCII and other characters.
+TEST_F(Utf8Strings, WalksAnswerAsStepByStep) {
+  for (size_t run = 0; run < 20; ++run)
+    for (const char* tail : {"", "C3 A9", "E2 82", "80", "FF 2F", "F0 9F 98 80 2F", "2F"})
+      for (const char* character : {"2F", "61", "C3 A9", "80", "F0 9F 98 80", "E2 82", ""}) {
+        GuardedBytes s(std::string(run, 'a') + hex(tail) + "/b" + std::string(run % 9, 'c') + hex(tail) + '\0');
+        const std::string ch = hex(character);
+        const size_t width = xutf8size(ch.c_str());
+        const char *first = nullptr, *last = nullptr;
+        size_t steps = 0;
+        for (const char* p = s.chars(); *p != '\0'; p = xutf8next(p), ++steps) {
+          if (std::strncmp(p, ch.c_str(), width) == 0 && strnlen(p, width) == width) last = p, first = first ? first : p;
+        }
+        ASSERT_TRUE(xutf8len(s.chars()) == steps && xutf8chr(s.chars(), ch.c_str()) == first &&
+                    xutf8rchr(s.chars(), ch.c_str()) == last) << run << " " << tail << " " << character;
+      }
+}
+
 // In place, within the bytes the string had: what comes back, in hex.
 TEST_F(Utf8Strings, UpperCasesAndReversesInPlace) {
   const std::tuple<const char*, const char*, const char*> cases[] = {  // text, upper-cased, reversed

@@ -1,9 +1,12 @@
 // UTF-8 <-> wide conversion: the table-walking one-character coders
-// against the fast ones, the public entry points on their worked cases, and
-// the filling passes at every capacity against the table-walking coder.
+// against the fast ones, the public entry points on their worked cases, the
+// filling passes at every capacity against the table-walking coder, and
+// every conversion kernel against the portable one.
 #include "charset/utf8.h"
 
 #include <gtest/gtest.h>
+
+#include <random>
 
 #include "charset/charset_test_util.h"
 #include "common/wide.h"
@@ -82,6 +85,66 @@ TEST(Utf8Conversion, FillsAtEveryCapacityWithinIt) {
       const bool fits = cap > utf.size();
       EXPECT_TRUE(out[cap] == '\xEE' && (fits ? bytes == utf.size() && out.c_str() == utf : bytes == HVDPUT_OVERFLOW));
     }
+}
+
+// Each kernel this machine runs, forced in turn, against the portable one:
+// ASCII runs of every length around the block sizes ending in each kind of
+// sequence (2- to 5-byte forms, invalid and cut ones), random mixed text,
+// and wide text of the coder's edge values (high bits, low half 0), at
+// every offset and at the capacities around the need. Same code, count and
+// bytes in the whole destination, also after a failure; nothing read past
+// the terminator.
+TEST(Utf8Kernels, EveryKernelWritesWhatThePortableOneWrites) {
+  namespace utf8 = dpxut::utf8;
+  const utf8::Kernels& ref = *utf8::kernels_of(utf8::Kernel::kPortable);
+  std::vector<std::string> texts;
+  for (size_t run = 0; run < 70; ++run)
+    for (const char* t : {"C3 A9", "E2 82 AC", "F0 9F 98 80", "F8 88 80 80 80", "ED A0 80", "FF", "C0 80", "E0 9F BF",
+                          "80", "C3", "E2 82", "C3 41", "E0 A0 80", "E2 82 AC C3 A9 E2 82 AC", "C3 A9 C3 A9 C3 A9 C3 A9"})
+      for (size_t after : {0, 1, 3, 9, 40}) texts.push_back(std::string(run, 'a') + hex(t) + std::string(after, 'z'));
+  const char* pool[] = {"a", "/", "\x7F", "\xC2\x80", "\xC3\xA9", "\xDF\xBF", "\xE0\xA0\x80", "\xE2\x82\xAC", "\xEF\xBF\xBF"};
+  const wchar_t units[] = {L'a', 0x7F, 0x80, 0x7FF, 0x800, 0xFFFF, 0xD800, 0x10041, 0x10000, static_cast<wchar_t>(0xFFFF0080)};
+  std::mt19937 rng(5);
+  std::vector<std::wstring> wides;
+  for (int k = 0; k < 400; ++k) {
+    std::string s;
+    std::wstring w;
+    for (size_t n = rng() % 160; n > 0; --n) s += pool[rng() % (rng() % 2 ? 3 : 9)], w += units[rng() % (rng() % 2 ? 2 : 10)];
+    texts.push_back(s), wides.push_back(w);
+  }
+  for (const std::string& s : texts) {
+    std::vector<unsigned char> w(4 * s.size() + 4);
+    if (ref.utf8_to_wide(w.data(), s.c_str(), s.size() + 1).code == 0) wides.push_back(wide_at(w.data()));
+  }
+  auto same = [](utf8::Pass a, utf8::Pass b) { return a.code == b.code && a.count == b.count; };
+  for (utf8::Kernel kind : {utf8::Kernel::kSse2, utf8::Kernel::kAvx2}) {
+    if (!utf8::force_kernel(kind)) continue;  // not on this machine
+    SCOPED_TRACE(testing::Message() << "kernel " << int(kind));
+    for (const std::string& text : texts) {  // sources end flush against unreadable memory
+      GuardedBytes guarded(text + '\0');
+      const char* s = guarded.chars();
+      const utf8::Pass need = ref.measure_utf8(s);
+      ASSERT_TRUE(same(utf8::measure_utf8(s), need)) << to_hex(text);
+      for (size_t cap : {size_t{0}, size_t{3}, need.count, need.count + 1, text.size() + 1})
+        for (size_t off = 0; off < 4; ++off) {
+          std::vector<unsigned char> a(4 * cap + 8, 0xEE), b = a;
+          ASSERT_TRUE(same(utf8::utf8_to_wide(b.data() + off, s, cap), ref.utf8_to_wide(a.data() + off, s, cap)) && a == b)
+              << to_hex(text) << " capacity " << cap << " offset " << off;
+        }
+    }
+    for (const std::wstring& w : wides)
+      for (size_t off = 0; off < 4; ++off) {
+        GuardedBytes guarded(std::string(off, 'x') + std::string(reinterpret_cast<const char*>(w.c_str()), 4 * w.size() + 4));
+        const void* src = guarded.data() + off;
+        const utf8::Pass need = ref.measure_wide(src);
+        ASSERT_TRUE(same(utf8::measure_wide(src), need));
+        for (size_t cap : {size_t{0}, size_t{1}, need.count / 2, need.count, need.count + 1, need.count + 9}) {
+          std::string a(cap + 8, '\xEE'), b = a;
+          ASSERT_TRUE(same(utf8::wide_to_utf8(b.data(), src, cap), ref.wide_to_utf8(a.data(), src, cap)) && a == b)
+              << "units " << w.size() << " capacity " << cap << " offset " << off;
+        }
+      }
+  }
 }
 
 }  // namespace

@@ -135,7 +135,7 @@ class AllocFail : public dpxut::testing::CharsetEnv {};
 
 TEST_F(AllocFail, EachAllocationOfEachEntryPoint) {
   WriteLanguageFile("RC_LANG=xx_YY\n");  // EUC-JP
-  const std::string as(300, 'a'), name = as + "b", reversed = std::string(1100, 'd') + "/f";  // outgrows a block
+  const std::string as(300, 'a'), starred = as + "*b", euc = "\xA4\xA2" + as + "b", reversed = std::string(1100, 'd') + "/f";  // outgrows a block
   const std::wstring wide_as(300, L'a');
   std::string stars;  // 21 stars: deeper than the matchers' frames on the stack
   for (int i = 0; i < 20; ++i) stars += "*a";
@@ -165,9 +165,9 @@ TEST_F(AllocFail, EachAllocationOfEachEntryPoint) {
        1, 0},
       // Matchers: upper-cased copies; frames beyond those on the stack, whose loss costs only time.
       {CALL(HVDPMatchName(4, "A*C", "abc", 0)), 0, kMatch},
-      {CALL(matchNameEnabled(0, stars.c_str(), name.c_str(), 0)), 0, kMatch, "", 0},
-      {CALL(HVDPWildMatch(stars.c_str(), name.c_str())), 1, 0, "", 1},
-      {CALL(HVDPGenericWildMatch(0x100, stars.c_str(), name.c_str())), 1, 0, "", 1},
+      {CALL(matchNameEnabled(0, stars.c_str(), starred.c_str(), 0)), 0, kMatch, "", 0},
+      {CALL(HVDPWildMatch(stars.c_str(), euc.c_str())), 1, 0, "", 1},
+      {CALL(HVDPGenericWildMatch(0x100, stars.c_str(), euc.c_str())), 1, 0, "", 1},
       // Copies, and comparisons of upper-cased copies: -1 without them.
       {CALL(holds(DPstrdup(0, "abc"), {"abc", 4}, true)), 1, 0},
       {CALL(holds(DPstrdup(0x200, L"abc"), bytes(L"abc"), true)), 1, 0},

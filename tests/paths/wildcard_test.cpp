@@ -1,6 +1,7 @@
-// Wildcard matching: case folding by name space, and the matchers against
+// Wildcard matching: case folding by name space, the matchers against
 // plain recursive transcriptions of their rules over many random patterns
-// and names, in every encoding. Hostile patterns, the wildcard tests and the
+// and names, in every encoding, and their quick paths against their full
+// search on long names. Hostile patterns, the wildcard tests and the
 // agreement of the encodings on ASCII text are the fuzz target's part.
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 
 #include "charset/charset_test_util.h"
 #include "dpxut.h"
+#include "paths/match_support.h"
 #include "support/bytes.h"
 
 namespace {
@@ -170,6 +172,29 @@ TEST(Wildcard, AgreesWithReferenceMatchers) {
         ASSERT_EQ(HVDPWildMatch(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(n)),
                   bytes.match(p, n, false));
     }
+  }
+}
+
+// The quick paths against the full search, on names too long for the
+// reference matchers: a's with some b's, dots and a non-ASCII character
+// (some names without the last, or the last two), against many stars.
+TEST(Wildcard, QuickPathsAgreeWithFullSearch) {
+  dpxut::test::use_locale("en_US.UTF-8");
+  EXPECT_EQ(HVDPWildMatch("*?*,", "\xE2\x82\xAC"), 1);  // ? from the second byte ends before the one from the first
+  std::mt19937 rng(2);
+  for (int round = 0; round < 9000; ++round) {
+    const uint32_t ns = round % 3 * 0x100;
+    Units u[2];  // pattern, name
+    for (size_t k = rng() % 30; k > 0; --k) u[0] += U"aa*?*.\xAA\xBF\xAE" U"b"[rng() % 10];
+    for (size_t k = rng() % 200; k > 0; --k) u[1] += U"aaaaaaab.\xE9"[rng() % (10 - round / 3 % 3)];
+    const Block s[2] = {text(u[0], ns), text(u[1], ns)};
+    const auto *p = s[0].data(), *n = s[1].data();
+    const auto *bp = reinterpret_cast<const char*>(p), *bn = reinterpret_cast<const char*>(n);
+    SCOPED_TRACE(dpxut::test::to_hex(p, s[0].size()) + " / " + dpxut::test::to_hex(n, s[1].size()));
+    for (int16_t partial : {0, 1})
+      ASSERT_EQ(matchNameEnabled(ns, p, n, partial), dpxut::paths::match_name_fully(ns, p, n, partial));
+    ASSERT_EQ(HVDPGenericWildMatch(ns, p, n), dpxut::paths::generic_wild_match_fully(ns, p, n)) << ns;
+    if (ns == 0) ASSERT_EQ(HVDPWildMatch(bp, bn), dpxut::paths::wild_match_fully(bp, bn));
   }
 }
 
