@@ -14,7 +14,7 @@ install(TARGETS dpxut EXPORT dpxutTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     COMPONENT runtime NAMELINK_COMPONENT development
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/dpxut.h
+install(FILES ${PROJECT_SOURCE_DIR}/include/dpxut.h ${PROJECT_SOURCE_DIR}/include/dpxut_stream.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 
 # The tools find the library through a run path relative to themselves, so

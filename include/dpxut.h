@@ -1013,7 +1013,10 @@ DPXUT_STATIC_ASSERT(sizeof(HVDPRecordHeaderInfo) == 44 + 6 * HVDP_RHI_PTR, rhi_s
  * HVDPUT_OVERFLOW (an extension or name beyond the 16-bit sizes of the
  * blocks); or the name buffer's codes. On failure the position, count,
  * headerLength and recordLength are as before; what was already stored in
- * the block and the names stays. recordLength does not go below 0. */
+ * the block and the names stays. recordLength does not go below 0. The
+ * names it stores carry no component positions (positionCount 0), and each
+ * name's nameLength counts its terminating zero (one zero byte, four for a
+ * wide name). */
 uint32_t HVDPGetDataSetInfo(uint8_t **data, uint32_t *size, HVDPRecordHeaderInfo *info);
 
 /* Checks that the size bytes at data hold a whole section: passes over an
@@ -1154,18 +1157,20 @@ int32_t HVDPGenericIsWild(uint32_t nameSpace, const void *string);
 
 /* Path handling.
  *
- * These functions take a path apart in place, in the encoding of its name
- * space (locale bytes, UTF-8, or wide characters at any address). Which
- * characters separate components depends on the name space number:
+ * These functions take a path apart by pointing into it, in the encoding
+ * of its name space (locale bytes, UTF-8, or wide characters at any
+ * address). Which characters separate components depends on the name space
+ * number:
  *   0, 0x100, 0x200                        '\\' or '/'
  *   1, 0x101, 0x201                        ':'
  *   2, 3, 4, 0x102, 0x104, 0x202, 0x204    '/'
  *   any other                              none
  * A volume is the text before the first ':' with that colon (VOL: in
  * VOL:dir/x); name spaces 1, 0x101 and 0x201 write it with a doubled colon
- * (VOL::dir). Functions that cut the caller's string to inspect it put the
- * character back before they return; only the strip functions leave it cut.
- * Absence is reported as a null pointer or a zero count.
+ * (VOL::dir). Functions that only inspect a path never write to it: it may
+ * sit in read-only memory and be read by several threads at once. Only the
+ * strip functions write into it (their cut stays). Absence is reported as a
+ * null pointer or a zero count.
  */
 
 /* Removes a trailing separator by writing the terminator over it; a lone
@@ -1753,5 +1758,8 @@ int isSpecialSequence(const char *s);
 #ifdef __cplusplus
 }
 #endif
+
+/* Reading and writing whole streams, entry by entry. */
+#include "dpxut_stream.h"
 
 #endif /* DPXUT_H */

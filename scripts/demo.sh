@@ -23,12 +23,45 @@ base=$(basename "$src")
 work=$(mktemp -d "${TMPDIR:-/tmp}/sidfpack-demo.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-echo "== build: cmake -S . -B build -G Ninja && cmake --build build"
-if ! { cmake -S "$repo" -B "$repo/build" -G Ninja && cmake --build "$repo/build"; } >"$work/build.log" 2>&1; then
+# The build takes minutes from scratch: its steps are shown as they go, one
+# line each time another twentieth of them is done (every step when the
+# output is a terminal, on one line that is rewritten), and the full log is
+# shown only when something fails.
+build_failed() {
   tail -n 40 "$work/build.log" >&2
   echo "demo.sh: the build failed" >&2
   exit 1
+}
+echo "== configure: cmake -S . -B build -G Ninja"
+cmake -S "$repo" -B "$repo/build" -G Ninja >"$work/build.log" 2>&1 || build_failed
+echo "== build: cmake --build build"
+tty=0
+[[ -t 1 ]] && tty=1
+started=$SECONDS
+if ! cmake --build "$repo/build" 2>&1 | tee -a "$work/build.log" | awk -v tty="$tty" '
+  BEGIN { last = -1 }
+  # Ninja announces each step as "[done/total] what".
+  match($0, /^\[[0-9]+\/[0-9]+\] /) {
+    split(substr($0, 2, RLENGTH - 3), n, "/")
+    what = substr($0, RLENGTH + 1)
+    pct = n[2] ? int(100 * n[1] / n[2]) : 100
+    line = sprintf("   [%d/%d] %3d%% %s", n[1], n[2], pct, what)
+    if (tty) {
+      printf "\r\033[K%s", substr(line, 1, 100)
+      shown = 1
+    } else if (int(pct / 5) != last || n[1] == n[2]) {
+      print line
+      last = int(pct / 5)
+    }
+    fflush()
+    next
+  }
+  /^ninja: no work to do/ { print "   up to date"; fflush() }
+  END { if (shown) printf "\n" }
+'; then
+  build_failed
 fi
+echo "   built in $((SECONDS - started)) s"
 sidfpack=$repo/build/sidfpack
 stream=$work/demo.sidf
 

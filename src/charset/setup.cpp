@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "common/export.h"
 #include "common/heap.h"
@@ -46,6 +47,16 @@ const char* g_language_file = kSystemLanguageFile;
 // language (DPUseMbFunctions set): resetCharSetToThis then holds the
 // host's own locale and a later discovery must not replace it by ours.
 bool g_ctype_switched = false;
+
+// Serialises the set-up that conversions run on first use, so that threads
+// converting for the first time at once run it once.
+std::mutex g_first_setup;
+
+// DPInitICONV is read by every conversion, so the set-up publishes it with
+// release and readers take it with acquire: a thread that sees 1 also sees
+// the code set name stored before it.
+int init_flag() noexcept { return __atomic_load_n(&DPInitICONV, __ATOMIC_ACQUIRE); }
+void set_init_flag(int value) noexcept { __atomic_store_n(&DPInitICONV, value, __ATOMIC_RELEASE); }
 
 bool is_blank_or_quote(char c) noexcept {
   return std::isspace(static_cast<unsigned char>(c)) != 0 || c == '"';
@@ -98,10 +109,11 @@ bool current_codeset(char (&out)[kCodeSetSize]) noexcept {
 }
 
 void ensure_setup() noexcept {
-  if (DPInitICONV == 0) {
-    DPInitUniLibrary(nullptr);
-    DPInitICONV = 1;
-  }
+  if (init_flag() != 0) return;
+  std::lock_guard<std::mutex> lock(g_first_setup);
+  if (init_flag() != 0) return;  // another thread ran it meanwhile
+  DPInitUniLibrary(nullptr);
+  set_init_flag(1);
 }
 
 void set_language_file_for_testing(const char* path) noexcept {
@@ -206,7 +218,7 @@ DPXUT_EXPORT uint32_t GetServerMBCSCodeSet(char* codeSet) {
 }
 
 DPXUT_EXPORT uint32_t DPInitUniLibrary(const char* codeSet) {
-  if (DPInitICONV != 0 && codeSet == nullptr) return 0;
+  if (init_flag() != 0 && codeSet == nullptr) return 0;
   char name[kCodeSetSize] = {};
   if (codeSet == nullptr || codeSet[0] == '\0') {
     if (GetServerMBCSCodeSet(name) != 0) return kFailed;
@@ -227,12 +239,12 @@ DPXUT_EXPORT uint32_t DPInitUniLibrary(const char* codeSet) {
     dpxut::IconvLease from_utf8(name, "UTF-8");
     if (!from_utf8) return kFailed;
   }
-  DPInitICONV = 1;
+  set_init_flag(1);
   return 0;
 }
 
 DPXUT_EXPORT uint32_t DPShutDownUniLibrary(void) {
-  DPInitICONV = 0;
+  set_init_flag(0);
   if (resetCharSetToThis != nullptr) {
     std::setlocale(LC_CTYPE, resetCharSetToThis);
     replace_saved(resetCharSetToThis, nullptr);

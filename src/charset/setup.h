@@ -17,7 +17,8 @@ bool current_codeset(char (&out)[kCodeSetSize]) noexcept;
 
 // Runs the set-up on first use, as every conversion that needs the server
 // code set does: when DPInitICONV is 0, DPInitUniLibrary(NULL) and then
-// DPInitICONV = 1, whatever the set-up returned.
+// DPInitICONV = 1, whatever the set-up returned. Threads that get here at
+// once run it once; the others wait for it and then see its code set.
 void ensure_setup() noexcept;
 
 // Tests only (not exported): read the language configuration from path

@@ -15,7 +15,10 @@
 #include "dpxut.h"
 
 // Row n describes sequences of n bytes; the seventh row ends the table.
-DPXUT_EXPORT const DPutf8TabRow tab[7] = {
+// The coder reads it under a hidden name that binds inside the library, so
+// a host's own global `tab` (a common name) cannot take its place; the
+// exported `tab` is the same object.
+extern "C" __attribute__((visibility("hidden"))) const DPutf8TabRow dpxut_utf8_tab[7] = {
     {0x80, 0x00, 0, 0x7F, 0},
     {0xE0, 0xC0, 6, 0x7FF, 0x80},
     {0xF0, 0xE0, 12, 0xFFFF, 0x800},
@@ -24,6 +27,7 @@ DPXUT_EXPORT const DPutf8TabRow tab[7] = {
     {0xFE, 0xFC, 30, 0x7FFFFFFF, 0x4000000},
     {0, 0, 0, 0, 0},
 };
+DPXUT_EXPORT const DPutf8TabRow tab[7] __attribute__((alias("dpxut_utf8_tab")));
 
 namespace dpxut::utf8 {
 
@@ -198,15 +202,15 @@ DPXUT_EXPORT int dp_utf2uni(uint16_t* uni, const char* utf) {
   const int64_t c0 = s[0];
   int64_t v = c0;
   int row = 0;
-  while ((c0 & tab[row].cmask) != tab[row].cval) {
+  while ((c0 & dpxut_utf8_tab[row].cmask) != dpxut_utf8_tab[row].cval) {
     unsigned payload = s[row + 1] ^ 0x80u;
     if (payload & 0xC0u) return -1;
     ++row;
-    if (tab[row].cmask == 0) return -1;
+    if (dpxut_utf8_tab[row].cmask == 0) return -1;
     v = (v << 6) | payload;
   }
-  v &= tab[row].lmask;
-  if (v < tab[row].lval) return -1;
+  v &= dpxut_utf8_tab[row].lmask;
+  if (v < dpxut_utf8_tab[row].lval) return -1;
   if (uni != nullptr) *uni = static_cast<uint16_t>(v);
   return row + 1;
 }
@@ -215,12 +219,12 @@ DPXUT_EXPORT int dp_uni2utf(char* utf, uint16_t uni) {
   if (utf == nullptr) return 0;
   const int64_t v = uni;
   int row = 0;
-  for (; tab[row].lmask < v; ++row) {
-    if (tab[row].cmask == 0) return -1;
+  for (; dpxut_utf8_tab[row].lmask < v; ++row) {
+    if (dpxut_utf8_tab[row].cmask == 0) return -1;
   }
   auto out = reinterpret_cast<unsigned char*>(utf);
-  int shift = tab[row].shift;
-  *out++ = static_cast<unsigned char>((v >> shift) | tab[row].cval);
+  int shift = dpxut_utf8_tab[row].shift;
+  *out++ = static_cast<unsigned char>((v >> shift) | dpxut_utf8_tab[row].cval);
   while (shift > 0) {
     shift -= 6;
     *out++ = static_cast<unsigned char>(((v >> shift) & 0x3F) | 0x80);

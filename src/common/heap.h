@@ -11,7 +11,11 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <memory>
+#include <new>
+#include <string>
+#include <vector>
 
 namespace dpxut {
 
@@ -56,5 +60,32 @@ template <typename T = unsigned char>
 inline HeapPtr<T> heap_alloc(size_t bytes) noexcept {
   return HeapPtr<T>(static_cast<T*>(heap_malloc(bytes ? bytes : 1)));
 }
+
+// Standard containers on the same door (the stream layer keeps its strings
+// and buffers in them): a refused allocation throws std::bad_alloc, which
+// the exported functions catch and report.
+template <typename T>
+struct HeapAllocator {
+  using value_type = T;
+  HeapAllocator() noexcept = default;
+  template <typename U>
+  HeapAllocator(const HeapAllocator<U>&) noexcept {}
+  T* allocate(size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    void* p = heap_malloc(n == 0 ? 1 : n * sizeof(T));
+    if (p == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, size_t) noexcept { std::free(p); }
+  template <typename U>
+  bool operator==(const HeapAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
+using HeapString = std::basic_string<char, std::char_traits<char>, HeapAllocator<char>>;
+using HeapWString = std::basic_string<wchar_t, std::char_traits<wchar_t>, HeapAllocator<wchar_t>>;
+template <typename T>
+using HeapVector = std::vector<T, HeapAllocator<T>>;
 
 }  // namespace dpxut

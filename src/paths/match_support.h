@@ -265,4 +265,8 @@ int32_t match_name_fully(uint32_t ns, const void* pattern, const void* name, int
 int32_t wild_match_fully(const char* pattern, const char* name) noexcept;
 int32_t generic_wild_match_fully(uint32_t ns, const void* pattern, const void* name) noexcept;
 
+// HVDPGenericIsWild over the characters of s that begin before byte offset
+// `limit`, for callers that must not cut the string there.
+bool generic_is_wild_before(uint32_t ns, const void* s, size_t limit) noexcept;
+
 }  // namespace dpxut::paths

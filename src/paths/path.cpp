@@ -1,8 +1,11 @@
-// Taking paths apart in place: the trailing separator, the last separator and
-// the last component, the volume prefix, whether a path is absolute, and the
-// DOS 8.3 test. Every function works on the caller's NUL-terminated string in
-// the encoding of its name space, through the name-space string layer only;
-// a character cut for the length of a call is always put back.
+// Taking paths apart: the trailing separator, the last separator and the last
+// component, the volume prefix, whether a path is absolute, and the DOS 8.3
+// test. Every function works on the caller's NUL-terminated string in the
+// encoding of its name space, through the name-space string layer only. The
+// inspecting functions look at a bounded part of the string (its start and
+// an end position) and never write to it, so a path may sit in read-only
+// memory or be shared between threads; only the strip functions write.
+#include <algorithm>
 #include <cstring>
 
 #include "common/export.h"
@@ -42,38 +45,6 @@ bool is_char(uint32_t ns, const void* p, int code) noexcept {
   return c != nullptr && DPcheckChar(ns, p, c) != 0;
 }
 
-// Writes the terminator of a name space over one character unit (one byte,
-// or one wide character) and puts the unit's bytes back when it goes out of
-// scope, unless told to keep the cut. The unit's own bytes are saved rather
-// than rewritten from a generic character, so the string comes back exactly.
-class Cut {
- public:
-  Cut() = default;
-  Cut(uint32_t ns, void* p) noexcept { cut(ns, p); }
-  ~Cut() { restore(); }
-  Cut(const Cut&) = delete;
-  Cut& operator=(const Cut&) = delete;
-
-  void cut(uint32_t ns, void* p) noexcept {
-    restore();
-    size_ = DPsizeOfChar(ns);
-    std::memcpy(saved_, p, size_);
-    DPsetChar(ns, p, GenericChar(ns, 0));
-    at_ = p;
-  }
-  void restore() noexcept {
-    if (at_ != nullptr) std::memcpy(at_, saved_, size_);
-    at_ = nullptr;
-  }
-  void keep() noexcept { at_ = nullptr; }
-  void* where() const noexcept { return at_; }
-
- private:
-  void* at_ = nullptr;
-  size_t size_ = 0;
-  unsigned char saved_[4] = {};
-};
-
 // The separator a path ends with under the rule of ns (by its whole number).
 struct Trailing {
   void* at = nullptr;  // the last character
@@ -109,39 +80,43 @@ Trailing trailing_separator(uint32_t ns, void* path) noexcept {
   return t;
 }
 
-// Removes a trailing separator for the length of a call.
-class TrailingCut {
- public:
-  TrailingCut(uint32_t ns, void* path) noexcept {
-    Trailing t = trailing_separator(ns, path);
-    if (t.code != 0) cut_.cut(ns, t.at);
-  }
-  void* where() const noexcept { return cut_.where(); }
-  void keep() noexcept { cut_.keep(); }
+// Where the part of path that counts for its components ends: at a trailing
+// separator (which does not count), else null for the terminator.
+const void* components_end(uint32_t ns, void* path) noexcept {
+  const Trailing t = trailing_separator(ns, path);
+  return t.code != 0 ? t.at : nullptr;
+}
 
- private:
-  Cut cut_;
-};
+// The last ch in path before `end` (null: anywhere). A bounded search goes
+// forward from one occurrence to the next, so that nothing is cut.
+void* last_char_before(uint32_t ns, const void* path, const void* end, const void* ch) noexcept {
+  if (end == nullptr) return DPstrrchr(ns, path, ch);
+  const size_t unit = DPsizeOfChar(ns);
+  void* last = nullptr;
+  for (void* q = DPstrchr(ns, path, ch); q != nullptr && q < end; q = DPstrchr(ns, bytes(q) + unit, ch)) last = q;
+  return last;
+}
 
-// Finds the last separator of path under the rule that the low 16 bits of
-// ns select. False when they select none; *last is null when there is none.
-bool find_last_separator(uint32_t ns, const void* path, void** last) noexcept {
+// Finds the last separator of path before `end` (null: the terminator) under
+// the rule that the low 16 bits of ns select. False when they select none;
+// *last is null when there is none.
+bool find_last_separator(uint32_t ns, const void* path, const void* end, void** last) noexcept {
   *last = nullptr;
   Rule rule = rule_of(ns & 0xFFFF);
   if (rule == Rule::none) return false;
   if (path == nullptr) return true;
   switch (rule) {
     case Rule::slash_or_backslash: {
-      auto* a = static_cast<unsigned char*>(DPstrrchr(ns, path, GenericChar(ns, '\\')));
-      auto* b = static_cast<unsigned char*>(DPstrrchr(ns, path, GenericChar(ns, '/')));
+      auto* a = static_cast<unsigned char*>(last_char_before(ns, path, end, GenericChar(ns, '\\')));
+      auto* b = static_cast<unsigned char*>(last_char_before(ns, path, end, GenericChar(ns, '/')));
       *last = (a == nullptr || (b != nullptr && b > a)) ? b : a;
       break;
     }
     case Rule::colon:
-      *last = DPstrrchr(ns, path, GenericChar(ns, ':'));
+      *last = last_char_before(ns, path, end, GenericChar(ns, ':'));
       break;
     case Rule::slash:
-      *last = DPstrrchr(ns, path, GenericChar(ns, '/'));
+      *last = last_char_before(ns, path, end, GenericChar(ns, '/'));
       break;
     case Rule::none:
       break;
@@ -149,21 +124,22 @@ bool find_last_separator(uint32_t ns, const void* path, void** last) noexcept {
   return true;
 }
 
-// Copies the component at `component` (or nothing, when null) into the
-// caller's `child` of `size` bytes. The copy counts whole character units of
-// the name space and keeps the last unit of `child` for a terminator, which
-// is always written: a 301-byte array holds 300 locale bytes or 74 wide
+// Copies the `length` bytes of the component at `component` (or nothing,
+// when null) into the caller's `child` of `size` bytes. The copy counts whole
+// character units of the name space, fills the rest with terminators like
+// strncpy, and keeps the last unit of `child` for a terminator, which is
+// always written: a 301-byte array holds 300 locale bytes or 74 wide
 // characters, never more, and always ends in a terminator.
-void copy_child(uint32_t ns, void* child, uint32_t size, const void* component) noexcept {
+void copy_child(uint32_t ns, void* child, uint32_t size, const void* component, size_t length) noexcept {
   const size_t unit = DPsizeOfChar(ns);
   const size_t units = size / unit;
   if (units == 0) return;  // no room even for the terminator
-  if (component == nullptr) {
-    DPsetChar(ns, child, GenericChar(ns, 0));
-    return;
+  if (component != nullptr) {
+    const size_t copied = std::min(length / unit, units - 1) * unit;
+    std::memcpy(child, component, copied);
+    std::memset(bytes(child) + copied, 0, (units - 1) * unit - copied);
   }
-  DPstrncpy(ns, child, component, static_cast<uint32_t>(units - 1));
-  DPsetChar(ns, bytes(child) + (units - 1) * unit, GenericChar(ns, 0));
+  DPsetChar(ns, bytes(child) + (component != nullptr ? (units - 1) * unit : 0), GenericChar(ns, 0));
 }
 
 }  // namespace
@@ -197,7 +173,7 @@ DPXUT_EXPORT void GetVolumeAndLastSeparator(uint32_t nameSpace, void** path, voi
   if (lastSeparator != nullptr) *lastSeparator = nullptr;
   if (path == nullptr) return;
   void* last = nullptr;
-  if (!find_last_separator(nameSpace, *path, &last)) {
+  if (!find_last_separator(nameSpace, *path, nullptr, &last)) {
     *path = nullptr;
     return;
   }
@@ -206,24 +182,20 @@ DPXUT_EXPORT void GetVolumeAndLastSeparator(uint32_t nameSpace, void** path, voi
 }
 
 // Absolute means: a name space with separators and a path that begins with
-// '/'. A volume does not make a path absolute (VOL:dir is not).
+// '/'. A volume does not make a path absolute (VOL:dir is not). A trailing
+// separator never stands first (a lone "/" keeps it), so it does not count.
 DPXUT_EXPORT int32_t HVDPPathIsNotFullyQualified(uint32_t nameSpace, void* path) {
   if (path == nullptr) return 1;
-  TrailingCut trailing(nameSpace, path);
-  void* copy = path;
-  void* volume = nullptr;
-  void* last = nullptr;
-  GetVolumeAndLastSeparator(nameSpace, &copy, &volume, &last);
-  return (copy != nullptr && is_char(nameSpace, path, '/')) ? 0 : 1;
+  return (rule_of(nameSpace & 0xFFFF) != Rule::none && is_char(nameSpace, path, '/')) ? 0 : 1;
 }
 
 // The last component keeps a trailing separator: /usr/lib/ gives lib/.
 DPXUT_EXPORT void* HVDPGetPathChild(uint32_t nameSpace, void* path, void** child) {
   void* result = nullptr;
   if (path != nullptr) {
-    TrailingCut trailing(nameSpace, path);
     void* last = nullptr;
-    if (find_last_separator(nameSpace, path, &last) && last != nullptr) result = bytes(last) + DPsizeOfChar(nameSpace);
+    if (find_last_separator(nameSpace, path, components_end(nameSpace, path), &last) && last != nullptr)
+      result = bytes(last) + DPsizeOfChar(nameSpace);
   }
   if (child != nullptr) *child = result;
   return result;
@@ -235,18 +207,20 @@ DPXUT_EXPORT void* HVDPGetPathChild(uint32_t nameSpace, void* path, void** child
 // and that separator is not put back: the path ends with its last separator.
 DPXUT_EXPORT void* HVDPStripPathChild(uint32_t nameSpace, void* path, void* child, uint32_t childSize) {
   if (path == nullptr) {
-    if (child != nullptr) copy_child(nameSpace, child, childSize, nullptr);
+    if (child != nullptr) copy_child(nameSpace, child, childSize, nullptr, 0);
     return nullptr;
   }
-  TrailingCut trailing(nameSpace, path);
+  const auto* stop = static_cast<const unsigned char*>(components_end(nameSpace, path));
   void* last = nullptr;
-  find_last_separator(nameSpace, path, &last);
-  const size_t unit = DPsizeOfChar(nameSpace);
-  unsigned char* end = last != nullptr ? bytes(last) + unit : nullptr;
-  if (child != nullptr) copy_child(nameSpace, child, childSize, end);
+  find_last_separator(nameSpace, path, stop, &last);
+  unsigned char* end = last != nullptr ? bytes(last) + DPsizeOfChar(nameSpace) : nullptr;
+  if (child != nullptr) {
+    // The component ends at the trailing separator, or at the terminator.
+    const size_t length = end == nullptr ? 0 : stop != nullptr ? size_t(stop - end) : DPstrlen(nameSpace, end);
+    copy_child(nameSpace, child, childSize, end, length);
+  }
   if (end == nullptr) return nullptr;
   DPsetChar(nameSpace, end, GenericChar(nameSpace, 0));
-  if (trailing.where() == end) trailing.keep();
   return end;
 }
 
@@ -263,11 +237,10 @@ DPXUT_EXPORT void* HVDPGetVolume(void** path, uint32_t nameSpace, void* volume) 
   unsigned char* after = colon + unit;
   const bool doubled = doubles_volume_colon(nameSpace);
   if (doubled && !is_char(nameSpace, after, ':')) return nullptr;
-  {
-    Cut cut(nameSpace, after);
-    if (DPstrlen(nameSpace, *path) > 16 * unit) return nullptr;
-    DPstrcpy(nameSpace, volume, *path);
-  }
+  const size_t length = static_cast<size_t>(after - static_cast<unsigned char*>(*path));
+  if (length > 16 * unit) return nullptr;
+  std::memcpy(volume, *path, length);
+  DPsetChar(nameSpace, bytes(volume) + length, GenericChar(nameSpace, 0));
   *path = doubled ? after + unit : after;
   return volume;
 }

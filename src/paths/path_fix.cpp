@@ -10,6 +10,7 @@
 
 #include "common/export.h"
 #include "dpxut.h"
+#include "paths/match_support.h"
 #include "paths/path.h"
 
 namespace dpxut::paths {
@@ -107,19 +108,14 @@ void upper_volume(uint32_t ns, void* path) noexcept {
 // The wildcard rule of the directory fixers on a result R: without
 // wildLastComponent no '*' or '?' anywhere; with it, none before the last
 // separator (a trailing separator does not count). A path without a
-// separator passes unchecked. R is cut after its last separator for the
-// test and comes back unchanged.
+// separator passes unchecked. Only R's characters before its last component
+// are looked at; R is not written, so a path that needs no rewriting is left
+// untouched.
 bool passes_wildcards(uint32_t ns, void* result, uint16_t wildLastComponent) noexcept {
   if (wildLastComponent == 0) return HVDPGenericIsWild(ns, result) == 0;
   void* child = HVDPGetPathChild(ns, result, nullptr);
   if (child == nullptr) return true;
-  const size_t unit = DPsizeOfChar(ns);
-  unsigned char saved[4];
-  std::memcpy(saved, child, unit);
-  DPsetChar(ns, child, GenericChar(ns, 0));
-  const bool wild = HVDPGenericIsWild(ns, result) != 0;
-  std::memcpy(child, saved, unit);
-  return !wild;
+  return !generic_is_wild_before(ns, result, static_cast<size_t>(bytes(child) - bytes(result)));
 }
 
 // The three DOS-path fixers: optional upper-casing, backslashes to

@@ -410,10 +410,10 @@ int generic_wild_match(uint32_t ns, const void* pattern, const void* name, bool 
   }
 }
 
-bool holds_wildcard(const void* s, Stepper how) noexcept {
+bool holds_wildcard(const void* s, Stepper how, size_t limit = SIZE_MAX) noexcept {
   AsciiVerdict ascii;
   Subject str(s, how, ascii);
-  for (size_t p = 0; !str.at_end(p); p = str.next(p)) {
+  for (size_t p = 0; !str.at_end(p) && p < limit; p = str.next(p)) {
     const uint32_t c = str.unit_at(p);
     if (c == '*' || c == '?') return true;
   }
@@ -433,6 +433,10 @@ int32_t wild_match_fully(const char* pattern, const char* name) noexcept { retur
 
 int32_t generic_wild_match_fully(uint32_t ns, const void* pattern, const void* name) noexcept {
   return generic_wild_match(ns, pattern, name, false);
+}
+
+bool generic_is_wild_before(uint32_t ns, const void* s, size_t limit) noexcept {
+  return s != nullptr && holds_wildcard(s, stepper_for(ns), limit);
 }
 
 }  // namespace dpxut::paths

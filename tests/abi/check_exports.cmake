@@ -1,10 +1,10 @@
 # Compares the dynamic symbol table of LIBRARY with the symbol list LIST:
 # fails on any exported symbol not listed, any listed symbol missing, and
-# any exported symbol whose default version is not the node DPXUT_0, so
-# hosts bind to versioned names from the first release on.
+# any exported symbol whose default version is not the node the list puts it
+# in (DPXUT_0 for the first release's symbols), so hosts bind to versioned
+# names from the first release on.
 # Script mode starts with old policies; IN_LIST below needs CMP0057.
 cmake_minimum_required(VERSION 3.25)
-set(NODE DPXUT_0)
 execute_process(COMMAND nm -D --defined-only --with-symbol-versions ${LIBRARY}
   OUTPUT_VARIABLE nm_out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -13,6 +13,7 @@ endif()
 string(REPLACE "\n" ";" nm_lines "${nm_out}")
 set(exported "")
 set(unversioned "")
+set(exported_versions "")
 foreach(line IN LISTS nm_lines)
   # "<value> <kind> <name>[@<node> | @@<node>]"; @@ marks the default
   # version, the one a host linking today binds to.
@@ -25,14 +26,35 @@ foreach(line IN LISTS nm_lines)
       continue()
     endif()
     list(APPEND exported "${sym}")
-    if(NOT version STREQUAL "@@${NODE}")
-      list(APPEND unversioned "${sym}${version}")
+    # "-" for none: CMake lists cannot hold an empty element reliably.
+    if(version STREQUAL "")
+      set(version "-")
     endif()
+    list(APPEND exported_versions "${version}")
   endif()
 endforeach()
 
 include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/symbol_list.cmake)
-dpxut_read_symbol_list(${LIST} expected)
+dpxut_read_symbol_list(${LIST} expected expected_nodes)
+list(LENGTH exported n)
+if(n GREATER 0)
+  math(EXPR last "${n} - 1")
+  foreach(i RANGE ${last})
+    list(GET exported ${i} sym)
+    list(GET exported_versions ${i} version)
+    if(version STREQUAL "-")
+      set(version "")
+    endif()
+    set(node DPXUT_0)
+    list(FIND expected "${sym}" at)
+    if(at GREATER -1)
+      list(GET expected_nodes ${at} node)
+    endif()
+    if(NOT version STREQUAL "@@${node}")
+      list(APPEND unversioned "${node}: ${sym}${version}")
+    endif()
+  endforeach()
+endif()
 
 set(failed FALSE)
 foreach(sym IN LISTS exported)
@@ -48,11 +70,10 @@ foreach(sym IN LISTS expected)
   endif()
 endforeach()
 foreach(sym IN LISTS unversioned)
-  message(SEND_ERROR "not in version node ${NODE}: ${sym}")
+  message(SEND_ERROR "not in version node ${sym}")
   set(failed TRUE)
 endforeach()
-list(LENGTH exported n)
 if(failed)
-  message(FATAL_ERROR "exported symbols of ${LIBRARY} differ from ${LIST} or lack version ${NODE}")
+  message(FATAL_ERROR "exported symbols of ${LIBRARY} differ from ${LIST} or lack their version node")
 endif()
-message(STATUS "${n} exported symbols match the list, all at version ${NODE}")
+message(STATUS "${n} exported symbols match the list, each at its version node")

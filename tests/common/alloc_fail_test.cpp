@@ -129,6 +129,27 @@ std::string bytes(const std::wstring& s) { return {reinterpret_cast<const char*>
 // The writer's code, or on success the length of the record it began.
 long record(uint32_t rc) { return rc != 0 ? long{rc} : long{c.header.recordLength}; }
 
+// A stream of one entry through the writer into memory: DPXUT_FATAL when an
+// allocation of the writer failed, else the worst result of its calls.
+long write_stream(const char* name) {
+  std::string out;
+  auto sink = [](void* ctx, const void* b, size_t n) -> int64_t {
+    static_cast<std::string*>(ctx)->append(static_cast<const char*>(b), n);
+    return static_cast<int64_t>(n);
+  };
+  dpxut_writer* w = dpxut_writer_new(sink, &out);
+  dpxut_entry* e = dpxut_entry_new();
+  long r = w == nullptr || e == nullptr ? DPXUT_FATAL : DPXUT_OK;
+  for (int rc : {r == DPXUT_OK ? dpxut_entry_set_name(e, name) : DPXUT_OK, dpxut_entry_set_mode(e, 0100644),
+                 dpxut_entry_set_size(e, 3), dpxut_writer_add(w, e),
+                 static_cast<int>(dpxut_writer_write_data(w, "abc", 3) == 3 ? DPXUT_OK : DPXUT_FATAL),
+                 dpxut_writer_finish(w)})
+    if (r != DPXUT_FATAL && rc != DPXUT_OK) r = rc;
+  dpxut_writer_free(w);
+  dpxut_entry_free(e);
+  return r;
+}
+
 #define CALL(...) #__VA_ARGS__, [&] { return long(__VA_ARGS__); }
 
 class AllocFail : public dpxut::testing::CharsetEnv {};
@@ -190,6 +211,8 @@ TEST_F(AllocFail, EachAllocationOfEachEntryPoint) {
        0, 0xFFFFFFFF},
       // New tables for each call; without a table row or the memo the measurement converts afresh: 3 all the same.
       {CALL(DPInitUniLibrary("EUC-JP") == 0 ? dp_mblen("\x8F\xB0\xA1", 3) : -1), 3, 3},
+      // The writer: names it cannot convert are stored in locale form only (a warning).
+      {CALL(write_stream("dir/\xA4\xA2")), DPXUT_OK, DPXUT_FATAL, "", DPXUT_WARN},
   };
   for (const Row& row : rows) {  // a warm-up call first builds what is made once per process
     SCOPED_TRACE(row.name);

@@ -31,10 +31,13 @@ do_install() {  # BUILD PREFIX
   quiet cmake --install "$1" --prefix "$prefix"
   [[ $(readlink "$lib/libdpxut.so.0") == "$real" && $(readlink "$lib/libdpxut.so") == libdpxut.so.0 ]] ||
     fail "libdpxut.so -> libdpxut.so.0 -> $real links missing"
-  cmp -s "$prefix/$DPXUT_INCLUDEDIR/dpxut.h" "$here/../../include/dpxut.h" || fail "dpxut.h differs"
+  local h
+  for h in dpxut.h dpxut_stream.h; do
+    cmp -s "$prefix/$DPXUT_INCLUDEDIR/$h" "$here/../../include/$h" || fail "$h differs"
+  done
   # Exactly these files: no static library, test, benchmark or fuzz target.
   local want=("$DPXUT_LIBDIR"/{"$real",libdpxut.so.0,libdpxut.so,pkgconfig/dpxut.pc}
-    "$DPXUT_LIBDIR"/cmake/dpxut/dpxut{Config,ConfigVersion,Targets}.cmake "$DPXUT_INCLUDEDIR/dpxut.h")
+    "$DPXUT_LIBDIR"/cmake/dpxut/dpxut{Config,ConfigVersion,Targets}.cmake "$DPXUT_INCLUDEDIR"/dpxut{,_stream}.h)
   for tool in $DPXUT_TOOLS; do want+=("$DPXUT_BINDIR/$tool"); done
   local got
   got=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | grep -v '/cmake/dpxut/dpxutTargets-[a-z]*\.cmake$' | sort)

@@ -5,7 +5,8 @@
 # patterns, pipes), blocks (block sizes, files over several records, small
 # buffers, special files, set-id bits, standard input), latin1 (names in an
 # ISO-8859-1 locale and across locales), damaged (cut and bit-flipped
-# streams), hostile (names and links aiming outside the target), usage.
+# streams, damaged records passed over), hostile (names and links aiming
+# outside the target), usage.
 # Every run of the tool goes through `run`: a crash, a sanitizer report or a
 # hang fails the test whatever the case expects.
 set -euo pipefail
@@ -19,8 +20,8 @@ cd "$work"
 
 fail() { echo "FAIL ($case): $*" >&2 && exit 1; }
 
-# run EXPECT ARGS...: EXPECT is the exit status (0, or 1 or 2 with a
-# message) or any. Output in ./out, messages in ./err.
+# run EXPECT ARGS...: EXPECT is the exit status (0; 1, an entry failed, or
+# 2, usage or a damaged stream, with a message) or any. Output in ./out, messages in ./err.
 run() {
   local expect=$1 rc=0
   shift
@@ -150,7 +151,7 @@ damaged)
   run 0 create -f s.sidf -C src --block-size 64 t
   size=$(stat -c %s s.sidf)
   extract_bad() {
-    fresh box/out && run 1 extract -f bad -C box/out
+    fresh box/out && run 2 extract -f bad -C box/out
     inside
     # A damaged file never stands under its own name.
     [[ ! -f box/out/t/sub/data ]] || cmp -s box/out/t/sub/data src/t/sub/data || fail "damaged data restored"
@@ -158,7 +159,7 @@ damaged)
   # Cuts: every 4th offset in the headers and first record, then every 29th.
   for ((off = 0; off < size; off += (off < 400 ? 4 : 29))); do
     head -c $off s.sidf >bad
-    run 1 list -f bad --buffer-size $((64 + off % 3 * 36))
+    run 2 list -f bad --buffer-size $((64 + off % 3 * 36))
     ((off % 6)) || extract_bad
   done
   # Flipped bits, at a stride that meets every kind of field.
@@ -167,11 +168,21 @@ damaged)
     cp s.sidf bad
     printf "\\$(printf %03o $(((bytes[off] ^ (1 << (off % 8))) & 255)))" |
       dd of=bad bs=1 seek=$off conv=notrunc status=none
-    run 1 list -f bad --buffer-size $((64 + off % 4 * 1000))
+    run 2 list -f bad --buffer-size $((64 + off % 4 * 1000))
     ((off % 4)) || extract_bad
   done
-  head -c 5000 /dev/urandom >noise && run 1 list -f noise
-  run 1 list -f /dev/null
+  head -c 5000 /dev/urandom >noise && run 2 list -f noise
+  run 2 list -f /dev/null
+  # A damaged record is reported and passed over: the entries after it are
+  # still listed and restored. Content of f2 flipped, then f2's header.
+  mkdir three && for n in 1 2 3; do printf "$n%.0s" {1..3000} >three/f$n; done
+  run 0 create -f 3.sidf three
+  flip() { cp 3.sidf bad && printf X | dd of=bad bs=1 seek="$1" conv=notrunc status=none; }
+  flip "$(LC_ALL=C grep -obUa 2222 3.sidf | head -1 | cut -d: -f1)"
+  run 2 list -f bad && lines 4 "entries around damaged content" && grep -q 'three/f2' err || fail "damaged content"
+  fresh x && run 2 extract -f bad -C x && cmp three/f3 x/three/f3 && [[ ! -e x/three/f2 ]] || fail "extract past damage"
+  flip "$(LC_ALL=C grep -obUa three/f2 3.sidf | head -1 | cut -d: -f1)"
+  run 2 list -f bad && lines 3 "entries around a damaged header" && grep -q 'three/f3' out || fail "damaged header"
   ;;
 
 hostile)

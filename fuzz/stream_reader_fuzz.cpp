@@ -1,0 +1,87 @@
+// The streaming reader over any bytes. The first byte chooses how many
+// bytes each call of the read callback returns, the second the sizes of the
+// content buffers; the rest is the stream. Every entry is walked through
+// its accessors and its content read; a failure is followed by the next
+// call, as a host goes on after a damaged record. The reader must end: each
+// failed call moves on at least one byte, so the calls stay bounded by the
+// stream's length.
+#include <dpxut.h>
+
+#include <cwchar>
+
+#include "fuzz_input.h"
+
+namespace {
+
+struct Source {
+  const uint8_t* p;
+  size_t left;
+  uint8_t pattern;
+  unsigned calls;
+};
+
+// Counts from 1 byte up, a pattern chosen by the input.
+int64_t source_read(void* ctx, void* buf, size_t size) {
+  auto* s = static_cast<Source*>(ctx);
+  const size_t step = s->pattern == 0 ? size : 1 + (s->pattern & 0x7F) * (s->pattern & 0x80 ? ++s->calls % 5 + 1 : 1);
+  size_t n = step < size ? step : size;
+  if (n > s->left) n = s->left;
+  std::memcpy(buf, s->p, n);
+  s->p += n;
+  s->left -= n;
+  return static_cast<int64_t>(n);
+}
+
+volatile size_t sink;
+
+void walk(const dpxut_entry* e) {
+  if (const char* n = dpxut_entry_name(e)) sink = std::strlen(n);
+  if (const char* n = dpxut_entry_name_utf8(e)) sink = std::strlen(n);
+  if (const wchar_t* n = dpxut_entry_name_wide(e)) sink = std::wcslen(n);
+  if (const char* t = dpxut_entry_symlink(e)) sink = std::strlen(t);
+  if (const char* t = dpxut_entry_hardlink(e)) sink = std::strlen(t);
+  sink = std::strlen(dpxut_entry_uname(e)) + std::strlen(dpxut_entry_gname(e));
+  uint32_t type, length;
+  const void* data;
+  for (size_t i = 0; dpxut_entry_extension(e, i, &type, &data, &length) == DPXUT_OK; ++i) {
+    const auto* b = static_cast<const uint8_t*>(data);
+    for (uint32_t k = 0; k < length; ++k) sink = sink + b[k];
+  }
+}
+
+}  // namespace
+
+void fuzz(const uint8_t* data, size_t size) {
+  FuzzInput in{data, size};
+  const uint8_t pattern = in.byte(), sizes = in.byte();
+  Source src{in.p, in.left, pattern, 0};
+  const size_t stream = in.left;
+  dpxut_reader* r = dpxut_reader_new(source_read, &src);
+  check(r != nullptr, "a reader is made");
+  size_t nexts = 0, reads = 0, content = 0;
+  dpxut_entry* e = nullptr;
+  int rc;
+  for (;;) {
+    rc = dpxut_reader_next(r, &e);
+    check(++nexts <= stream + 3, "next calls stay bounded by the stream's length");
+    check(dpxut_reader_offset(r) <= stream, "the offset stays within the stream");
+    if (rc == DPXUT_EOF || rc == DPXUT_FATAL) break;
+    check(rc == DPXUT_OK || rc == DPXUT_FAILED, "next returns a known result");
+    if (rc == DPXUT_FAILED) {
+      check(dpxut_reader_error(r)[0] != '\0', "a failure says what failed");
+      continue;
+    }
+    walk(e);
+    for (unsigned i = 0;; ++i) {
+      const size_t n = 1 + (sizes * (i + 1)) % 1500;
+      Block buf(n);
+      const int64_t got = dpxut_reader_read_data(r, buf.at, n);
+      check(got <= static_cast<int64_t>(n), "read_data fills at most its buffer");
+      if (got <= 0) break;
+      content += static_cast<size_t>(got);
+      check(++reads <= stream + 2 && content <= stream, "content stays within the stream");
+    }
+  }
+  check(dpxut_reader_next(r, &e) == rc, "the end stays the end");
+  dpxut_reader_free(r);
+}

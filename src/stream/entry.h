@@ -1,0 +1,72 @@
+// What an entry holds, shared by the reader (which fills it from a record)
+// and the writer (which the host fills through the setters).
+#pragma once
+
+#include <dpxut.h>
+
+#include <cstdint>
+
+#include "common/heap.h"
+
+// Entries are kept in containers on the library's heap door; the exported
+// functions catch std::bad_alloc and return DPXUT_FATAL.
+struct dpxut_entry {
+  using String = dpxut::HeapString;
+  using WString = dpxut::HeapWString;
+
+  // Names. has_* tell which forms are present; the reader fills all three
+  // it can, the writer takes the locale form and derives the others.
+  String name;            // locale bytes
+  String name_utf8;
+  WString name_wide;
+  bool has_name = false, has_name_utf8 = false, has_name_wide = false;
+
+  uint32_t mode = 0, uid = 0, gid = 0, nlink = 0;
+  uint64_t size = 0;           // the whole file
+  String uname, gname;
+  int64_t mtime = 0, atime = 0, ctime = 0;
+  uint32_t mtime_nsec = 0, atime_nsec = 0, ctime_nsec = 0;
+  bool times_exact = false;
+
+  String symlink;         // locale bytes
+  String symlink_utf8;
+  bool has_symlink = false, has_symlink_utf8 = false;
+  String hardlink;        // locale bytes of the earlier name
+  bool has_hardlink = false;
+
+  // Where the reader found it.
+  uint64_t record = 0;
+  uint64_t offset = 0;
+
+  // Raw extension entries of the first record: type, offset into ext_data,
+  // length.
+  struct Extension {
+    uint32_t type;
+    size_t at;
+    uint32_t length;
+  };
+  dpxut::HeapVector<Extension> extensions;
+  dpxut::HeapVector<uint8_t> ext_data;
+
+  void clear() {
+    name.clear();
+    name_utf8.clear();
+    name_wide.clear();
+    has_name = has_name_utf8 = has_name_wide = false;
+    mode = uid = gid = nlink = 0;
+    size = 0;
+    uname.clear();
+    gname.clear();
+    mtime = atime = ctime = 0;
+    mtime_nsec = atime_nsec = ctime_nsec = 0;
+    times_exact = false;
+    symlink.clear();
+    symlink_utf8.clear();
+    has_symlink = has_symlink_utf8 = false;
+    hardlink.clear();
+    has_hardlink = false;
+    record = offset = 0;
+    extensions.clear();
+    ext_data.clear();
+  }
+};

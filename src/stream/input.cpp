@@ -1,0 +1,38 @@
+// The reader's buffer: grown to the largest window asked for, refilled
+// with at most read_size bytes a call.
+#include "stream/input.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace dpxut::stream {
+
+size_t Input::ensure(size_t n) {
+  if (avail() >= n || ended_) return avail();
+  if (pos_ == end_) {
+    base_ += pos_;
+    pos_ = end_ = 0;
+  }
+  if (buf_.size() - pos_ < n) {
+    std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+    base_ += pos_;
+    end_ -= pos_;
+    pos_ = 0;
+    if (buf_.size() < n || buf_.size() < read_size_) buf_.resize(n > read_size_ ? n : read_size_);
+  }
+  while (avail() < n) {
+    const size_t space = buf_.size() - end_;
+    const size_t ask = space < read_size_ ? space : read_size_;
+    errno = 0;
+    const int64_t got = read_(ctx_, buf_.data() + end_, ask);
+    if (got < 0 || static_cast<uint64_t>(got) > ask) throw InputFailure{got < 0 && errno != 0 ? errno : EIO};
+    if (got == 0) {
+      ended_ = true;
+      break;
+    }
+    end_ += static_cast<size_t>(got);
+  }
+  return avail();
+}
+
+}  // namespace dpxut::stream

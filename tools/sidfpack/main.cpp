@@ -1,0 +1,180 @@
+// sidfpack's options and main: parses the command line into the Context,
+// opens the stream and runs the job (see context.h).
+#include <dpxut.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+
+#include "../common/text.h"
+#include "context.h"
+
+namespace sidfpack {
+namespace {
+
+using dpxtool::format;
+using dpxtool::shown;
+
+struct UsageError {
+  std::string text;
+};
+
+const char kUsage[] =
+    "usage: sidfpack create  -f STREAM [-C DIR] [options] PATH...\n"
+    "       sidfpack list    -f STREAM [options] [PATTERN...]\n"
+    "       sidfpack extract -f STREAM [-C DIR] [options] [PATTERN...]\n"
+    "options:\n"
+    "  -f STREAM          the stream file (- for standard input or output)\n"
+    "  -C DIR             create: read PATHs relative to DIR; extract: restore into DIR\n"
+    "  -v, --verbose      name each entry (list: owner, group, and every name form with -vv)\n"
+    "  --block-size N     create: start each record on a multiple of N bytes (default 512)\n"
+    "  --buffer-size N    size of the fixed input or output buffer, 64 to 1G (default 64K)\n"
+    "  --dos-wildcards    match PATTERNs with the enhanced matcher (HVDPWildMatch)\n"
+    "  --no-recursion     create: do not descend into directories given as PATH\n"
+    "  --rename OLD=NEW   create: store names under OLD as NEW (not checked; builds test streams)\n"
+    "  --part-size N      create: largest content of one record (files beyond it span records)\n"
+    "Sizes take a K, M or G suffix. A PATTERN selects the names it matches and everything\n"
+    "below them; '*' and '?' are the wildcards.\n";
+
+uint64_t parse_size(const std::string& option, const std::string& text, uint64_t lo, uint64_t hi) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long v = std::strtoull(text.c_str(), &end, 10);
+  uint64_t mul = 1;
+  if (end != nullptr && *end != '\0') {
+    if (end[1] != '\0') throw UsageError{format("%s: bad size '%s'", option.c_str(), text.c_str())};
+    switch (*end) {
+      case 'k': case 'K': mul = 1024; break;
+      case 'm': case 'M': mul = 1024 * 1024; break;
+      case 'g': case 'G': mul = 1024 * 1024 * 1024; break;
+      default: throw UsageError{format("%s: bad size '%s'", option.c_str(), text.c_str())};
+    }
+  }
+  if (text.empty() || text[0] == '-' || errno != 0 || end == text.c_str() || v > hi / mul || v * mul < lo)
+    throw UsageError{format("%s: size '%s' out of range (%llu to %llu)", option.c_str(), text.c_str(),
+                            static_cast<unsigned long long>(lo), static_cast<unsigned long long>(hi))};
+  return v * mul;
+}
+
+Options parse_options(int argc, char** argv) {
+  Options o;
+  if (argc < 2) throw UsageError{"no command given"};
+  const std::string cmd = argv[1];
+  if (cmd == "create" || cmd == "c") o.command = Command::kCreate;
+  else if (cmd == "list" || cmd == "t") o.command = Command::kList;
+  else if (cmd == "extract" || cmd == "x") o.command = Command::kExtract;
+  else if (cmd == "-h" || cmd == "--help") return o;
+  else throw UsageError{format("unknown command '%s'", cmd.c_str())};
+  bool options_end = false;
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    if (options_end || a.empty() || a[0] != '-' || a == "-") {
+      o.operands.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      options_end = true;
+      continue;
+    }
+    std::string value;
+    bool has_value = false;
+    if (a.rfind("--", 0) == 0) {
+      const size_t eq = a.find('=');
+      if (eq != std::string::npos) {
+        value = a.substr(eq + 1);
+        a.resize(eq);
+        has_value = true;
+      }
+    } else if (a.size() > 2 && (a[1] == 'f' || a[1] == 'C')) {
+      value = a.substr(2);
+      a.resize(2);
+      has_value = true;
+    }
+    auto take = [&]() -> std::string {
+      if (has_value) return value;
+      if (i + 1 >= argc) throw UsageError{format("option %s needs a value", a.c_str())};
+      return argv[++i];
+    };
+    if (a == "-f" || a == "--file") o.stream = take();
+    else if (a == "-C" || a == "--directory") o.directory = take();
+    else if (a == "-v" || a == "--verbose") ++o.verbose;
+    else if (a == "-vv") o.verbose += 2;
+    else if (a == "--block-size") o.block_size = static_cast<uint32_t>(parse_size(a, take(), 1, 1 << 20));
+    else if (a == "--buffer-size") o.buffer_size = static_cast<uint32_t>(parse_size(a, take(), 64, 1u << 30));
+    else if (a == "--part-size") o.part_size = parse_size(a, take(), 1, kMaxPart);
+    else if (a == "--dos-wildcards") o.dos_wildcards = true;
+    else if (a == "--no-recursion") o.no_recursion = true;
+    else if (a == "--rename") {
+      const std::string r = take();
+      const size_t eq = r.find('=');
+      if (eq == std::string::npos || eq == 0) throw UsageError{"--rename needs OLD=NEW"};
+      o.renames.emplace_back(r.substr(0, eq), r.substr(eq + 1));
+    } else if (a == "-h" || a == "--help") {
+      o.command = Command::kNone;
+      return o;
+    } else {
+      throw UsageError{format("unknown option '%s'", a.c_str())};
+    }
+  }
+  if (o.stream.empty()) throw UsageError{"no stream given (-f STREAM)"};
+  if (o.command == Command::kCreate && o.operands.empty()) throw UsageError{"create needs at least one PATH"};
+  if (o.command == Command::kList && !o.directory.empty()) throw UsageError{"list takes no -C"};
+  return o;
+}
+
+// Opens the stream and runs the job; the descriptor is closed here.
+int run(Context& c) {
+  const bool create = c.opt.command == Command::kCreate;
+  int fd;
+  if (c.opt.stream == "-") {
+    fd = create ? STDOUT_FILENO : STDIN_FILENO;
+    if (create) c.names_out = stderr;
+    if (create && isatty(fd)) {
+      message(c, "refusing to write a stream to a terminal");
+      return 2;
+    }
+  } else {
+    fd = create ? open(c.opt.stream.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)
+                : open(c.opt.stream.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      message(c, "%s: %s", shown(c.opt.stream).c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
+  int rc = create ? run_create(c, fd) : c.opt.command == Command::kList ? run_list(c, fd) : run_extract(c, fd);
+  if (fd > STDERR_FILENO && close(fd) != 0 && rc == 0) {
+    message(c, "%s: %s", shown(c.opt.stream).c_str(), std::strerror(errno));
+    rc = 1;
+  }
+  return rc;
+}
+
+}  // namespace
+}  // namespace sidfpack
+
+int main(int argc, char** argv) {
+  using namespace sidfpack;
+  std::setlocale(LC_ALL, "");
+  Context c;
+  try {
+    c.opt = parse_options(argc, argv);
+  } catch (const UsageError& u) {
+    message(c, "%s", u.text.c_str());
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (c.opt.command == Command::kNone) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  // The locale's code set, for the name conversions; without one names are
+  // stored in locale form only.
+  DPInitUniLibrary(nullptr);
+  int rc = run(c);
+  if (std::fflush(stdout) != 0 && rc == 0) rc = 1;
+  DPShutDownUniLibrary();
+  return rc;
+}
