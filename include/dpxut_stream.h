@@ -139,6 +139,33 @@ const char *dpxut_entry_symlink_utf8(const dpxut_entry *e);
 /* The name of an earlier entry this one is a hard link to; null if none. */
 const char *dpxut_entry_hardlink(const dpxut_entry *e);
 
+/* The device number of a character or block device (0 for others), as
+ * the Linux st_rdev. */
+uint64_t dpxut_entry_rdev(const dpxut_entry *e);
+
+/* Extended attributes, POSIX ACLs included (as the Linux attributes
+ * "system.posix_acl_access" and "system.posix_acl_default" hold them),
+ * in stored order: index from 0. Returns DPXUT_OK and sets the outputs
+ * (valid as the entry), or DPXUT_EOF past the last. */
+size_t dpxut_entry_xattr_count(const dpxut_entry *e);
+int dpxut_entry_xattr(const dpxut_entry *e, size_t index, const char **name,
+                      const void **value, size_t *size);
+
+/* The data regions of a sparse file, in ascending offset order; the rest
+ * of its size reads as zeros (holes). A file without a map is dense. The
+ * content of a sparse file, as read and written, is its regions' bytes one
+ * after the other (dpxut_entry_sparse_data bytes in all). */
+size_t dpxut_entry_sparse_count(const dpxut_entry *e);
+int dpxut_entry_sparse(const dpxut_entry *e, size_t index, uint64_t *offset,
+                       uint64_t *length);
+uint64_t dpxut_entry_sparse_data(const dpxut_entry *e);
+
+/* 1 when the writer marked the file as having changed while it was read
+ * (its size, modification or change time differed before and after, or
+ * the content fell short): the stored content may be torn. Known once the
+ * entry's content has been read or skipped. */
+int dpxut_entry_changed(const dpxut_entry *e);
+
 /* Where the reader found the entry: the number of its first record (1 for
  * the first record of the stream) and the stream offset of its header. */
 uint64_t dpxut_entry_record(const dpxut_entry *e);
@@ -166,6 +193,17 @@ int dpxut_entry_set_atime(dpxut_entry *e, int64_t sec, uint32_t nsec);
 int dpxut_entry_set_ctime(dpxut_entry *e, int64_t sec, uint32_t nsec);
 int dpxut_entry_set_symlink(dpxut_entry *e, const char *target);
 int dpxut_entry_set_hardlink(dpxut_entry *e, const char *target);
+int dpxut_entry_set_rdev(dpxut_entry *e, uint64_t rdev);
+/* Adds one extended attribute (name copied with its terminator, value of
+ * size bytes copied). */
+int dpxut_entry_add_xattr(dpxut_entry *e, const char *name, const void *value,
+                          size_t size);
+/* Adds a data region of a sparse file; regions must come in ascending
+ * order without overlap and end within the size (DPXUT_FAILED otherwise).
+ * Clear them all with dpxut_entry_clear or by setting a map of none:
+ * dpxut_entry_clear_sparse. */
+int dpxut_entry_add_sparse(dpxut_entry *e, uint64_t offset, uint64_t length);
+int dpxut_entry_clear_sparse(dpxut_entry *e);
 
 /* ------------------------------------------------------------------------
  * Reader
@@ -249,7 +287,8 @@ int dpxut_writer_set_time(dpxut_writer *w, int64_t seconds);
 int dpxut_writer_set_host(dpxut_writer *w, const char *host);
 
 /* Starts an entry. Regular files are followed by exactly
- * dpxut_entry_size bytes of content through dpxut_writer_write_data.
+ * dpxut_entry_size bytes of content through dpxut_writer_write_data, or,
+ * for a sparse file, dpxut_entry_sparse_data bytes (its regions' bytes).
  * DPXUT_OK; DPXUT_WARN (stored, e.g. with its name in locale form only);
  * DPXUT_FAILED (this entry not stored: no name, a name that cannot be
  * stored; the stream goes on); DPXUT_FATAL (write failure: the stream is
@@ -261,9 +300,15 @@ int dpxut_writer_add(dpxut_writer *w, const dpxut_entry *e);
  * the entry's size, or no regular file current) or DPXUT_FATAL. */
 int64_t dpxut_writer_write_data(dpxut_writer *w, const void *buf, size_t size);
 
+/* Marks the current entry as having changed while it was read (see
+ * dpxut_entry_changed); before its content ends. DPXUT_OK, or DPXUT_FAILED
+ * when no entry with content is current. */
+int dpxut_writer_mark_changed(dpxut_writer *w);
+
 /* Ends the current entry's content: DPXUT_OK when all of it was written;
- * DPXUT_WARN when it fell short: the rest is stored as zeros, the error
- * says how many bytes. Called by _add and _finish when the host does not. */
+ * DPXUT_WARN when it fell short: the rest is stored as zeros and the entry
+ * marked as changed; the error says how many bytes. Called by _add and
+ * _finish when the host does not. */
 int dpxut_writer_finish_entry(dpxut_writer *w);
 
 /* Ends the stream: the last entry, the trailer, the padding, and every byte

@@ -14,7 +14,7 @@ size_t Input::ensure(size_t n) {
     pos_ = end_ = 0;
   }
   if (buf_.size() - pos_ < n) {
-    std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+    if (end_ > pos_) std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
     base_ += pos_;
     end_ -= pos_;
     pos_ = 0;

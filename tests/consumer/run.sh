@@ -5,6 +5,9 @@
 #   run.sh install BUILD PREFIX    cmake --install, then check the layout
 #   run.sh pkg-config PREFIX WORK  C99 host compiled with pkg-config's flags
 #   run.sh cmake PREFIX WORK       C++ host built with find_package(dpxut)
+#   run.sh examples PREFIX WORK    examples/write.c and list.c built with
+#                                  pkg-config's flags; a stream written by one
+#                                  is listed by the other
 # The build passes in its environment: CC, CXX, DPXUT_GENERATOR,
 # DPXUT_VERSION, DPXUT_LIBDIR, DPXUT_INCLUDEDIR, DPXUT_BINDIR (relative to
 # the prefix), DPXUT_TOOLS (installed tool names), DPXUT_TOOLS_RUNPATH (ON
@@ -72,5 +75,22 @@ do_cmake() {  # PREFIX WORK
   "$work/host_cpp" || fail "host_cpp failed check $?"
 }
 
-[[ ${1:-} =~ ^(install|pkg-config|cmake)$ ]] || fail "usage: $0 install BUILD PREFIX | pkg-config PREFIX WORK | cmake PREFIX WORK"
+do_examples() {  # PREFIX WORK
+  local prefix=$1 work=$2 ex
+  rm -rf "$work" && mkdir -p "$work/in"
+  export PKG_CONFIG_PATH=$prefix/$DPXUT_LIBDIR/pkgconfig LD_LIBRARY_PATH=$prefix/$DPXUT_LIBDIR
+  for ex in list write; do
+    # shellcheck disable=SC2046,SC2086  # flags are words
+    "${CC:-cc}" -std=c99 -pedantic-errors -Wall -Wextra -Werror ${DPXUT_HOST_FLAGS:-} \
+      "$here/../../examples/$ex.c" -o "$work/$ex" $(pkg-config --cflags --libs dpxut)
+    loads_from_prefix "$work/$ex" "$prefix"
+  done
+  printf 'one\n' >"$work/in/a" && head -c 100000 /dev/zero >"$work/in/b"
+  (cd "$work/in" && "$work/write" ../s.sidf a b) || fail "write.c failed"
+  TZ=UTC "$work/list" "$work/s.sidf" 7 >"$work/out" || fail "list.c failed"
+  [[ $(awk '{print $1, $4}' "$work/out") == $'4 a\n100000 b' ]] || fail "list.c printed: $(cat "$work/out")"
+}
+
+[[ ${1:-} =~ ^(install|pkg-config|cmake|examples)$ ]] ||
+  fail "usage: $0 install BUILD PREFIX | pkg-config PREFIX WORK | cmake PREFIX WORK | examples PREFIX WORK"
 "do_${1/-/_}" "${@:2}"

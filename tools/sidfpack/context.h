@@ -3,13 +3,14 @@
 //   sidfpack create  -f STREAM [-C DIR] PATH...       files, directories, symbolic links
 //   sidfpack list    -f STREAM [PATTERN...]           one line per matching entry
 //   sidfpack extract -f STREAM [-C DIR] [PATTERN...]  restore the matching entries
+//   sidfpack diff    -f STREAM [-C DIR] [PATTERN...]  compare the entries with the file system
 //
 // One Context holds the whole run's state; main.cpp parses the options and
 // hands it to the job: create.cpp (a dpxut_writer), list.cpp and
-// extract.cpp (a dpxut_reader through read.cpp). Exit status: 0; 1 when an
-// entry or path failed, or the stream could not be opened or written; 2 for
-// usage errors and for damaged streams or read failures (damaged records
-// are reported and passed over, as tar does).
+// extract.cpp, diff.cpp (a dpxut_reader through read.cpp). Exit status: 0;
+// 1 when an entry or path failed or differs, the stream could not be opened
+// or written, or damaged records were passed over; 2 for usage errors, read
+// failures, streams cut short and, with --stop-on-error, damage.
 #pragma once
 
 #include <chrono>
@@ -21,7 +22,7 @@
 
 namespace sidfpack {
 
-enum class Command { kNone, kCreate, kList, kExtract };
+enum class Command { kNone, kCreate, kList, kExtract, kDiff };
 
 inline constexpr uint64_t kMaxPart = 0xF0000000;  // a record's length is 32-bit
 
@@ -36,13 +37,23 @@ struct Options {
   bool no_recursion = false;         // --no-recursion
   int verbose = 0;                   // -v, -vv
   std::vector<std::pair<std::string, std::string>> renames;  // --rename OLD=NEW
-  std::vector<std::string> operands;  // PATHs or PATTERNs
+  std::vector<std::string> operands;  // PATHs or PATTERNs, -T's lines after the command line's
+  std::vector<std::string> excludes;  // --exclude, --exclude-from's lines
+  bool one_file_system = false;       // --one-file-system
+  bool numeric_owner = false;         // --numeric-owner
+  // extract: restore owners (--same-owner) and modes as stored, set-uid,
+  // set-gid and sticky bits included, without the umask
+  // (--same-permissions). Both default to on for root, off for others.
+  bool same_owner = false;
+  bool same_permissions = false;
+  bool progress = false;              // --progress / --no-progress; default: stderr is a terminal
+  bool stop_on_error = false;         // --stop-on-error: stop at the first damaged record
 };
 
-// Progress on standard error, for runs longer than a second, when standard
-// error is a terminal.
+// Progress on standard error (--progress), for runs longer than a second.
 struct Progress {
   bool enabled = false;
+  uint64_t total = 0;  // bytes the run will count, for the time left (0: unknown)
   bool shown = false;  // a progress line stands on the terminal
   std::chrono::steady_clock::time_point start, last;
   uint64_t entries = 0, bytes = 0;
@@ -73,5 +84,6 @@ void progress_clear(Context& c);
 int run_create(Context& c, int fd);
 int run_list(Context& c, int fd);
 int run_extract(Context& c, int fd);
+int run_diff(Context& c, int fd);
 
 }  // namespace sidfpack

@@ -26,6 +26,7 @@ const char kUsage[] =
     "usage: sidfpack create  -f STREAM [-C DIR] [options] PATH...\n"
     "       sidfpack list    -f STREAM [options] [PATTERN...]\n"
     "       sidfpack extract -f STREAM [-C DIR] [options] [PATTERN...]\n"
+    "       sidfpack diff    -f STREAM [-C DIR] [options] [PATTERN...]\n"
     "options:\n"
     "  -f STREAM          the stream file (- for standard input or output)\n"
     "  -C DIR             create: read PATHs relative to DIR; extract: restore into DIR\n"
@@ -36,6 +37,19 @@ const char kUsage[] =
     "  --no-recursion     create: do not descend into directories given as PATH\n"
     "  --rename OLD=NEW   create: store names under OLD as NEW (not checked; builds test streams)\n"
     "  --part-size N      create: largest content of one record (files beyond it span records)\n"
+    "  -T, --files-from F create: read PATHs from F, one per line (- for standard input)\n"
+    "  --exclude PATTERN  leave out names matching PATTERN (and what lies below them)\n"
+    "  --exclude-from F   leave out names matching any PATTERN in F, one per line\n"
+    "  --one-file-system  create: stay in the file system of each PATH\n"
+    "  --numeric-owner    use numbers, not names, for owners and groups\n"
+    "  --same-owner, --no-same-owner\n"
+    "                     extract: restore owners as stored (default for root)\n"
+    "  -p, --same-permissions, --no-same-permissions\n"
+    "                     extract: restore modes as stored, set-uid/set-gid included,\n"
+    "                     without the umask (default for root)\n"
+    "  --progress, --no-progress\n"
+    "                     show entries, bytes, rate and time left (default on a terminal)\n"
+    "  --stop-on-error    stop at the first damaged record (default: report it, go on)\n"
     "Sizes take a K, M or G suffix. A PATTERN selects the names it matches and everything\n"
     "below them; '*' and '?' are the wildcards.\n";
 
@@ -59,6 +73,26 @@ uint64_t parse_size(const std::string& option, const std::string& text, uint64_t
   return v * mul;
 }
 
+// The lines of FILE ("-": standard input), empty lines skipped, a final
+// carriage return dropped.
+void read_lines(const std::string& file, std::vector<std::string>& out) {
+  FILE* f = file == "-" ? stdin : std::fopen(file.c_str(), "re");
+  if (f == nullptr) throw UsageError{format("%s: %s", shown(file).c_str(), std::strerror(errno))};
+  char* line = nullptr;
+  size_t cap = 0;
+  ssize_t n;
+  while ((n = getline(&line, &cap, f)) > 0) {
+    std::string s(line, static_cast<size_t>(n));
+    if (s.back() == '\n') s.pop_back();
+    if (!s.empty() && s.back() == '\r') s.pop_back();
+    if (!s.empty()) out.push_back(std::move(s));
+  }
+  const bool failed = std::ferror(f) != 0;
+  std::free(line);
+  if (f != stdin) std::fclose(f);
+  if (failed) throw UsageError{format("%s: read error", shown(file).c_str())};
+}
+
 Options parse_options(int argc, char** argv) {
   Options o;
   if (argc < 2) throw UsageError{"no command given"};
@@ -66,9 +100,12 @@ Options parse_options(int argc, char** argv) {
   if (cmd == "create" || cmd == "c") o.command = Command::kCreate;
   else if (cmd == "list" || cmd == "t") o.command = Command::kList;
   else if (cmd == "extract" || cmd == "x") o.command = Command::kExtract;
+  else if (cmd == "diff" || cmd == "d" || cmd == "compare") o.command = Command::kDiff;
   else if (cmd == "-h" || cmd == "--help") return o;
   else throw UsageError{format("unknown command '%s'", cmd.c_str())};
   bool options_end = false;
+  std::vector<std::string> files_from;
+  int same_owner = -1, same_permissions = -1, progress = -1;  // -1: the default
   for (int i = 2; i < argc; ++i) {
     std::string a = argv[i];
     if (options_end || a.empty() || a[0] != '-' || a == "-") {
@@ -88,7 +125,7 @@ Options parse_options(int argc, char** argv) {
         a.resize(eq);
         has_value = true;
       }
-    } else if (a.size() > 2 && (a[1] == 'f' || a[1] == 'C')) {
+    } else if (a.size() > 2 && (a[1] == 'f' || a[1] == 'C' || a[1] == 'T')) {
       value = a.substr(2);
       a.resize(2);
       has_value = true;
@@ -107,6 +144,18 @@ Options parse_options(int argc, char** argv) {
     else if (a == "--part-size") o.part_size = parse_size(a, take(), 1, kMaxPart);
     else if (a == "--dos-wildcards") o.dos_wildcards = true;
     else if (a == "--no-recursion") o.no_recursion = true;
+    else if (a == "-T" || a == "--files-from") files_from.push_back(take());
+    else if (a == "--exclude") o.excludes.push_back(take());
+    else if (a == "--exclude-from") read_lines(take(), o.excludes);
+    else if (a == "--one-file-system") o.one_file_system = true;
+    else if (a == "--numeric-owner") o.numeric_owner = true;
+    else if (a == "--same-owner") same_owner = 1;
+    else if (a == "--no-same-owner") same_owner = 0;
+    else if (a == "-p" || a == "--same-permissions" || a == "--preserve-permissions") same_permissions = 1;
+    else if (a == "--no-same-permissions") same_permissions = 0;
+    else if (a == "--progress") progress = 1;
+    else if (a == "--no-progress") progress = 0;
+    else if (a == "--stop-on-error") o.stop_on_error = true;
     else if (a == "--rename") {
       const std::string r = take();
       const size_t eq = r.find('=');
@@ -119,8 +168,14 @@ Options parse_options(int argc, char** argv) {
       throw UsageError{format("unknown option '%s'", a.c_str())};
     }
   }
+  for (const std::string& f : files_from) read_lines(f, o.operands);
+  const bool root = geteuid() == 0;
+  o.same_owner = same_owner < 0 ? root : same_owner == 1;
+  o.same_permissions = same_permissions < 0 ? root : same_permissions == 1;
+  o.progress = progress < 0 ? isatty(STDERR_FILENO) != 0 : progress == 1;
   if (o.stream.empty()) throw UsageError{"no stream given (-f STREAM)"};
-  if (o.command == Command::kCreate && o.operands.empty()) throw UsageError{"create needs at least one PATH"};
+  if (o.command == Command::kCreate && o.operands.empty() && files_from.empty())
+    throw UsageError{"create needs at least one PATH"};
   if (o.command == Command::kList && !o.directory.empty()) throw UsageError{"list takes no -C"};
   return o;
 }
@@ -144,7 +199,10 @@ int run(Context& c) {
       return 1;
     }
   }
-  int rc = create ? run_create(c, fd) : c.opt.command == Command::kList ? run_list(c, fd) : run_extract(c, fd);
+  int rc = create                                ? run_create(c, fd)
+           : c.opt.command == Command::kList    ? run_list(c, fd)
+           : c.opt.command == Command::kExtract ? run_extract(c, fd)
+                                                : run_diff(c, fd);
   if (fd > STDERR_FILENO && close(fd) != 0 && rc == 0) {
     message(c, "%s: %s", shown(c.opt.stream).c_str(), std::strerror(errno));
     rc = 1;
