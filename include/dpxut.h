@@ -19,9 +19,13 @@
  *  - Name space numbers: 0, 1, 2 and 4 hold names in locale bytes; adding
  *    0x100 gives the same name space with UTF-8 names, adding 0x200 with
  *    wide-character (32-bit wchar_t) names.
- *  - The library creates no threads and takes no locks. Calls on distinct
- *    records, buffers and handles may run concurrently; the process-wide
- *    conversion set-up is run while no other thread converts text.
+ *  - The library creates no threads. Calls on distinct records, buffers
+ *    and handles may run concurrently; the process-wide conversion set-up
+ *    is run while no other thread converts text (a first conversion made
+ *    without it runs it once, also when threads convert first together,
+ *    but it switches the process's LC_CTYPE meanwhile).
+ *  - Reading and writing whole streams: see dpxut_stream.h, included at the
+ *    end, and FORMAT.md for the stream layout.
  */
 #ifndef DPXUT_H
 #define DPXUT_H
