@@ -47,6 +47,21 @@ void walk(const dpxut_entry* e) {
     const auto* b = static_cast<const uint8_t*>(data);
     for (uint32_t k = 0; k < length; ++k) sink = sink + b[k];
   }
+  const char* name;
+  size_t n;
+  for (size_t i = 0; dpxut_entry_xattr(e, i, &name, &data, &n) == DPXUT_OK; ++i) {
+    check(i < dpxut_entry_xattr_count(e) && name[0] != '\0', "attributes are named and counted");
+    sink = std::strlen(name) + n + (n != 0 ? static_cast<const uint8_t*>(data)[n - 1] : 0);
+  }
+  uint64_t offset, span, from = 0, sum = 0;
+  for (size_t i = 0; dpxut_entry_sparse(e, i, &offset, &span) == DPXUT_OK; ++i) {
+    check(offset >= from && offset <= dpxut_entry_size(e) && span <= dpxut_entry_size(e) - offset,
+          "sparse regions ascend within the size");
+    from = offset + span;
+    sum += span;
+  }
+  check(sum == dpxut_entry_sparse_data(e), "sparse regions add up to their content");
+  sink = dpxut_entry_rdev(e) + static_cast<size_t>(dpxut_entry_changed(e));
 }
 
 }  // namespace
@@ -72,11 +87,14 @@ void fuzz(const uint8_t* data, size_t size) {
       continue;
     }
     walk(e);
+    const size_t before = content;
     for (unsigned i = 0;; ++i) {
       const size_t n = 1 + (sizes * (i + 1)) % 1500;
       Block buf(n);
       const int64_t got = dpxut_reader_read_data(r, buf.at, n);
       check(got <= static_cast<int64_t>(n), "read_data fills at most its buffer");
+      if (got == 0 && dpxut_entry_sparse_count(e) != 0)
+        check(content - before == dpxut_entry_sparse_data(e), "a sparse file's content is its regions' bytes");
       if (got <= 0) break;
       content += static_cast<size_t>(got);
       check(++reads <= stream + 2 && content <= stream, "content stays within the stream");

@@ -140,7 +140,7 @@ const char *dpxut_entry_symlink_utf8(const dpxut_entry *e);
 const char *dpxut_entry_hardlink(const dpxut_entry *e);
 
 /* The device number of a character or block device (0 for others), as
- * the Linux st_rdev. */
+ * the Linux st_rdev (the writer stores it for devices only). */
 uint64_t dpxut_entry_rdev(const dpxut_entry *e);
 
 /* Extended attributes, POSIX ACLs included (as the Linux attributes
@@ -195,12 +195,14 @@ int dpxut_entry_set_symlink(dpxut_entry *e, const char *target);
 int dpxut_entry_set_hardlink(dpxut_entry *e, const char *target);
 int dpxut_entry_set_rdev(dpxut_entry *e, uint64_t rdev);
 /* Adds one extended attribute (name copied with its terminator, value of
- * size bytes copied). */
+ * size bytes copied). DPXUT_FAILED for an empty name, a name already
+ * added or a name longer than 65535 bytes. */
 int dpxut_entry_add_xattr(dpxut_entry *e, const char *name, const void *value,
                           size_t size);
 /* Adds a data region of a sparse file; regions must come in ascending
- * order without overlap and end within the size (DPXUT_FAILED otherwise).
- * Clear them all with dpxut_entry_clear or by setting a map of none:
+ * order without overlap and end within the size, which is set first
+ * (DPXUT_FAILED otherwise). A region may be empty: a file that is all hole
+ * has one of length 0 at its end. Clear them all with dpxut_entry_clear or
  * dpxut_entry_clear_sparse. */
 int dpxut_entry_add_sparse(dpxut_entry *e, uint64_t offset, uint64_t length);
 int dpxut_entry_clear_sparse(dpxut_entry *e);
@@ -289,7 +291,8 @@ int dpxut_writer_set_host(dpxut_writer *w, const char *host);
 /* Starts an entry. Regular files are followed by exactly
  * dpxut_entry_size bytes of content through dpxut_writer_write_data, or,
  * for a sparse file, dpxut_entry_sparse_data bytes (its regions' bytes).
- * DPXUT_OK; DPXUT_WARN (stored, e.g. with its name in locale form only);
+ * DPXUT_OK; DPXUT_WARN (stored, e.g. with its name in locale form only,
+ * or without extended attributes too large for the record: DPXUT_E_SIZE);
  * DPXUT_FAILED (this entry not stored: no name, a name that cannot be
  * stored; the stream goes on); DPXUT_FATAL (write failure: the stream is
  * lost). An entry whose content fell short is finished first (see
@@ -297,12 +300,13 @@ int dpxut_writer_set_host(dpxut_writer *w, const char *host);
 int dpxut_writer_add(dpxut_writer *w, const dpxut_entry *e);
 
 /* Content of the current entry: returns size, or DPXUT_FAILED (more than
- * the entry's size, or no regular file current) or DPXUT_FATAL. */
+ * the entry's content left, or no regular file current) or DPXUT_FATAL. */
 int64_t dpxut_writer_write_data(dpxut_writer *w, const void *buf, size_t size);
 
 /* Marks the current entry as having changed while it was read (see
- * dpxut_entry_changed); before its content ends. DPXUT_OK, or DPXUT_FAILED
- * when no entry with content is current. */
+ * dpxut_entry_changed): at any time until the next _add, _finish_entry or
+ * _finish, also after its last content byte. DPXUT_OK, or DPXUT_FAILED
+ * when no regular file with content is current. */
 int dpxut_writer_mark_changed(dpxut_writer *w);
 
 /* Ends the current entry's content: DPXUT_OK when all of it was written;

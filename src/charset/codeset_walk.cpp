@@ -485,11 +485,25 @@ TableResult from_wide(const CodesetTable& t, const unsigned char* uni, size_t un
     if (kFill) narrow_latin1(uni, count, out);
     return finish<kFill>(out, count, kFill ? cap : count + 1);
   }
-  const AsciiSame same(t);
-  size_t n = 0;
-  for (size_t i = 0; i < units; ++i) {
-    const uint32_t cp = load32(uni + 4 * i);
-    const uint16_t e = same(cp) ? static_cast<uint16_t>(cp) : lookup(t, cp);
+  // ASCII that stays ASCII is in the tables too (page 0 holds it as
+  // itself), so every character is one lookup.
+  size_t n = 0, i = 0;
+  if (kFill && cap / 2 > units) {
+    // Room for two bytes a character and the terminator: both bytes of an
+    // entry are stored at once, the second of a one-byte entry to be
+    // overwritten by what follows.
+    for (; i < units; ++i) {
+      const uint16_t e = lookup(t, load32(uni + 4 * i));
+      if (e == 0) return stop(TableStep::kFallback);
+      const bool pair = e > 0xFF;
+      out[n] = static_cast<unsigned char>(pair ? e >> 8 : e);
+      out[n + 1] = static_cast<unsigned char>(e);
+      n += 1 + pair;
+    }
+    return finish<kFill>(out, n, cap);
+  }
+  for (; i < units; ++i) {
+    const uint16_t e = lookup(t, load32(uni + 4 * i));
     if (e == 0) return stop(TableStep::kFallback);
     if (!put_entry<kFill>(out, &n, cap, e)) return stop(TableStep::kOverflow);
   }

@@ -4,11 +4,16 @@
 // its entries say.
 #include "stream/describe.h"
 
+#include <sys/sysmacros.h>
+
+#include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 #include "common/le.h"
 #include "stream/format.h"
+#include "time/civil.h"
 
 namespace dpxut::stream {
 namespace {
@@ -106,21 +111,24 @@ void fill_names(const HVDPNameBuffer* names, bool same, dpxut_entry& e) {
   else if (has0 && same && loc_to_wide(loc, e.name_wide)) e.has_name_wide = true;
 }
 
-// DOS dates are the writer's local time; 0 stands for none.
+// The local time's offset from UTC at t, in seconds.
+int64_t local_offset(int64_t t) {
+  const time_t at = static_cast<time_t>(t);
+  struct tm tm {};
+  return localtime_r(&at, &tm) != nullptr ? tm.tm_gmtoff : 0;
+}
+
+// DOS dates are the writer's local time; 0 stands for none. What mktime
+// gives, without the zone file check mktime makes on every call: the
+// offset is looked up at the guess and once more at the result, which
+// settles it on both sides of a change of offset.
 int64_t from_dos(uint32_t dos) {
   if (dos == 0) return 0;
   uint16_t y, mo, d, h, mi, s;
   HVDPUnPackDateTime(dos, &y, &mo, &d, &h, &mi, &s);
-  struct tm tm {};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
-  tm.tm_isdst = -1;
-  const time_t t = mktime(&tm);
-  return t == static_cast<time_t>(-1) ? 0 : static_cast<int64_t>(t);
+  const int64_t wall = dpxut::time::utc_seconds(y, mo, d, h, mi, s);
+  const int64_t guess = wall - local_offset(wall);
+  return wall - local_offset(guess);
 }
 
 // Link target pieces gathered from the extension area.
@@ -143,11 +151,48 @@ void read_strings(const uint8_t* d, size_t n, dpxut_entry& e, Targets& t) {
   }
 }
 
+// A device number: u32 major, u32 minor.
+const char* read_device(const uint8_t* d, size_t n, bool& seen, dpxut_entry& e) {
+  if (seen) return "device number stored twice";
+  if (n != 8) return "damaged device number";
+  seen = true;
+  e.rdev = makedev(load_le32(d), load_le32(d + 4));
+  return nullptr;
+}
+
+// One extended attribute: u16 name length, the name (not empty, no zero
+// byte), the value. Kept as the name, its terminator, the value.
+const char* read_xattr(const uint8_t* d, size_t n, dpxut_entry& e) {
+  if (n < 2) return "damaged extended attribute";
+  const size_t length = load_le16(d);
+  if (length == 0 || length > n - 2 || std::memchr(d + 2, 0, length) != nullptr) return "damaged extended attribute";
+  const size_t at = e.xattr_data.size();
+  e.xattr_data.insert(e.xattr_data.end(), d + 2, d + 2 + length);
+  e.xattr_data.push_back('\0');
+  e.xattr_data.insert(e.xattr_data.end(), d + 2 + length, d + n);
+  e.xattrs.push_back({at, length, n - 2 - length});
+  return nullptr;
+}
+
+// A sparse map: one or more regions of u64 offset, u64 length (checked
+// against the size once the whole area is read).
+const char* read_sparse(const uint8_t* d, size_t n, bool& seen, dpxut_entry& e) {
+  if (seen) return "sparse map stored twice";
+  if (n == 0 || n % kRegionBytes != 0) return "damaged sparse map";
+  seen = true;
+  e.sparse.reserve(n / kRegionBytes);
+  for (size_t at = 0; at < n; at += kRegionBytes) e.sparse.push_back({load_le64(d + at), load_le64(d + at + 8)});
+  return nullptr;
+}
+
 // Walks the extension area: every entry is kept raw, the known ones read.
 // An entry is 12 bytes (type, tag, length) and its data; the area ends
 // where its length says. A type-3 entry reaches as far as its items.
-void read_extension(const uint8_t* area, size_t length, dpxut_entry& e, RecordFacts& f, Targets& t) {
+// Returns null, or why a known entry is malformed.
+const char* read_extension(const uint8_t* area, size_t length, dpxut_entry& e, RecordFacts& f, Targets& t) {
   size_t at = 0;
+  bool device = false, sparse = false;
+  const char* why = nullptr;
   while (length - at >= 12) {
     const uint32_t type = load_le32(area + at);
     const uint64_t declared = load_le32(area + at + 8);
@@ -186,9 +231,38 @@ void read_extension(const uint8_t* area, size_t length, dpxut_entry& e, RecordFa
     } else if (type == kExtHardlink && n != 0) {
       e.hardlink.assign(reinterpret_cast<const char*>(d), strnlen(reinterpret_cast<const char*>(d), n));
       e.has_hardlink = true;
+    } else if (type == kExtDevice) {
+      why = read_device(d, n, device, e);
+    } else if (type == kExtXattr) {
+      why = read_xattr(d, n, e);
+    } else if (type == kExtSparse) {
+      why = read_sparse(d, n, sparse, e);
     }
+    if (why != nullptr) return why;
     at += 12 + reach;
   }
+  return nullptr;
+}
+
+// Each attribute name once.
+bool distinct_xattrs(const dpxut_entry& e) {
+  HeapVector<std::string_view> names;
+  names.reserve(e.xattrs.size());
+  for (const auto& x : e.xattrs) names.emplace_back(e.xattr_data.data() + x.at, x.name_length);
+  std::sort(names.begin(), names.end());
+  return std::adjacent_find(names.begin(), names.end()) == names.end();
+}
+
+// Regions ascending, apart, within the size; their sum is the content.
+bool sparse_fits(dpxut_entry& e) {
+  uint64_t from = 0, sum = 0;
+  for (const auto& x : e.sparse) {
+    if (x.offset < from || x.offset > e.size || x.length > e.size - x.offset) return false;
+    from = x.offset + x.length;
+    sum += x.length;
+  }
+  e.sparse_data = sum;
+  return true;
 }
 
 void fill_symlink(const Targets& t, bool same, dpxut_entry& e) {
@@ -223,8 +297,15 @@ const char* describe_record(const HVDPRecordHeaderInfo& info, bool same_codeset,
   e.size = fixed.value4;
   e.nlink = fixed.value5;
   Targets targets;
-  read_extension(reinterpret_cast<const uint8_t*>(b) + HVDP_DATA_SET_INFO_FIXED, fixed.extensionLength, e, facts,
-                 targets);
+  if (const char* why = read_extension(reinterpret_cast<const uint8_t*>(b) + HVDP_DATA_SET_INFO_FIXED,
+                                       fixed.extensionLength, e, facts, targets))
+    return why;
+  const uint32_t type = e.mode & DPXUT_IFMT;
+  const bool content = type == DPXUT_IFREG && !e.has_hardlink;
+  if (type != DPXUT_IFCHR && type != DPXUT_IFBLK) e.rdev = 0;  // meaningless elsewhere
+  if (!distinct_xattrs(e)) return "extended attribute stored twice";
+  if (!e.sparse.empty() && !content) return "sparse map on an entry without content";
+  if (!sparse_fits(e)) return "sparse map outside the file";
   if (!e.times_exact) {
     e.mtime = from_dos(fixed.dateTime1);
     e.atime = from_dos(fixed.dateTime2);
@@ -232,13 +313,14 @@ const char* describe_record(const HVDPRecordHeaderInfo& info, bool same_codeset,
   e.ctime = from_dos(fixed.dateTime3);
   if ((e.mode & DPXUT_IFMT) == DPXUT_IFLNK) fill_symlink(targets, same_codeset, e);
 
+  // Parts count content bytes: a sparse file's regions one after another.
+  const uint64_t stored = e.content_length();
   if (facts.part &&
-      (facts.part_offset > e.size || facts.part_length > e.size - facts.part_offset || facts.part_length == 0)) {
+      (facts.part_offset > stored || facts.part_length > stored - facts.part_offset || facts.part_length == 0)) {
     *code = DPXUT_E_PART;
     return "damaged part description";
   }
-  const bool content = (e.mode & DPXUT_IFMT) == DPXUT_IFREG && !e.has_hardlink;
-  facts.content = content ? (facts.part ? facts.part_length : e.size) : 0;
+  facts.content = content ? (facts.part ? facts.part_length : stored) : 0;
   *code = 0;
   return nullptr;
 }
@@ -250,7 +332,12 @@ bool same_description(const dpxut_entry& a, const dpxut_entry& b) noexcept {
          a.gname == b.gname && a.times_exact == b.times_exact && a.mtime == b.mtime &&
          a.mtime_nsec == b.mtime_nsec && a.atime == b.atime && a.atime_nsec == b.atime_nsec && a.ctime == b.ctime &&
          a.has_symlink == b.has_symlink && a.symlink == b.symlink && a.has_symlink_utf8 == b.has_symlink_utf8 &&
-         a.symlink_utf8 == b.symlink_utf8 && a.has_hardlink == b.has_hardlink && a.hardlink == b.hardlink;
+         a.symlink_utf8 == b.symlink_utf8 && a.has_hardlink == b.has_hardlink && a.hardlink == b.hardlink &&
+         a.rdev == b.rdev && a.xattr_data == b.xattr_data && a.sparse_data == b.sparse_data &&
+         std::equal(a.xattrs.begin(), a.xattrs.end(), b.xattrs.begin(), b.xattrs.end(),
+                    [](const auto& x, const auto& y) { return x.name_length == y.name_length && x.size == y.size; }) &&
+         std::equal(a.sparse.begin(), a.sparse.end(), b.sparse.begin(), b.sparse.end(),
+                    [](const auto& x, const auto& y) { return x.offset == y.offset && x.length == y.length; });
 }
 
 }  // namespace dpxut::stream

@@ -3,6 +3,7 @@
 // stream/entry.h; every function checks for a null entry.
 #include "stream/entry.h"
 
+#include <cstring>
 #include <new>
 
 #include "common/export.h"
@@ -145,4 +146,81 @@ DPXUT_EXPORT int dpxut_entry_set_symlink(dpxut_entry* e, const char* target) {
 }
 DPXUT_EXPORT int dpxut_entry_set_hardlink(dpxut_entry* e, const char* target) {
   return set_text(e, target, &dpxut_entry::hardlink, &dpxut_entry::has_hardlink);
+}
+
+DPXUT_EXPORT uint64_t dpxut_entry_rdev(const dpxut_entry* e) { return e != nullptr ? e->rdev : 0; }
+
+DPXUT_EXPORT size_t dpxut_entry_xattr_count(const dpxut_entry* e) { return e != nullptr ? e->xattrs.size() : 0; }
+
+DPXUT_EXPORT int dpxut_entry_xattr(const dpxut_entry* e, size_t index, const char** name, const void** value,
+                                   size_t* size) {
+  if (e == nullptr || name == nullptr || value == nullptr || size == nullptr) return DPXUT_FATAL;
+  if (index >= e->xattrs.size()) return DPXUT_EOF;
+  const dpxut_entry::Xattr& x = e->xattrs[index];
+  const size_t held = e->xattr_data.size();
+  if (x.at > held || x.name_length >= held - x.at || x.size > held - x.at - x.name_length - 1) return DPXUT_EOF;
+  *name = e->xattr_data.data() + x.at;
+  *value = e->xattr_data.data() + x.at + x.name_length + 1;
+  *size = x.size;
+  return DPXUT_OK;
+}
+
+DPXUT_EXPORT size_t dpxut_entry_sparse_count(const dpxut_entry* e) { return e != nullptr ? e->sparse.size() : 0; }
+
+DPXUT_EXPORT int dpxut_entry_sparse(const dpxut_entry* e, size_t index, uint64_t* offset, uint64_t* length) {
+  if (e == nullptr || offset == nullptr || length == nullptr) return DPXUT_FATAL;
+  if (index >= e->sparse.size()) return DPXUT_EOF;
+  *offset = e->sparse[index].offset;
+  *length = e->sparse[index].length;
+  return DPXUT_OK;
+}
+
+DPXUT_EXPORT uint64_t dpxut_entry_sparse_data(const dpxut_entry* e) { return e != nullptr ? e->sparse_data : 0; }
+
+DPXUT_EXPORT int dpxut_entry_changed(const dpxut_entry* e) { return e != nullptr && e->changed ? 1 : 0; }
+
+DPXUT_EXPORT int dpxut_entry_set_rdev(dpxut_entry* e, uint64_t rdev) { return set_value(e, &dpxut_entry::rdev, rdev); }
+
+// A name is stored once per entry (a second value for it is refused), with
+// its terminator, the value right after it.
+DPXUT_EXPORT int dpxut_entry_add_xattr(dpxut_entry* e, const char* name, const void* value, size_t size) {
+  if (e == nullptr || name == nullptr || (value == nullptr && size != 0)) return DPXUT_FATAL;
+  const size_t n = std::strlen(name);
+  if (n == 0 || n > 0xFFFF || size > UINT32_MAX) return DPXUT_FAILED;
+  for (const dpxut_entry::Xattr& x : e->xattrs)
+    if (x.name_length == n && std::memcmp(e->xattr_data.data() + x.at, name, n) == 0) return DPXUT_FAILED;
+  const size_t at = e->xattr_data.size();
+  try {
+    e->xattrs.reserve(e->xattrs.size() + 1);
+    e->xattr_data.insert(e->xattr_data.end(), name, name + n + 1);
+    const auto* v = static_cast<const char*>(value);
+    if (size != 0) e->xattr_data.insert(e->xattr_data.end(), v, v + size);
+  } catch (...) {
+    e->xattr_data.resize(at);
+    return DPXUT_FATAL;
+  }
+  e->xattrs.push_back({at, n, size});  // room reserved: does not throw
+  return DPXUT_OK;
+}
+
+// Regions come in ascending order, may be empty (a file all hole carries
+// one of length 0 at its end) and end within the size set before them.
+DPXUT_EXPORT int dpxut_entry_add_sparse(dpxut_entry* e, uint64_t offset, uint64_t length) {
+  if (e == nullptr) return DPXUT_FATAL;
+  const uint64_t from = e->sparse.empty() ? 0 : e->sparse.back().offset + e->sparse.back().length;
+  if (offset < from || offset > e->size || length > e->size - offset) return DPXUT_FAILED;
+  try {
+    e->sparse.push_back({offset, length});
+  } catch (...) {
+    return DPXUT_FATAL;
+  }
+  e->sparse_data += length;
+  return DPXUT_OK;
+}
+
+DPXUT_EXPORT int dpxut_entry_clear_sparse(dpxut_entry* e) {
+  if (e == nullptr) return DPXUT_FATAL;
+  e->sparse.clear();
+  e->sparse_data = 0;
+  return DPXUT_OK;
 }

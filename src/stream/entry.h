@@ -33,6 +33,31 @@ struct dpxut_entry {
   bool has_symlink = false, has_symlink_utf8 = false;
   String hardlink;        // locale bytes of the earlier name
   bool has_hardlink = false;
+  uint64_t rdev = 0;      // devices only
+
+  // Extended attributes in stored order: the name (with its terminator) at
+  // `at` in xattr_data, the value right after it.
+  struct Xattr {
+    size_t at;
+    size_t name_length;  // without the terminator
+    size_t size;         // of the value
+  };
+  dpxut::HeapVector<Xattr> xattrs;
+  dpxut::HeapVector<char> xattr_data;
+
+  // Data regions of a sparse file, ascending; none for a dense file.
+  // sparse_data is the sum of their lengths: the content's length.
+  struct Region {
+    uint64_t offset, length;
+  };
+  dpxut::HeapVector<Region> sparse;
+  uint64_t sparse_data = 0;
+
+  // Bytes of content a regular file's records hold.
+  uint64_t content_length() const { return sparse.empty() ? size : sparse_data; }
+
+  // The content changed while the writer's host read it.
+  bool changed = false;
 
   // Where the reader found it.
   uint64_t record = 0;
@@ -65,6 +90,12 @@ struct dpxut_entry {
     has_symlink = has_symlink_utf8 = false;
     hardlink.clear();
     has_hardlink = false;
+    rdev = 0;
+    xattrs.clear();
+    xattr_data.clear();
+    sparse.clear();
+    sparse_data = 0;
+    changed = false;
     record = offset = 0;
     extensions.clear();
     ext_data.clear();

@@ -24,37 +24,46 @@ dpxut_reader::~dpxut_reader() {
   if (owns_fd) close(fd);
 }
 
+// Only the facts are kept on the way through the stream; the text is made
+// when a failure needs it.
 void dpxut_reader::set_where(uint64_t offset, const dpxut_entry* named, const char* what, uint64_t number) {
+  where_offset = offset;
+  where_named = named;
+  where_what = what;
+  where_number = number != 0 ? number : records + 1;
+}
+
+dpxut_reader::String dpxut_reader::where() const {
   char b[96];
-  if (what == nullptr)
-    std::snprintf(b, sizeof b, "record %llu at offset %llu",
-                  static_cast<unsigned long long>(number != 0 ? number : records + 1),
-                  static_cast<unsigned long long>(offset));
-  else if (*what == '\0')
-    std::snprintf(b, sizeof b, "offset %llu", static_cast<unsigned long long>(offset));
+  const auto offset = static_cast<unsigned long long>(where_offset);
+  if (where_what == nullptr)
+    std::snprintf(b, sizeof b, "record %llu at offset %llu", static_cast<unsigned long long>(where_number), offset);
+  else if (*where_what == '\0')
+    std::snprintf(b, sizeof b, "offset %llu", offset);
   else
-    std::snprintf(b, sizeof b, "%s at offset %llu", what, static_cast<unsigned long long>(offset));
-  where = b;
-  if (named == nullptr) return;
+    std::snprintf(b, sizeof b, "%s at offset %llu", where_what, offset);
+  String text = b;
+  if (where_named == nullptr) return text;
   // The name as text on one line: control bytes and backslashes escaped.
-  const String& name = named->has_name ? named->name : named->name_utf8;
-  where += " (";
+  const String& name = where_named->has_name ? where_named->name : where_named->name_utf8;
+  text += " (";
   for (const unsigned char c : name) {
     if (c < 0x20 || c == 0x7F || c == '\\') {
       std::snprintf(b, sizeof b, "\\%03o", c);
-      where += b;
+      text += b;
     } else {
-      where += static_cast<char>(c);
+      text += static_cast<char>(c);
     }
   }
-  where += ')';
+  text += ')';
+  return text;
 }
 
 void dpxut_reader::set_error(uint32_t code, const char* fmt, va_list ap) {
   char b[256];
   std::vsnprintf(b, sizeof b, fmt, ap);
   errcode = code;
-  error = where;
+  error = where();
   error += ": ";
   error += b;
 }
@@ -87,8 +96,8 @@ int fatal(dpxut_reader* r, uint32_t code, const char* text) noexcept {
   r->broken = true;
   r->errcode = code;
   try {
-    r->error = r->where;
-    r->error += r->where.empty() ? "" : ": ";
+    r->error = r->where();
+    r->error += r->error.empty() ? "" : ": ";
     r->error += text;
   } catch (...) {
     r->error.clear();  // no allocation: keeps the old block or none

@@ -66,7 +66,12 @@ struct dpxut_reader {
   uint32_t crc = 0;
   uint64_t part_next = 0;  // file offset the next part must start at
 
-  String where;  // "record 3 at offset 10752 (name)": the prefix of errors
+  // Where the reader is, for the prefix of errors ("record 3 at offset
+  // 10752 (name)"): kept as facts, made into text by where().
+  uint64_t where_offset = 0, where_number = 0;
+  const dpxut_entry* where_named = nullptr;  // the reader's own entry or scratch
+  const char* where_what = "";
+  String where() const;
   uint32_t errcode = 0;
   String error;
 
@@ -98,6 +103,7 @@ struct dpxut_reader {
   // Content (reader_data.cpp).
   int64_t read_data(uint8_t* buf, size_t size);
   void end_record();
+  void read_change_mark();
   void next_part();
   void skip_bytes(uint64_t n);
 };

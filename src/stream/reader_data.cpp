@@ -31,10 +31,11 @@ int64_t dpxut_reader::read_data(uint8_t* buf, size_t size) {
       return static_cast<int64_t>(n);
     }
     end_record();
-    if (facts.part && part_next < entry.size) {
+    if (facts.part && part_next < entry.content_length()) {
       next_part();
       continue;
     }
+    read_change_mark();
     data = Data::kDone;
     return 0;
   }
@@ -71,6 +72,22 @@ void dpxut_reader::end_record() {
   tail = 0;
 }
 
+// A change mark right after the entry's last record: it must count the
+// entry's content. Anything else there is left for the walk.
+void dpxut_reader::read_change_mark() {
+  static const uint8_t kHead[6] = {0x80, 0x80, 0x1D, 0x02, kSignature[0], kSignature[1]};
+  if (in.ensure(sizeof kHead) < sizeof kHead || std::memcmp(in.data(), kHead, sizeof kHead) != 0) return;
+  const size_t length = checked_section(0, kChangeMarkId, 4096, "change mark");
+  uint8_t* p = in.data();
+  uint32_t left = static_cast<uint32_t>(length), flags = 0;
+  uint64_t bytes = 0;
+  if (const uint32_t rc = get_tool_section(kChangeMarkId, &p, &left, &flags, &bytes)) fail(rc, "damaged change mark");
+  if (bytes != (facts.part ? entry.content_length() : facts.content))
+    fail(DPXUT_E_DAMAGED, "change mark of another entry");
+  in.consume(length);
+  entry.changed = (flags & kChanged) != 0;
+}
+
 // The record of the next part: pad sections and filler may come before it;
 // it must continue where the last part ended and describe the same file.
 void dpxut_reader::next_part() {
@@ -78,7 +95,7 @@ void dpxut_reader::next_part() {
     skip_filler();
     if (in.avail() == 0)
       cut("continuation missing: the stream ends after %llu of %llu bytes",
-          static_cast<unsigned long long>(part_next), static_cast<unsigned long long>(entry.size));
+          static_cast<unsigned long long>(part_next), static_cast<unsigned long long>(entry.content_length()));
     const uint32_t head = head_at(0, 4096);
     if (head == kPadId) {
       skip_section(head);

@@ -153,11 +153,20 @@ DPXUT_EXPORT int64_t dpxut_writer_write_data(dpxut_writer* w, const void* buf, s
   return guarded(w, [&]() -> int64_t {
     if (!w->in_entry || !w->has_content)
       w->fail(DPXUT_FAILED, DPXUT_E_STATE, "content given without a regular file entry current");
-    if (size > w->entry_size - w->entry_done || size > uint64_t{INT64_MAX})
+    if (size > w->host_size - w->host_done || size > uint64_t{INT64_MAX})
       w->fail(DPXUT_FAILED, DPXUT_E_SIZE, "entry '%.200s': %zu bytes given, %llu of its size left; none written",
-              w->entry_name.c_str(), size, static_cast<unsigned long long>(w->entry_size - w->entry_done));
-    w->take(static_cast<const uint8_t*>(buf), size);
+              w->entry_name.c_str(), size, static_cast<unsigned long long>(w->host_size - w->host_done));
+    w->feed(static_cast<const uint8_t*>(buf), size);
     return static_cast<int64_t>(size);
+  });
+}
+
+DPXUT_EXPORT int dpxut_writer_mark_changed(dpxut_writer* w) {
+  return guarded(w, [&]() -> int {
+    if (!w->in_entry || !w->has_content)
+      w->fail(DPXUT_FAILED, DPXUT_E_STATE, "a change marked without an entry with content current");
+    w->changed = true;
+    return DPXUT_OK;
   });
 }
 

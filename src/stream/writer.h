@@ -22,6 +22,9 @@ struct WriterStop {
   int result;
 };
 
+// Appends an extension entry: type, 4 reserved zero bytes, length, data.
+void add_ext(dpxut::HeapVector<uint8_t>& area, uint32_t type, const void* data, uint32_t length);
+
 }  // namespace dpxut::stream
 
 struct dpxut_writer {
@@ -57,16 +60,29 @@ struct dpxut_writer {
   HVDPDataSetInfo* block = nullptr;
   Vector<uint8_t> area;  // the current entry's extension area, without kExtPart
 
+  // Zeros the writer puts into the content itself: `zeros` bytes after the
+  // host's first `at` content bytes (the holes between sparse regions it
+  // merged to make the map fit), in order; next is the first not yet put.
+  struct Fill {
+    uint64_t at, zeros;
+  };
+  Vector<Fill> fills;
+  size_t fill_next = 0;
+  Vector<dpxut_entry::Region> regions;  // the map stored (merged)
+
   // The current entry.
   bool in_entry = false;
   bool has_content = false;  // a regular file (not a hard link): content follows
   String entry_name;        // for messages
   bool split = false;        // its records carry kExtPart
-  uint64_t entry_size = 0;   // content bytes expected
+  uint64_t entry_size = 0;   // content bytes stored: the host's and the fills
   uint64_t entry_done = 0;   // content bytes taken
+  uint64_t host_size = 0;    // content bytes expected from the host
+  uint64_t host_done = 0;    // content bytes the host gave
   uint64_t part_left = 0;    // content bytes the current record still holds
   uint64_t part_length = 0;  // content bytes of the current record
   uint32_t crc = 0;          // of the current record's content
+  bool changed = false;      // marked as changed while read: flagged in its last data check
 
   uint32_t records = 0;  // the trailer's count is 32-bit
   uint64_t content_bytes = 0;
@@ -89,6 +105,13 @@ struct dpxut_writer {
   // Stream layout (writer_records.cpp).
   void begin_stream();
   int begin_entry(const dpxut_entry& e);
+  // The extension area (writer_area.cpp): fills area, regions and fills;
+  // content: a regular file with content. Returns the content bytes to
+  // store; *dropped counts the extended attributes left out.
+  uint64_t build_area(const dpxut_entry& e, uint64_t size, const char* target, bool content, size_t* dropped);
+  void plan_sparse(const dpxut_entry& e, size_t most);
+  void feed(const uint8_t* p, size_t n);  // host content, with the fills
+  void put_zeros(uint64_t n);
   void begin_record();
   void end_record();
   void take(const uint8_t* p, size_t n);  // content, through the parts

@@ -77,17 +77,6 @@ bool convert(Convert fn, const char* loc, Out& out) {
   return true;
 }
 
-// An extension entry: type, 4 reserved zero bytes, length, data.
-void add_ext(dpxut::HeapVector<uint8_t>& area, uint32_t type, const void* data, uint32_t length) {
-  uint8_t h[12];
-  dpxut::store_le32(h, type);
-  dpxut::store_le32(h + 4, 0);
-  dpxut::store_le32(h + 8, length);
-  area.insert(area.end(), h, h + 12);
-  const auto* d = static_cast<const uint8_t*>(data);
-  if (length != 0) area.insert(area.end(), d, d + length);
-}
-
 }  // namespace
 
 void dpxut_writer::begin_stream() {
@@ -185,39 +174,16 @@ int dpxut_writer::begin_entry(const dpxut_entry& e) {
   const uint32_t type = e.mode & DPXUT_IFMT;
   const bool hardlink = e.has_hardlink;
   const char* target = type == DPXUT_IFLNK && e.has_symlink ? e.symlink.c_str() : "";
-  const size_t target_length = std::strlen(target);
   uint64_t size = type == DPXUT_IFREG ? e.size : 0;
-  if (type == DPXUT_IFLNK) size = target_length;
+  if (type == DPXUT_IFLNK) size = std::strlen(target);
 
-  // The extension area, less the part entry each record adds.
-  area.clear();
-  dpxut::HeapVector<uint8_t> items;
-  for (const auto& s : {std::string_view(e.uname), std::string_view(e.gname), std::string_view(target)}) {
-    const size_t n = s.size() < 0xFFFF ? s.size() : 0xFFFF;
-    uint8_t len[2];
-    dpxut::store_le16(len, static_cast<uint16_t>(n));
-    items.insert(items.end(), len, len + 2);
-    items.insert(items.end(), s.begin(), s.begin() + static_cast<std::ptrdiff_t>(n));
-  }
-  add_ext(area, kExtStrings, items.data(), static_cast<uint32_t>(items.size()));
-  uint8_t t[kTimesBytes];
-  dpxut::store_le64(t, static_cast<uint64_t>(e.mtime));
-  dpxut::store_le32(t + 8, e.mtime_nsec);
-  dpxut::store_le64(t + 12, static_cast<uint64_t>(e.atime));
-  dpxut::store_le32(t + 20, e.atime_nsec);
-  add_ext(area, kExtTimes, t, kTimesBytes);
-  uint8_t s8[8];
-  dpxut::store_le64(s8, size);
-  add_ext(area, kExtSize, s8, 8);
-  dpxut::HeapString target_utf8;
-  if (target_length != 0 && convert(DPloc2utf8, target, target_utf8) && !target_utf8.empty())
-    add_ext(area, kExtTargetUtf8, target_utf8.data(), static_cast<uint32_t>(target_utf8.size()));
-  if (hardlink) add_ext(area, kExtHardlink, e.hardlink.data(), static_cast<uint32_t>(e.hardlink.size()));
-  if (HVDP_DATA_SET_INFO_FIXED + area.size() + 12 + 16 > 0xFFFF)
-    fail(DPXUT_FAILED, DPXUT_E_NAME, "entry '%.*s': owner, group and link texts too long to store",
-         int{kShownName}, e.name.c_str());
-
-  const int result = put_names(*this, e.name.c_str());
+  // The extension area, less the part entry each record adds. Its warning
+  // (extended attributes left out) outweighs the names'.
+  int result = put_names(*this, e.name.c_str());
+  const bool content = type == DPXUT_IFREG && !hardlink;
+  size_t dropped = 0;
+  const uint64_t stored = build_area(e, size, target, content, &dropped);
+  if (dropped != 0) result = DPXUT_WARN;
   entry_name.assign(e.name);
 
   // The description block: host-made, sized for the largest extension area.
@@ -241,10 +207,11 @@ int dpxut_writer::begin_entry(const dpxut_entry& e) {
   block->dateTime3 = dos_date(e.ctime);
 
   in_entry = true;
-  has_content = type == DPXUT_IFREG && !hardlink;
-  entry_size = has_content ? size : 0;
+  has_content = content;
+  changed = false;
+  entry_size = stored;
   entry_done = 0;
-  split = has_content && size > part_size;
+  split = content && stored > part_size;
   begin_record();
   if (part_left == 0) end_record();
   return result;
@@ -342,21 +309,38 @@ void dpxut_writer::take(const uint8_t* p, size_t n) {
   }
 }
 
-// Content that fell short is stored as zeros, so the stream stays whole.
+// Content that fell short is stored as zeros, so the stream stays whole,
+// and the entry is marked as changed. The change mark follows the data
+// check section of the entry's last record (the record's length was
+// written before anyone knew).
 int dpxut_writer::end_entry() {
   if (!in_entry) return DPXUT_OK;
   in_entry = false;
+  const bool content = has_content;
   has_content = false;
-  const uint64_t missing = entry_size - entry_done;
-  if (missing == 0) return DPXUT_OK;
-  static const uint8_t kZeros[4096] = {};
-  for (uint64_t left = missing; left > 0;) {
-    const size_t k = left < sizeof kZeros ? static_cast<size_t>(left) : sizeof kZeros;
-    take(kZeros, k);
-    left -= k;
+  const uint64_t missing = host_size - host_done;
+  if (missing != 0) {
+    changed = true;
+    for (uint64_t left = missing; left > 0;) {
+      static const uint8_t kZeros[4096] = {};
+      const size_t k = left < sizeof kZeros ? static_cast<size_t>(left) : sizeof kZeros;
+      feed(kZeros, k);
+      left -= k;
+    }
   }
-  return warn(DPXUT_E_SIZE, "entry '%.*s': %llu bytes short; stored as zeros", int{kShownName}, entry_name.c_str(),
-              static_cast<unsigned long long>(missing));
+  feed(nullptr, 0);  // fills after the last region's bytes
+  if (content && changed) {
+    emit(tool_section_size(), [&](uint8_t* b, uint32_t cap) {
+      size_t n = 0;
+      if (const uint32_t rc = put_tool_section(b, cap, kChangeMarkId, kChanged, entry_size, &n))
+        fail(DPXUT_FATAL, rc, "cannot write a change mark: %s", dpxut_strerror(rc));
+      return n;
+    });
+  }
+  changed = false;
+  if (missing == 0) return DPXUT_OK;
+  return warn(DPXUT_E_SIZE, "entry '%.*s': %llu bytes short; stored as zeros and marked as changed", int{kShownName},
+              entry_name.c_str(), static_cast<unsigned long long>(missing));
 }
 
 // The trailer after the last record: records and content bytes, between

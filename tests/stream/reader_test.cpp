@@ -191,6 +191,21 @@ std::string split_file(uint32_t later_mode, uint64_t later_offset) {
   return std::string(b.out.begin(), b.out.end());
 }
 
+// A record "x" of a 10-byte file (or directory) with more extension
+// entries, then a good record; mark: a change mark counting that many bytes.
+Bytes with_area(uint32_t mode, const std::string& area, const std::string& content = "abcde", uint64_t mark = 0) {
+  Builder b;
+  b.record("x", mode, content, ext(kExtSize, le64(10, 0).substr(0, 8)) + area, true, 10);
+  if (mark != 0) {
+    uint8_t s[64];
+    size_t used = 0;
+    put_tool_section(s, sizeof s, kChangeMarkId, kChanged, mark, &used);
+    b.out.insert(b.out.end(), s, s + used);
+  }
+  b.record("c", DPXUT_IFREG | 0644, "gamma");
+  return b.out;
+}
+
 TEST(StreamReader, DamageFailsItsRecordAndReadingGoesOn) {
   const Builder good = three_files();
   const size_t b_content = good.starts[2] - tool_section_size() - kBig.size();
@@ -215,6 +230,30 @@ TEST(StreamReader, DamageFailsItsRecordAndReadingGoesOn) {
        {"s!PART", "c=gamma"}},
       {"parts agree", [&] { auto s = split_file(DPXUT_IFREG | 0644, 6); return Bytes(s.begin(), s.end()); },
        {"s=0123456789", "c=gamma"}},
+      {"sparse map", [] { return with_area(DPXUT_IFREG, ext(kExtSparse, le64(2, 3) + le64(8, 2))); },
+       {"x=abcde", "c=gamma"}},
+      {"sparse regions overlap", [] { return with_area(DPXUT_IFREG, ext(kExtSparse, le64(2, 3) + le64(4, 2))); },
+       {"!DAMAGED", "c=gamma"}},
+      {"sparse region past the size", [] { return with_area(DPXUT_IFREG, ext(kExtSparse, le64(2, 3) + le64(9, 2))); },
+       {"!DAMAGED", "c=gamma"}},
+      {"sparse map torn", [] { return with_area(DPXUT_IFREG, ext(kExtSparse, le64(0, 5) + "x")); },
+       {"!DAMAGED", "c=gamma"}},
+      {"sparse map twice", [] {
+         const std::string m = ext(kExtSparse, le64(0, 5));
+         return with_area(DPXUT_IFREG, m + m);
+       }, {"!DAMAGED", "c=gamma"}},
+      {"sparse map of a directory", [] { return with_area(DPXUT_IFDIR, ext(kExtSparse, le64(2, 5)), ""); },
+       {"!DAMAGED", "c=gamma"}},
+      {"xattr name past its data", [] { return with_area(DPXUT_IFDIR, ext(kExtXattr, std::string("\11\0ab", 4)), ""); },
+       {"!DAMAGED", "c=gamma"}},
+      {"xattr stored twice", [] {
+         const std::string a = ext(kExtXattr, std::string("\1\0a1", 4));
+         return with_area(DPXUT_IFDIR, a + a, "");
+       }, {"!DAMAGED", "c=gamma"}},
+      {"change mark", [] { return with_area(DPXUT_IFREG, ext(kExtSparse, le64(0, 5)), "abcde", 5); },
+       {"x=abcde", "c=gamma"}},
+      {"change mark of another entry", [] { return with_area(DPXUT_IFREG, ext(kExtSparse, le64(0, 5)), "abcde", 9); },
+       {"x!DAMAGED", "c=gamma"}},
   };
   for (const Case& c : cases) {
     const Bytes bytes = c.make();

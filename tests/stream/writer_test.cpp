@@ -222,7 +222,7 @@ TEST_F(StreamWriter, ReportsFailuresWithTheirCauseAndKeepsTheStreamWhole) {
   EXPECT_EQ(dpxut_writer_write_data(w, "ab", 2), 2);
   EXPECT_EQ(dpxut_writer_finish_entry(w), DPXUT_WARN);
   EXPECT_EQ(dpxut_writer_errcode(w), DPXUT_E_SIZE);
-  EXPECT_STREQ(dpxut_writer_error(w), "entry 'f': 2 bytes short; stored as zeros");
+  EXPECT_STREQ(dpxut_writer_error(w), "entry 'f': 2 bytes short; stored as zeros and marked as changed");
   EXPECT_EQ(dpxut_writer_write_data(w, "a", 1), DPXUT_FAILED);  // no file current
   EXPECT_EQ(dpxut_writer_finish(w), DPXUT_OK);
   EXPECT_EQ(sink.out.size() % kDefaultBlockSize, 0u);

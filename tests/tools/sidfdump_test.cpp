@@ -1,5 +1,6 @@
 // sidfdump end to end: the built tool on its sample, on a stream larger than
-// its input window, on older field forms, and on damaged streams.
+// its input window, on older field forms, on damaged streams and on input
+// that is no stream.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -76,6 +77,10 @@ TEST(Sidfdump, DumpsSampleLargeOldAndDamagedStreams) {
       {kFile, hex("80 01 02 A5 5A 0B 04 10 00 00 00 80 01 00 61 62"), 1, {}, {"record data of 16 bytes"}},
       {kFile, hex("09 02 A5 5A 0B 04 03 00 00 00 09 00 78 79 7A 50 01"), 0,
        {"(3 bytes of record data)", "0000000F  50"}, {}},
+      // Input that holds no stream at all.
+      {kFile, "", 1, {}, {"no SIDF stream: 0 bytes"}},
+      {kFile, std::string(5000, '\0'), 1, {"filler: 5000 zero bytes"}, {"no SIDF stream"}},
+      {kStdin, "plain text, no stream\n", 1, {}, {"no SIDF stream"}},
       {kMissing, "", 2, {}, {}},
   };
   ::setenv("TZ", "IST-5:30", 1);

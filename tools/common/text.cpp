@@ -3,6 +3,9 @@
 
 #include <dpxut.h>
 
+#include <langinfo.h>
+#include <strings.h>
+
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -34,26 +37,96 @@ std::string format(const char* fmt, ...) {
   return s;
 }
 
-std::string shown(std::string_view s) {
+namespace {
+
+// A well-formed UTF-8 character at s[i]: its length and code point, 0 if
+// none (overlong forms, surrogates and values past U+10FFFF are none).
+size_t utf8_at(std::string_view s, size_t i, uint32_t& cp) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  const size_t len = b < 0xC2 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF5 ? 4 : 0;
+  if (len == 0 || len > s.size() - i) return 0;
+  uint32_t v = b & (0x7F >> len);
+  for (size_t k = 1; k < len; ++k) {
+    const auto t = static_cast<unsigned char>(s[i + k]);
+    if ((t & 0xC0) != 0x80) return 0;
+    v = v << 6 | (t & 0x3F);
+  }
+  static const uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (v < kMin[len] || (v >= 0xD800 && v < 0xE000) || v > 0x10FFFF) return 0;
+  cp = v;
+  return len;
+}
+
+void escape_byte(std::string& r, unsigned char c) {
+  switch (c) {
+    case '\\': r += "\\\\"; return;
+    case '\n': r += "\\n"; return;
+    case '\t': r += "\\t"; return;
+  }
+  const char b[4] = {'\\', static_cast<char>('0' + (c >> 6)), static_cast<char>('0' + (c >> 3 & 7)),
+                     static_cast<char>('0' + (c & 7))};
+  r.append(b, 4);
+}
+
+// Escapes as shown() does; backslashes too when `backslash`.
+std::string escaped(std::string_view s, bool utf8, bool backslash) {
   std::string r;
   r.reserve(s.size());
-  for (unsigned char c : s) {
-    if (c == '\\') {
-      r += "\\\\";
-    } else if (c == '\n') {
-      r += "\\n";
-    } else if (c == '\t') {
-      r += "\\t";
-    } else if (c < 0x20 || c == 0x7F) {
-      char b[8];
-      std::snprintf(b, sizeof b, "\\%03o", c);
-      r += b;
+  size_t i = 0;
+  while (i < s.size()) {
+    // Runs of plain ASCII go in at once.
+    size_t j = i;
+    while (j < s.size()) {
+      const auto c = static_cast<unsigned char>(s[j]);
+      if (c < 0x20 || c >= 0x7F || (c == '\\' && backslash)) break;
+      ++j;
+    }
+    r.append(s.data() + i, j - i);
+    if ((i = j) == s.size()) break;
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      escape_byte(r, c);
+      ++i;
+    } else if (!utf8) {
+      // Other code sets: the bytes of C1 controls (ISO 8859) are escaped;
+      // they also stand in every UTF-8 form of the characters above.
+      if (c <= 0x9F) escape_byte(r, c);
+      else r += static_cast<char>(c);
+      ++i;
     } else {
-      r += static_cast<char>(c);
+      uint32_t cp = 0;
+      const size_t len = utf8_at(s, i, cp);
+      if (len == 0) {
+        escape_byte(r, c);
+        ++i;
+      } else {
+        if (hidden_control(cp)) r += format("\\u{%04X}", cp);
+        else r.append(s.data() + i, len);
+        i += len;
+      }
     }
   }
   return r;
 }
+
+}  // namespace
+
+bool hidden_control(uint32_t cp) {
+  return (cp >= 0x80 && cp <= 0x9F) || cp == 0x61C || cp == 0x200E || cp == 0x200F || (cp >= 0x2028 && cp <= 0x202E) ||
+         (cp >= 0x2066 && cp <= 0x2069);
+}
+
+bool locale_is_utf8() {
+  const char* set = nl_langinfo(CODESET);
+  return set != nullptr && (strcasecmp(set, "UTF-8") == 0 || strcasecmp(set, "UTF8") == 0);
+}
+
+std::string shown(std::string_view s) { return shown(s, locale_is_utf8()); }
+
+std::string shown(std::string_view s, bool utf8) { return escaped(s, utf8, true); }
+
+std::string shown_message(std::string_view s) { return escaped(s, locale_is_utf8(), false); }
+
 
 std::string mode_text(uint32_t mode) {
   std::string s = "?---------";
@@ -61,6 +134,10 @@ std::string mode_text(uint32_t mode) {
     case DPXUT_IFREG: s[0] = '-'; break;
     case DPXUT_IFDIR: s[0] = 'd'; break;
     case DPXUT_IFLNK: s[0] = 'l'; break;
+    case DPXUT_IFIFO: s[0] = 'p'; break;
+    case DPXUT_IFCHR: s[0] = 'c'; break;
+    case DPXUT_IFBLK: s[0] = 'b'; break;
+    case DPXUT_IFSOCK: s[0] = 's'; break;
   }
   static const char kRwx[] = "rwxrwxrwx";
   for (int i = 0; i < 9; ++i)

@@ -14,9 +14,23 @@ namespace dpxtool {
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string vformat(const char* fmt, va_list ap);
 
-// Control characters and backslashes escaped ("\\n", "\\t", "\\\\", "\\ooo"),
-// so that every name stays on one line whatever bytes it holds.
+// A name as listings show it: on one line, and only as itself whatever
+// bytes it holds. Backslashes and control characters are escaped ("\\\\",
+// "\\n", "\\t", other bytes "\\ooo" in octal); in a UTF-8 locale also bytes
+// that are no character ("\\ooo") and C1 controls, bidirectional controls
+// and line separators ("\\u{XXXX}"); in other locales the bytes 0x80-0x9F
+// (C1 controls in ISO 8859, and part of every UTF-8 form of the others).
 std::string shown(std::string_view s);
+std::string shown(std::string_view s, bool utf8);
+// A message from the library, whose names have their backslashes and C0
+// controls escaped already: the rest escaped as shown does, backslashes kept.
+std::string shown_message(std::string_view s);
+// Characters that change how the text around them shows: C1 controls, the
+// bidirectional marks, embeddings, overrides and isolates, and the line and
+// paragraph separators.
+bool hidden_control(uint32_t cp);
+// Whether the locale's code set is UTF-8.
+bool locale_is_utf8();
 
 // "drwxr-xr-x" style text of a Linux st_mode.
 std::string mode_text(uint32_t mode);

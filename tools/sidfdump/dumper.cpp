@@ -64,6 +64,9 @@ class Dumper {
               ull(open_.back().offset));
       open_.pop_back();
     }
+    // Empty input, zeros or bytes without a single section head: whatever
+    // this is, it is no stream, and must not pass as an empty one.
+    if (sections_ == 0) problem("no SIDF stream: %llu bytes without a section", ull(offset()));
     return problems_ ? 1 : 0;
   }
 
@@ -195,7 +198,10 @@ class Dumper {
         return false;
       }
     }
-    if (is_head) open_.push_back({v.id, v.offset, dpxtool::kCheckStart, find_kind(v.id), false});
+    if (is_head) {
+      open_.push_back({v.id, v.offset, dpxtool::kCheckStart, find_kind(v.id), false});
+      ++sections_;
+    }
     // The head's own bytes count in its check value.
     if (is_head) open_.back().crc = HVDPGenerateCRC(f.bytesUsed, dpxtool::kCheckStart, window() - f.bytesUsed);
     if (extra.jump != 0) {
@@ -310,6 +316,7 @@ class Dumper {
   bool eof_ = false, io_error_ = false;
   std::vector<OpenSection> open_;
   int problems_ = 0;
+  uint64_t sections_ = 0;  // section heads seen
   uint64_t record_length_ = 0;  // field 0x0B of the last record header
   bool info_expected_ = false;  // a full record header's first section closed
   bool info_open_ = false;      // its data set information section is open

@@ -183,11 +183,13 @@ MemberResult record_member(const FieldView& v) { return name_member(kRecordMembe
 // The offset field jumps nowhere here: every member is shown.
 MemberResult info_member(const FieldView& v) { return name_member(kInfoMembers, v); }
 
-// A Unicode character as UTF-8, or escaped when it is not one.
+// A Unicode character as UTF-8, or escaped when it is not one or would change
+// how the text around it shows (controls, bidirectional controls).
 void append_utf8(std::string& out, uint32_t c) {
   char b[16];
-  if (c < 0x20 || c == 0x7F || c == '"' || c == '\\' || (c >= 0xD800 && c < 0xE000) || c > 0x10FFFF) {
-    std::snprintf(b, sizeof b, c < 0x100 ? "\\x%02X" : "\\u{%X}", c);
+  if (c < 0x20 || c == 0x7F || c == '"' || c == '\\' || dpxtool::hidden_control(c) || (c >= 0xD800 && c < 0xE000) ||
+      c > 0x10FFFF) {
+    std::snprintf(b, sizeof b, c < 0x80 ? "\\x%02X" : "\\u{%X}", c);
     out += b;
   } else if (c < 0x80) {
     out += static_cast<char>(c);

@@ -9,8 +9,11 @@
 // helpers the tools share (tools/common).
 //
 // Exit status: 0 for a clean stream, 1 when the stream has faults (a field
-// cut by the end of input, an unclosed section, a wrong check value), 2 for
-// usage or I/O errors.
+// cut by the end of input, an unclosed section, a wrong check value) or the
+// input holds no stream (nothing, zeros, bytes without a section), 2 for
+// usage or I/O errors. Text is shown as UTF-8 with controls escaped (C0 and
+// invalid bytes as \xXX; C1, bidirectional and line separator characters as
+// \u{XXXX}).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>

@@ -1,8 +1,11 @@
-// sidfpack create: walks the PATHs (directories in name order) and hands
-// each file, directory and symbolic link to a dpxut_writer, which lays out
-// the stream: headers, one record per entry (or per part of a file larger
-// than --part-size) on --block-size boundaries, the trailer.
-#include <dirent.h>
+// sidfpack create: walks the PATHs (walk.cpp: directories in name order,
+// by descriptors relative to their parent) and hands each file, directory,
+// symbolic link, FIFO and device to a dpxut_writer, which lays out the
+// stream: headers, one record per entry (or per part of a file larger than
+// --part-size) on --block-size boundaries, the trailer. Later names of a
+// file with several links are stored as hard links to the first; files
+// with holes as their data regions (create_content.cpp); extended
+// attributes and ACLs ride with each entry (create_xattr.cpp).
 #include <dpxut.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -17,23 +20,30 @@
 #include <map>
 
 #include "../common/text.h"
-#include "context.h"
+#include "create_parts.h"
+#include "walk.h"
 
 namespace sidfpack {
 namespace {
 
 using dpxtool::shown;
 
-// The writer failed for good (the stream is lost); already reported.
-struct StreamLost {};
+// What an entry carries beside its status.
+struct Extras {
+  uint64_t size = 0;          // regular files: st_size; symbolic links: the target's length
+  std::string target;         // symbolic links
+  const std::string* hardlink = nullptr;  // the first name of a file stored before
+  const Xattrs* xattrs = nullptr;
+  const std::vector<Region>* map = nullptr;  // files with holes
+};
 
-class Creator {
+class Creator : public WalkVisitor {
  public:
   Creator(Context& c, dpxut_writer* w, dev_t stream_dev, ino_t stream_ino)
-      : c_(c), w_(w), stream_dev_(stream_dev), stream_ino_(stream_ino),
-        buf_(std::min<size_t>(c.opt.buffer_size, 1 << 20)) {
+      : c_(c), w_(w), stream_dev_(stream_dev), stream_ino_(stream_ino), buf_(1 << 20), walker_(c, *this) {
     entry_ = dpxut_entry_new();
-    if (entry_ == nullptr) lost("out of memory");
+    if (entry_ == nullptr) stream_lost(c_, "out of memory");
+    proc_fd_ = access("/proc/self/fd", X_OK) == 0;
   }
   ~Creator() { dpxut_entry_free(entry_); }
   Creator(const Creator&) = delete;
@@ -41,20 +51,16 @@ class Creator {
 
   void add_operand(const std::string& path) {
     std::string member;
-    if (!member_name(path, member)) return;
-    add_tree(path, member, !c_.opt.no_recursion);
+    if (member_name(path, member)) walker_.walk(path, member, !c_.opt.no_recursion);
   }
 
   void finish() {
-    if (dpxut_writer_finish(w_) == DPXUT_FATAL) lost(dpxut_writer_error(w_));
+    if (dpxut_writer_finish(w_) == DPXUT_FATAL) stream_lost(c_, dpxut_writer_error(w_));
   }
+
+  bool visit(const WalkItem& item) override;
 
  private:
-  [[noreturn]] void lost(const char* why) {
-    message(c_, "%s: %s", shown(c_.opt.stream).c_str(), why);
-    throw StreamLost{};
-  }
-
   // The member name of an operand: relative, without "." components or
   // doubled slashes. A leading "/" is dropped (once reported); ".." is
   // refused, as extract would refuse it.
@@ -93,29 +99,8 @@ class Creator {
   }
 
   void problem(const std::string& path, const char* what) {
-    message(c_, "%s: %s", shown(path).c_str(), what);
+    message(c_, "%s: %s", shown(path).c_str(), what != nullptr ? what : "cannot open");
     c_.fail(1);
-  }
-
-  void add_tree(const std::string& path, const std::string& member, bool recurse) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) return problem(path, std::strerror(errno));
-    if (st.st_dev == stream_dev_ && st.st_ino == stream_ino_ && S_ISREG(st.st_mode)) {
-      message(c_, "%s: file is the stream; not stored", shown(path).c_str());
-      return;
-    }
-    if (!member.empty()) add_file(path, renamed(member), st);
-    if (!S_ISDIR(st.st_mode) || !recurse) return;
-    std::vector<std::string> children;
-    DIR* d = opendir(path.c_str());
-    if (d == nullptr) return problem(path, std::strerror(errno));
-    while (const struct dirent* e = readdir(d))
-      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) children.emplace_back(e->d_name);
-    closedir(d);
-    std::sort(children.begin(), children.end());
-    const std::string dir = path.back() == '/' ? path : path + "/";
-    for (const std::string& child : children)
-      add_tree(dir + child, member.empty() ? child : member + "/" + child, true);
   }
 
   const std::string& user_name(uid_t uid) {
@@ -131,10 +116,10 @@ class Creator {
     return groups_[gid] = gr != nullptr ? gr->gr_name : "";
   }
 
-  static bool read_link(const std::string& path, const struct stat& st, std::string& target) {
-    std::vector<char> b(static_cast<size_t>(st.st_size) + 2);
+  static bool read_link(const WalkItem& item, std::string& target) {
+    std::vector<char> b(static_cast<size_t>(std::max<off_t>(item.st.st_size, 0)) + 2);
     for (;;) {
-      const ssize_t n = readlink(path.c_str(), b.data(), b.size());
+      const ssize_t n = readlinkat(item.dirfd, item.name, b.data(), b.size());
       if (n < 0) return false;
       if (static_cast<size_t>(n) < b.size()) {
         target.assign(b.data(), static_cast<size_t>(n));
@@ -144,110 +129,11 @@ class Creator {
     }
   }
 
-  void add_file(const std::string& path, const std::string& member, const struct stat& st) {
-    int fd = -1;
-    std::string target;
-    uint64_t size = 0;
-    if (S_ISREG(st.st_mode)) {
-      // O_NONBLOCK: a file swapped for a FIFO since lstat must not hang us.
-      fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-      struct stat now {};
-      if (fd < 0 || fstat(fd, &now) != 0 || !S_ISREG(now.st_mode) || now.st_ino != st.st_ino) {
-        problem(path, fd < 0 ? std::strerror(errno) : "changed while being opened");
-        if (fd >= 0) close(fd);
-        return;
-      }
-      size = static_cast<uint64_t>(st.st_size);
-    } else if (S_ISLNK(st.st_mode)) {
-      if (!read_link(path, st, target)) return problem(path, std::strerror(errno));
-      size = target.size();
-    } else if (!S_ISDIR(st.st_mode)) {
-      message(c_, "%s: %s ignored", shown(path).c_str(),
-              S_ISSOCK(st.st_mode) ? "socket" : S_ISFIFO(st.st_mode) ? "FIFO" : "special file");
-      return;
-    }
-    if (member.empty()) {
-      problem(path, "empty member name");
-    } else if (describe(member, st, size, target)) {
-      if (c_.opt.verbose) {
-        progress_clear(c_);
-        std::fprintf(c_.names_out, "%s\n", shown(member).c_str());
-      }
-      if (fd >= 0) content(path, fd, size);
-      ++c_.progress.entries;
-      progress_tick(c_, 0);
-    }
-    if (fd >= 0) close(fd);
-  }
-
-  // Starts the entry in the writer; false when it is not stored (reported).
-  bool describe(const std::string& member, const struct stat& st, uint64_t size, const std::string& target) {
-    dpxut_entry* e = entry_;
-    dpxut_entry_clear(e);
-    bool ok = dpxut_entry_set_name(e, member.c_str()) == DPXUT_OK &&
-              dpxut_entry_set_mode(e, st.st_mode) == DPXUT_OK && dpxut_entry_set_uid(e, st.st_uid) == DPXUT_OK &&
-              dpxut_entry_set_gid(e, st.st_gid) == DPXUT_OK &&
-              dpxut_entry_set_uname(e, user_name(st.st_uid).c_str()) == DPXUT_OK &&
-              dpxut_entry_set_gname(e, group_name(st.st_gid).c_str()) == DPXUT_OK &&
-              dpxut_entry_set_nlink(e, static_cast<uint32_t>(st.st_nlink)) == DPXUT_OK &&
-              dpxut_entry_set_size(e, size) == DPXUT_OK &&
-              dpxut_entry_set_mtime(e, st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec)) == DPXUT_OK &&
-              dpxut_entry_set_atime(e, st.st_atim.tv_sec, static_cast<uint32_t>(st.st_atim.tv_nsec)) == DPXUT_OK &&
-              dpxut_entry_set_ctime(e, st.st_ctim.tv_sec, static_cast<uint32_t>(st.st_ctim.tv_nsec)) == DPXUT_OK;
-    if (ok && S_ISLNK(st.st_mode)) ok = dpxut_entry_set_symlink(e, target.c_str()) == DPXUT_OK;
-    if (!ok) lost("out of memory");
-    const int rc = dpxut_writer_add(w_, e);
-    if (rc == DPXUT_FATAL) lost(dpxut_writer_error(w_));
-    if (rc == DPXUT_FAILED) {
-      message(c_, "%s: cannot store the name: %s", shown(member).c_str(), dpxut_writer_error(w_));
-      c_.fail(1);
-      return false;
-    }
-    if (rc == DPXUT_WARN) name_warning(member);
-    return true;
-  }
-
-  // The writer stored the name in locale form only: because the locale's
-  // code set cannot convert it (told once a run), or because a form did
-  // not fit.
-  void name_warning(const std::string& member) {
-    std::string utf;
-    std::vector<wchar_t> wide;
-    if (dpxtool::locale_to_utf8(member, utf) && dpxtool::locale_to_wide(member, wide)) {
-      message(c_, "%s: name kept in locale form only: %s", shown(member).c_str(), dpxut_writer_error(w_));
-    } else if (!warned_codeset_) {
-      message(c_, "%s: name not valid in code set %s; stored in locale form only", shown(member).c_str(),
-              dpxtool::current_codeset().c_str());
-      warned_codeset_ = true;
-    }
-  }
-
-  // The content: exactly `size` bytes. A file that shrinks is stored with
-  // zeros for the rest (the writer fills them in); one that grew is told.
-  void content(const std::string& path, int fd, uint64_t size) {
-    uint64_t left = size;
-    while (left > 0) {
-      const size_t want = static_cast<size_t>(std::min<uint64_t>(left, buf_.size()));
-      ssize_t got;
-      do got = ::read(fd, buf_.data(), want);
-      while (got < 0 && errno == EINTR);
-      if (got <= 0) {
-        if (got < 0) message(c_, "%s: read error: %s; the rest is stored as zeros", shown(path).c_str(),
-                             std::strerror(errno));
-        else message(c_, "%s: file shrank by %llu bytes; the rest is stored as zeros", shown(path).c_str(),
-                     static_cast<unsigned long long>(left));
-        c_.fail(1);
-        if (dpxut_writer_finish_entry(w_) == DPXUT_FATAL) lost(dpxut_writer_error(w_));
-        progress_tick(c_, left);
-        return;
-      }
-      if (dpxut_writer_write_data(w_, buf_.data(), static_cast<size_t>(got)) < 0) lost(dpxut_writer_error(w_));
-      left -= static_cast<uint64_t>(got);
-      progress_tick(c_, static_cast<uint64_t>(got));
-    }
-    char probe;
-    if (::read(fd, &probe, 1) > 0) problem(path, "file changed as we read it (grew)");
-  }
+  void add_regular(const WalkItem& item, const std::string& member);
+  void gather_xattrs(const WalkItem& item, Extras& x);
+  bool store(const WalkItem& item, const std::string& member, const Extras& x);
+  void fill(const std::string& member, const struct stat& st, const Extras& x);
+  void name_warning(const std::string& member);
 
   Context& c_;
   dpxut_writer* w_;
@@ -255,11 +141,173 @@ class Creator {
   ino_t stream_ino_;
   dpxut_entry* entry_ = nullptr;  // reused from entry to entry
   std::vector<uint8_t> buf_;      // content read from a file
+  Xattrs xattrs_;                 // of the current entry
+  std::vector<Region> map_;       // of the current entry
+  Walker walker_;
+  bool proc_fd_ = false;          // /proc/self/fd reaches a file by its directory's descriptor
   bool warned_absolute_ = false;
   bool warned_codeset_ = false;
   std::map<uid_t, std::string> users_;
   std::map<gid_t, std::string> groups_;
+  // Files with more links than names met so far: the first name stored,
+  // and how many names are still to come.
+  struct Link {
+    std::string name;
+    nlink_t left;
+  };
+  std::map<std::pair<dev_t, ino_t>, Link> links_;
 };
+
+bool Creator::visit(const WalkItem& item) {
+  const struct stat& st = item.st;
+  const std::string& path = *item.path;
+  if (S_ISREG(st.st_mode) && st.st_dev == stream_dev_ && st.st_ino == stream_ino_) {
+    message(c_, "%s: file is the stream; not stored", shown(path).c_str());
+    return false;
+  }
+  if (item.member->empty()) return true;  // "." or "/": what lies below
+  const std::string member = renamed(*item.member);
+  if (member.empty()) {
+    problem(path, "empty member name");
+    return false;
+  }
+  Extras x;
+  switch (st.st_mode & S_IFMT) {
+    case S_IFREG:
+      add_regular(item, member);
+      return false;
+    case S_IFDIR:
+      gather_xattrs(item, x);
+      store(item, member, x);
+      if (item.fd < 0 && item.recurse) problem(path, item.open_error);
+      return true;
+    case S_IFLNK:
+      if (!read_link(item, x.target)) {
+        problem(path, std::strerror(errno));
+        return false;
+      }
+      x.size = x.target.size();
+      break;
+    case S_IFSOCK:
+      message(c_, "%s: socket ignored", shown(path).c_str());
+      return false;
+    default:  // FIFOs and devices
+      break;
+  }
+  gather_xattrs(item, x);
+  store(item, member, x);
+  return false;
+}
+
+void Creator::add_regular(const WalkItem& item, const std::string& member) {
+  const struct stat& st = item.st;
+  if (item.fd < 0) return problem(*item.path, item.open_error);
+  Extras x;
+  const auto key = std::make_pair(st.st_dev, st.st_ino);
+  if (st.st_nlink > 1) {
+    auto it = links_.find(key);
+    if (it != links_.end()) {
+      x.hardlink = &it->second.name;
+      store(item, member, x);
+      if (--it->second.left == 0) links_.erase(it);
+      return;
+    }
+  }
+  x.size = static_cast<uint64_t>(st.st_size);
+  // Holes are looked for only where the blocks cannot hold the size.
+  map_.clear();
+  if (static_cast<uint64_t>(st.st_blocks) * 512 < x.size && find_regions(item.fd, x.size, map_)) x.map = &map_;
+  gather_xattrs(item, x);
+  if (!store(item, member, x)) return;
+  write_content(c_, w_, buf_, item.fd, *item.path, st, map_);
+  if (st.st_nlink > 1) links_[key] = Link{member, st.st_nlink - 1};
+}
+
+// The extended attributes of the item, through its descriptor, or by its
+// name in its directory's descriptor (symbolic links, FIFOs, devices).
+void Creator::gather_xattrs(const WalkItem& item, Extras& x) {
+  std::string proc;
+  const char* path = item.name;
+  if (item.fd < 0 && item.dirfd != AT_FDCWD) {
+    if (proc_fd_) proc = dpxtool::format("/proc/self/fd/%d/%s", item.dirfd, item.name);
+    path = proc_fd_ ? proc.c_str() : item.path->c_str();
+  }
+  const int err = read_xattrs(item.fd, path, xattrs_);
+  if (err != 0) {
+    message(c_, "%s: cannot read extended attributes: %s", shown(*item.path).c_str(), std::strerror(err));
+    c_.fail(1);
+  }
+  x.xattrs = &xattrs_;
+}
+
+// Starts the entry in the writer; false when it is not stored (reported).
+bool Creator::store(const WalkItem& item, const std::string& member, const Extras& x) {
+  fill(member, item.st, x);
+  const int rc = dpxut_writer_add(w_, entry_);
+  if (rc == DPXUT_FATAL) stream_lost(c_, dpxut_writer_error(w_));
+  if (rc == DPXUT_FAILED) {
+    message(c_, "%s: cannot store the name: %s", shown(member).c_str(), dpxut_writer_error(w_));
+    c_.fail(1);
+    return false;
+  }
+  if (rc == DPXUT_WARN && dpxut_writer_errcode(w_) == DPXUT_E_NAME) {
+    name_warning(member);
+  } else if (rc == DPXUT_WARN && x.xattrs != nullptr && !x.xattrs->items.empty()) {
+    message(c_, "%s: extended attributes too large to store; not all kept", shown(*item.path).c_str());
+    c_.fail(1);
+  } else if (rc == DPXUT_WARN) {
+    message(c_, "%s: %s", shown(*item.path).c_str(), dpxut_writer_error(w_));
+  }
+  if (c_.opt.verbose) {
+    progress_clear(c_);
+    std::fprintf(c_.names_out, "%s\n", shown(member).c_str());
+  }
+  ++c_.progress.entries;
+  progress_tick(c_, 0);
+  return true;
+}
+
+void Creator::fill(const std::string& member, const struct stat& st, const Extras& x) {
+  dpxut_entry* e = entry_;
+  dpxut_entry_clear(e);
+  bool ok = dpxut_entry_set_name(e, member.c_str()) == DPXUT_OK &&
+            dpxut_entry_set_mode(e, st.st_mode) == DPXUT_OK && dpxut_entry_set_uid(e, st.st_uid) == DPXUT_OK &&
+            dpxut_entry_set_gid(e, st.st_gid) == DPXUT_OK &&
+            dpxut_entry_set_nlink(e, static_cast<uint32_t>(st.st_nlink)) == DPXUT_OK &&
+            dpxut_entry_set_size(e, x.size) == DPXUT_OK &&
+            dpxut_entry_set_mtime(e, st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec)) == DPXUT_OK &&
+            dpxut_entry_set_atime(e, st.st_atim.tv_sec, static_cast<uint32_t>(st.st_atim.tv_nsec)) == DPXUT_OK &&
+            dpxut_entry_set_ctime(e, st.st_ctim.tv_sec, static_cast<uint32_t>(st.st_ctim.tv_nsec)) == DPXUT_OK;
+  if (ok && !c_.opt.numeric_owner)
+    ok = dpxut_entry_set_uname(e, user_name(st.st_uid).c_str()) == DPXUT_OK &&
+         dpxut_entry_set_gname(e, group_name(st.st_gid).c_str()) == DPXUT_OK;
+  if (ok && S_ISLNK(st.st_mode)) ok = dpxut_entry_set_symlink(e, x.target.c_str()) == DPXUT_OK;
+  if (ok && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))) ok = dpxut_entry_set_rdev(e, st.st_rdev) == DPXUT_OK;
+  if (ok && x.hardlink != nullptr) ok = dpxut_entry_set_hardlink(e, x.hardlink->c_str()) == DPXUT_OK;
+  if (ok && x.map != nullptr)
+    for (const Region& r : *x.map) ok = ok && dpxut_entry_add_sparse(e, r.offset, r.length) == DPXUT_OK;
+  if (ok && x.xattrs != nullptr) {
+    for (const Xattrs::Item& i : x.xattrs->items)
+      ok = ok && dpxut_entry_add_xattr(e, x.xattrs->names.data() + i.name, x.xattrs->values.data() + i.value,
+                                       i.size) != DPXUT_FATAL;
+  }
+  if (!ok) stream_lost(c_, "out of memory");
+}
+
+// The writer stored the name in locale form only: because the locale's
+// code set cannot convert it (told once a run), or because a form did
+// not fit.
+void Creator::name_warning(const std::string& member) {
+  std::string utf;
+  std::vector<wchar_t> wide;
+  if (dpxtool::locale_to_utf8(member, utf) && dpxtool::locale_to_wide(member, wide)) {
+    message(c_, "%s: name kept in locale form only: %s", shown(member).c_str(), dpxut_writer_error(w_));
+  } else if (!warned_codeset_) {
+    message(c_, "%s: name not valid in code set %s; stored in locale form only", shown(member).c_str(),
+            dpxtool::current_codeset().c_str());
+    warned_codeset_ = true;
+  }
+}
 
 }  // namespace
 

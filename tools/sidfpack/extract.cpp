@@ -1,22 +1,28 @@
 // sidfpack extract. Every file system call is made relative to a descriptor
 // of the target folder or of a folder below it, opened component by
-// component with O_NOFOLLOW, so no name and no symbolic link (from the
-// stream or already there) leads outside the target folder. Files and links
-// are made under a temporary name and renamed into place.
+// component with O_NOFOLLOW (restore_tree.h), so no name and no symbolic
+// link (from the stream or already there) leads outside the target folder.
+// A file is written unnamed (O_TMPFILE) or under a temporary name and given
+// its name only once its content has passed its check; other entries are
+// made under a temporary name and renamed into place. Folders get their
+// modes and times at the end, also when the run stops early.
+//
+// A file's work is open_output, its content, then finish_file: the seam
+// where writing files could move to a pool of threads.
 #include <dpxut.h>
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <map>
-#include <optional>
 
 #include "../common/text.h"
 #include "read.h"
+#include "restore_meta.h"
+#include "restore_signal.h"
+#include "restore_tree.h"
 #include "select.h"
 
 namespace sidfpack {
@@ -25,43 +31,46 @@ namespace {
 using dpxtool::format;
 using dpxtool::shown;
 
-// What extract needs of an entry, kept for folders until the end.
-struct Meta {
-  std::string name;  // locale bytes
-  uint64_t record = 0;
-  uint32_t mode = 0, uid = 0, gid = 0;
-  std::string owner, group;
-  struct timespec times[2] {};  // access, modification (UTIME_OMIT: none stored)
+struct Interrupted {};  // a signal asked the run to stop
+
+// The file being written: its descriptor and, when it has one, its
+// temporary name, both let go of on every path out of file().
+struct Output {
+  int dir = -1, fd = -1;
+  std::string temp;  // empty: an O_TMPFILE file, or already in place
+  Output() = default;
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+  ~Output() {
+    if (fd >= 0) close(fd);
+    if (!temp.empty()) unlinkat(dir, temp.c_str(), 0);
+    temp_disarm();
+  }
 };
 
-Meta meta_of(const dpxut_entry* e, const std::string& name) {
-  Meta m;
-  m.name = name;
-  m.record = dpxut_entry_record(e);
-  m.mode = dpxut_entry_mode(e);
-  m.uid = dpxut_entry_uid(e);
-  m.gid = dpxut_entry_gid(e);
-  m.owner = dpxut_entry_uname(e);
-  m.group = dpxut_entry_gname(e);
-  const int64_t sec[2] = {dpxut_entry_atime(e), dpxut_entry_mtime(e)};
-  const uint32_t nsec[2] = {dpxut_entry_atime_nsec(e), dpxut_entry_mtime_nsec(e)};
-  // Without exact times the reader gives the DOS dates' times, 0 for none.
-  const bool exact = dpxut_entry_times_exact(e) != 0;
-  for (int i = 0; i < 2; ++i) {
-    m.times[i].tv_sec = static_cast<time_t>(sec[i]);
-    m.times[i].tv_nsec = exact ? static_cast<long>(nsec[i] % 1000000000u) : sec[i] == 0 ? UTIME_OMIT : 0;
+bool write_all(int fd, const uint8_t* p, size_t n, uint64_t at, bool positioned) {
+  while (n > 0) {
+    const ssize_t w = positioned ? pwrite(fd, p, n, static_cast<off_t>(at)) : ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      if (w == 0) errno = ENOSPC;
+      return false;
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+    at += static_cast<uint64_t>(w);
   }
-  return m;
+  return true;
 }
 
 class Extractor {
  public:
-  Extractor(Context& c, int root) : c_(c), root_(root), as_root_(geteuid() == 0) {}
-  ~Extractor() {
-    if (parent_fd_ >= 0) close(parent_fd_);
-  }
+  Extractor(Context& c, int root)
+      : c_(c), root_(root), walk_(root), attrs_(c), tmpfile_(access("/proc/self/fd", X_OK) == 0) {}
   Extractor(const Extractor&) = delete;
   Extractor& operator=(const Extractor&) = delete;
+
+  bool stopped() const { return stopped_; }
 
   void entry(StreamIn& in, const dpxut_entry* e, const std::string& name) {
     std::vector<std::string> parts;
@@ -83,12 +92,13 @@ class Extractor {
       in.read_content(nullptr);
       hardlink(m, parts, to);
     } else if (type == S_IFREG) {
-      file(in, m, parts);
+      file(in, e, m, parts);
     } else {
       in.read_content(nullptr);
       if (type == S_IFDIR) directory(m, parts);
       else if (type == S_IFLNK) symlink(m, parts, dpxut_entry_symlink(e));
-      else problem(m, "unsupported entry type");
+      else if (type == S_IFIFO || type == S_IFCHR || type == S_IFBLK) special(m, parts, dpxut_entry_rdev(e));
+      else problem(m, type == S_IFSOCK ? "sockets are not restored" : "unsupported entry type");
     }
   }
 
@@ -96,16 +106,15 @@ class Extractor {
   // folder changes its time, and its mode might forbid the writing.
   void finish() {
     for (auto it = dirs_.rbegin(); it != dirs_.rend(); ++it) {
-      const int fd = open_path(it->parts, it->parts.size(), false);
+      std::string why;
+      const int at = walk_.parent(it->parts, false, why);
+      if (at < 0) continue;
+      const int fd = openat(at, it->parts.back().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       if (fd < 0) continue;
-      const int dfd = openat(fd, it->parts.back().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      attrs_.apply(it->meta, fd);
       close(fd);
-      if (dfd < 0) continue;
-      apply_owner(dfd, it->meta);
-      fchmod(dfd, permissions(it->meta.mode));
-      apply_times(dfd, it->meta);
-      close(dfd);
     }
+    dirs_.clear();
   }
 
  private:
@@ -114,179 +123,129 @@ class Extractor {
     Meta meta;
   };
 
-  static bool split_name(const std::string& name, std::vector<std::string>& parts, std::string& why) {
-    if (name.find('\0') != std::string::npos) {
-      why = "name holds a zero byte";
-      return false;
-    }
-    if (!name.empty() && name[0] == '/') {
-      why = "refusing an absolute name";
-      return false;
-    }
-    size_t i = 0;
-    while (i <= name.size()) {
-      size_t j = name.find('/', i);
-      if (j == std::string::npos) j = name.size();
-      std::string part = name.substr(i, j - i);
-      i = j + 1;
-      if (part.empty() || part == ".") continue;
-      if (part == "..") {
-        why = "refusing a name with '..'";
-        return false;
-      }
-      parts.push_back(std::move(part));
-    }
-    if (parts.empty()) {
-      why = "empty name";
-      return false;
-    }
-    return true;
-  }
+  void problem(const Meta& m, const std::string& what) { entry_problem(c_, m.name, what); }
 
-  void problem(const Meta& m, const std::string& what) {
-    message(c_, "%s: %s: %s", c_.opt.stream.c_str(), shown(m.name).c_str(), what.c_str());
-    c_.fail(1);
-  }
-
-  mode_t permissions(uint32_t mode) const { return static_cast<mode_t>(mode & (as_root_ ? 07777 : 01777)); }
-
-  // Opens the folder that holds parts[count - 1], creating missing folders
-  // when `create`. Refuses symbolic links on the way. Returns a descriptor
-  // the caller closes, or -1 (with the reason in *why when given).
-  int open_path(const std::vector<std::string>& parts, size_t count, bool create, std::string* why = nullptr) {
-    int fd = dup(root_);
-    for (size_t i = 0; fd >= 0 && i + 1 < count; ++i) {
-      int next = openat(fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (next < 0 && errno == ENOENT && create) {
-        if (mkdirat(fd, parts[i].c_str(), 0777) != 0 && errno != EEXIST) {
-          if (why) *why = format("cannot create folder %s: %s", shown(parts[i]).c_str(), std::strerror(errno));
-          close(fd);
-          return -1;
-        }
-        next = openat(fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      }
-      if (next < 0) {
-        struct stat st {};
-        const int err = errno;
-        if (why) {
-          if (fstatat(fd, parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
-            *why = format("refusing to write through the symbolic link %s", shown(parts[i]).c_str());
-          else
-            *why = format("%s: %s", shown(parts[i]).c_str(), std::strerror(err));
-        }
-      }
-      close(fd);
-      fd = next;
-    }
-    return fd;
-  }
-
-  // The folder of an entry, kept open while entries of the same folder
-  // follow one another.
   int parent(const Meta& m, const std::vector<std::string>& parts) {
-    std::string key;
-    for (size_t i = 0; i + 1 < parts.size(); ++i) key += parts[i] + '/';
-    if (parent_fd_ >= 0 && key == parent_key_) return parent_fd_;
-    if (parent_fd_ >= 0) close(parent_fd_);
-    parent_fd_ = -1;
     std::string why;
-    const int fd = open_path(parts, parts.size(), true, &why);
-    if (fd < 0) {
-      problem(m, why);
-      return -1;
-    }
-    parent_fd_ = fd;
-    parent_key_ = key;
+    const int fd = walk_.parent(parts, true, why);
+    if (fd < 0) problem(m, why);
     return fd;
-  }
-
-  // Owners are restored by name where this system knows the name, else by
-  // number; names are looked up once each.
-  template <class Id, class Lookup>
-  static Id known_id(std::map<std::string, std::optional<Id>>& known, const std::string& name, Id number,
-                     Lookup lookup) {
-    if (name.empty()) return number;
-    auto it = known.find(name);
-    if (it == known.end()) it = known.emplace(name, lookup(name.c_str())).first;
-    return it->second.value_or(number);
-  }
-  uid_t user_id(const Meta& m) {
-    return known_id<uid_t>(users_, m.owner, m.uid, [](const char* n) -> std::optional<uid_t> {
-      const struct passwd* pw = getpwnam(n);
-      return pw != nullptr ? std::optional<uid_t>(pw->pw_uid) : std::nullopt;
-    });
-  }
-  gid_t group_id(const Meta& m) {
-    return known_id<gid_t>(groups_, m.group, m.gid, [](const char* n) -> std::optional<gid_t> {
-      const struct group* gr = getgrnam(n);
-      return gr != nullptr ? std::optional<gid_t>(gr->gr_gid) : std::nullopt;
-    });
-  }
-
-  void apply_owner(int fd, const Meta& m, const char* link = nullptr) {
-    if (!as_root_) return;
-    const uid_t uid = user_id(m);
-    const gid_t gid = group_id(m);
-    if (link != nullptr) fchownat(fd, link, uid, gid, AT_SYMLINK_NOFOLLOW);
-    else if (fchown(fd, uid, gid) != 0) problem(m, format("cannot set owner: %s", std::strerror(errno)));
-  }
-
-  void apply_times(int fd, const Meta& m, const char* link = nullptr) {
-    const int rc = link != nullptr ? utimensat(fd, link, m.times, AT_SYMLINK_NOFOLLOW) : futimens(fd, m.times);
-    if (rc != 0) problem(m, format("cannot set times: %s", std::strerror(errno)));
   }
 
   std::string temp_name() { return format(".sidfpack-%ld-%u", static_cast<long>(pid_), ++temp_counter_); }
 
-  // Puts the temporary `temp` in place under the entry's name.
-  void put_in_place(int dir, const std::string& temp, const Meta& m, const std::string& leaf) {
-    if (renameat(dir, temp.c_str(), dir, leaf.c_str()) != 0) {
-      problem(m, format("cannot put in place: %s", std::strerror(errno)));
-      unlinkat(dir, temp.c_str(), 0);
+  // Puts the temporary `temp` in place under the entry's name, replacing
+  // what stands there (not a folder).
+  void put_in_place(int dir, std::string& temp, const Meta& m, const std::string& leaf) {
+    if (renameat(dir, temp.c_str(), dir, leaf.c_str()) == 0) temp.clear();
+    else problem(m, format("cannot put in place: %s", std::strerror(errno)));
+  }
+
+  void open_output(Output& out, int dir, const Meta& m) {
+    out.dir = dir;
+    const mode_t mode = attrs_.creation_mode(m);
+#ifdef O_TMPFILE
+    if (tmpfile_) out.fd = openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (out.fd >= 0) return;
+#endif
+    out.temp = temp_name();
+    temp_arm(dir, out.temp.c_str());
+    out.fd = openat(dir, out.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (out.fd < 0) {
+      problem(m, format("cannot create: %s", std::strerror(errno)));
+      out.temp.clear();
     }
   }
 
-  // Regular files are written under a temporary name in their folder and
-  // renamed into place once their content has passed its check, so a
-  // damaged file never stands under its name and an existing entry of that
-  // name (a symbolic link included) is replaced, not written through.
-  void file(StreamIn& in, const Meta& m, const std::vector<std::string>& parts) {
+  // Links the unnamed file in: by its descriptor where this process may
+  // (CAP_DAC_READ_SEARCH, the shorter way), else through /proc.
+  bool link_unnamed(const Output& out, const char* name) {
+    if (empty_path_) {
+      if (linkat(out.fd, "", out.dir, name, AT_EMPTY_PATH) == 0) return true;
+      if (errno != EPERM && errno != ENOENT && errno != EINVAL) return false;
+      empty_path_ = false;
+    }
+    char proc[40];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", out.fd);
+    return linkat(AT_FDCWD, proc, out.dir, name, AT_SYMLINK_FOLLOW) == 0;
+  }
+
+  // An unnamed file gets its name by a link; where a file of
+  // that name stands, under a temporary name first, renamed over it, so the
+  // name never goes missing.
+  void name_output(Output& out, const Meta& m, const std::string& leaf) {
+    if (!out.temp.empty()) {
+      put_in_place(out.dir, out.temp, m, leaf);
+      return;
+    }
+    if (link_unnamed(out, leaf.c_str())) return;
+    if (errno == EEXIST) {
+      out.temp = temp_name();
+      temp_arm(out.dir, out.temp.c_str());
+      if (link_unnamed(out, out.temp.c_str())) {
+        put_in_place(out.dir, out.temp, m, leaf);
+        return;
+      }
+      out.temp.clear();
+    }
+    problem(m, format("cannot put in place: %s", std::strerror(errno)));
+  }
+
+  // Regular files are named once their content has passed its check, so a
+  // damaged file never stands under its name, and an existing entry of that
+  // name (a symbolic link included) is replaced, not written through. A
+  // sparse file's content is its data regions one after the other: each
+  // goes to its offset, the holes stay holes.
+  void file(StreamIn& in, const dpxut_entry* e, const Meta& m, const std::vector<std::string>& parts) {
     const int dir = parent(m, parts);
-    if (dir < 0) {
+    Output out;
+    if (dir >= 0) open_output(out, dir, m);
+    if (out.fd < 0) {
       in.read_content(nullptr);
       return;
     }
-    const std::string temp = temp_name();
-    const int fd = openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      problem(m, format("cannot create: %s", std::strerror(errno)));
-      in.read_content(nullptr);
-      return;
-    }
+    const size_t regions = dpxut_entry_sparse_count(e);
+    size_t region = 0;
+    uint64_t offset = 0, left = 0;  // the current region's next offset and bytes left
     std::string error;
     const bool whole = in.read_content([&](const uint8_t* p, size_t n) {
+      if (stop_signal() != 0) throw Interrupted{};
+      if (!error.empty()) return;
+      if (regions == 0) {
+        if (!write_all(out.fd, p, n, 0, false)) error = format("write error: %s", std::strerror(errno));
+        return;
+      }
       while (n > 0 && error.empty()) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-          error = format("write error: %s", std::strerror(errno));
+        while (left == 0 && region < regions && dpxut_entry_sparse(e, region++, &offset, &left) == DPXUT_OK) {}
+        if (left == 0) {
+          error = "content beyond its data regions";
           break;
         }
-        p += w;
-        n -= static_cast<size_t>(w);
+        const size_t k = static_cast<size_t>(std::min<uint64_t>(n, left));
+        if (!write_all(out.fd, p, k, offset, true)) error = format("write error: %s", std::strerror(errno));
+        p += k, n -= k, offset += k, left -= k;
       }
     });
+    if (stop_signal() != 0) throw Interrupted{};  // its temporary name may be gone already
+    if (whole && error.empty() && regions > 0 && ftruncate(out.fd, static_cast<off_t>(dpxut_entry_size(e))) != 0)
+      error = format("cannot set size: %s", std::strerror(errno));
     if (!whole || !error.empty()) {  // a damaged content was reported by the reader
       if (!error.empty()) problem(m, error);
-      close(fd);
-      unlinkat(dir, temp.c_str(), 0);
+      if (!whole && c_.opt.stop_on_error) stopped_ = true;
       return;
     }
-    apply_owner(fd, m);
-    if (fchmod(fd, permissions(m.mode)) != 0) problem(m, format("cannot set mode: %s", std::strerror(errno)));
-    apply_times(fd, m);
-    if (close(fd) != 0) problem(m, format("write error: %s", std::strerror(errno)));
-    put_in_place(dir, temp, m, parts.back());
+    finish_file(out, m, parts.back());
+    if (dpxut_entry_changed(e) != 0) problem(m, "file changed as it was read when stored");
+  }
+
+  void finish_file(Output& out, const Meta& m, const std::string& leaf) {
+    attrs_.apply(m, out.fd);
+    if (!out.temp.empty()) {  // a named file is closed (write errors show there) before it is renamed
+      const int rc = close(out.fd);
+      out.fd = -1;
+      if (rc != 0) return problem(m, format("write error: %s", std::strerror(errno)));
+    }
+    name_output(out, m, leaf);
   }
 
   void directory(const Meta& m, const std::vector<std::string>& parts) {
@@ -309,21 +268,44 @@ class Extractor {
     dirs_.push_back(Dir{parts, m});
   }
 
-  void symlink(const Meta& m, const std::vector<std::string>& parts, const char* target) {
-    if (target == nullptr || *target == '\0') {
-      problem(m, "damaged link target");
-      return;
-    }
+  // Links, FIFOs and devices: made under a temporary name, given their
+  // owner, mode, attributes and times there (not a hard link: its file has
+  // them), then renamed into place.
+  enum class Node { kSymlink, kHardlink, kOther };
+  template <class Make>
+  void node(const Meta& m, const std::vector<std::string>& parts, Node kind, const std::string& what, Make make) {
     const int dir = parent(m, parts);
     if (dir < 0) return;
-    const std::string temp = temp_name();
-    if (symlinkat(target, dir, temp.c_str()) != 0) {
-      problem(m, format("cannot create link: %s", std::strerror(errno)));
+    Output out;
+    out.dir = dir;
+    out.temp = temp_name();
+    temp_arm(dir, out.temp.c_str());
+    if (make(dir, out.temp.c_str()) != 0) {
+      problem(m, format("cannot create %s: %s", what.c_str(), std::strerror(errno)));
+      out.temp.clear();
       return;
     }
-    apply_owner(dir, m, temp.c_str());
-    apply_times(dir, m, temp.c_str());
-    put_in_place(dir, temp, m, parts.back());
+    if (kind != Node::kHardlink) attrs_.apply_at(m, dir, out.temp.c_str(), kind == Node::kSymlink);
+    const std::string made = out.temp;
+    put_in_place(dir, out.temp, m, parts.back());
+    // A rename between two names of one file does nothing: where the name
+    // was that file already, the temporary link still stands.
+    if (kind == Node::kHardlink && out.temp.empty()) unlinkat(dir, made.c_str(), 0);
+  }
+
+  void symlink(const Meta& m, const std::vector<std::string>& parts, const char* target) {
+    if (target == nullptr || *target == '\0') return problem(m, "damaged link target");
+    node(m, parts, Node::kSymlink, "link",
+         [&](int dir, const char* temp) { return symlinkat(target, dir, temp); });
+  }
+
+  // Devices need root (or the capability to make them): elsewhere they are
+  // reported and passed over.
+  void special(const Meta& m, const std::vector<std::string>& parts, uint64_t rdev) {
+    const mode_t type = m.mode & S_IFMT;
+    node(m, parts, Node::kOther, type == S_IFIFO ? "FIFO" : "device", [&](int dir, const char* temp) {
+      return type == S_IFIFO ? mkfifoat(dir, temp, 0600) : mknodat(dir, temp, type | 0600, static_cast<dev_t>(rdev));
+    });
   }
 
   // A hard link to an earlier entry: both names lie below the target
@@ -332,34 +314,23 @@ class Extractor {
   void hardlink(const Meta& m, const std::vector<std::string>& parts, const std::string& to) {
     std::vector<std::string> to_parts;
     std::string why;
-    if (!split_name(to, to_parts, why)) {
-      problem(m, format("link to %s: %s", shown(to).c_str(), why.c_str()));
-      return;
-    }
-    const int from_dir = open_path(to_parts, to_parts.size(), false, &why);
-    if (from_dir < 0) {
-      problem(m, format("link to %s: %s", shown(to).c_str(), why.c_str()));
-      return;
-    }
-    const int dir = parent(m, parts);
-    const std::string temp = temp_name();
-    if (dir >= 0 && linkat(from_dir, to_parts.back().c_str(), dir, temp.c_str(), 0) != 0)
-      problem(m, format("cannot link to %s: %s", shown(to).c_str(), std::strerror(errno)));
-    else if (dir >= 0)
-      put_in_place(dir, temp, m, parts.back());
-    close(from_dir);
+    DirWalk other(root_);
+    const int from = split_name(to, to_parts, why) ? other.parent(to_parts, false, why) : -1;
+    if (from < 0) return problem(m, format("link to %s: %s", shown(to).c_str(), why.c_str()));
+    node(m, parts, Node::kHardlink, "hard link to " + shown(to),
+         [&](int dir, const char* temp) { return linkat(from, to_parts.back().c_str(), dir, temp, 0); });
   }
 
   Context& c_;
   int root_;
-  bool as_root_;
-  int parent_fd_ = -1;
-  std::string parent_key_;
+  DirWalk walk_;
+  Attributes attrs_;
+  bool tmpfile_;  // files are written unnamed and linked in through /proc
+  bool empty_path_ = geteuid() == 0;  // ... or by their descriptor
+  bool stopped_ = false;
   unsigned temp_counter_ = 0;
   const pid_t pid_ = getpid();
   std::vector<Dir> dirs_;
-  std::map<std::string, std::optional<uid_t>> users_;
-  std::map<std::string, std::optional<gid_t>> groups_;
 };
 
 }  // namespace
@@ -372,18 +343,30 @@ int run_extract(Context& c, int fd) {
     return 1;
   }
   {
+    SignalGuard signals;
     StreamIn in(c, fd);
-    Selection selection(c.opt.operands, c.opt.dos_wildcards);
+    Selection selection(c.opt);
     Extractor extractor(c, root);
     progress_begin(c, "restored");
     const dpxut_entry* e = nullptr;
     std::string name;
-    while (in.next(e, name)) {
-      if (selection.selects(name)) extractor.entry(in, e, name);
-      else in.read_content(nullptr);
+    try {
+      while (stop_signal() == 0 && !extractor.stopped() && in.next(e, name)) {
+        if (selection.selects(name)) extractor.entry(in, e, name);
+        else in.read_content(nullptr);
+      }
+    } catch (const Interrupted&) {
+    } catch (...) {
+      extractor.finish();
+      throw;
     }
     extractor.finish();
     progress_clear(c);
+    if (const int sig = stop_signal()) {
+      message(c, "stopped by signal %d (%s)", sig, strsignal(sig));
+      std::fflush(stdout);
+      die_of(sig);
+    }
     selection.report_unused(c);
   }
   close(root);

@@ -51,7 +51,9 @@ const char kUsage[] =
     "                     show entries, bytes, rate and time left (default on a terminal)\n"
     "  --stop-on-error    stop at the first damaged record (default: report it, go on)\n"
     "Sizes take a K, M or G suffix. A PATTERN selects the names it matches and everything\n"
-    "below them; '*' and '?' are the wildcards.\n";
+    "below them; '*' and '?' are the wildcards. Names are shown escaped: \\\\ for a backslash,\n"
+    "\\n, \\t and \\ooo (octal) for controls and bytes that are no character, \\u{XXXX} for\n"
+    "C1, bidirectional and line separator characters.\n";
 
 uint64_t parse_size(const std::string& option, const std::string& text, uint64_t lo, uint64_t hi) {
   char* end = nullptr;
