@@ -160,6 +160,12 @@ int dpxut_entry_sparse(const dpxut_entry *e, size_t index, uint64_t *offset,
                        uint64_t *length);
 uint64_t dpxut_entry_sparse_data(const dpxut_entry *e);
 
+/* A directory's list of names (what it held when stored, for restoring
+ * incremental backups): each name followed by a NUL, in ascending byte
+ * order; *size is the whole length. Null (and *size 0) when the entry
+ * carries none; an empty directory has a list of size 0 that is not null. */
+const char *dpxut_entry_dirlist(const dpxut_entry *e, size_t *size);
+
 /* 1 when the writer marked the file as having changed while it was read
  * (its size, modification or change time differed before and after, or
  * the content fell short): the stored content may be torn. Known once the
@@ -206,6 +212,12 @@ int dpxut_entry_add_xattr(dpxut_entry *e, const char *name, const void *value,
  * dpxut_entry_clear_sparse. */
 int dpxut_entry_add_sparse(dpxut_entry *e, uint64_t offset, uint64_t length);
 int dpxut_entry_clear_sparse(dpxut_entry *e);
+/* Sets a directory's list of names: size bytes of names, each followed by
+ * a NUL, in ascending byte order (copied). DPXUT_FAILED for a list that is
+ * not so (an empty name, a '/', an unterminated or misordered name). The
+ * writer stores it with directories only; when it does not fit the record
+ * it is left out and dpxut_writer_add returns DPXUT_WARN (DPXUT_E_SIZE). */
+int dpxut_entry_set_dirlist(dpxut_entry *e, const char *names, size_t size);
 
 /* ------------------------------------------------------------------------
  * Reader
@@ -258,6 +270,17 @@ uint64_t dpxut_reader_offset(const dpxut_reader *r);
 const char *dpxut_reader_codeset(const dpxut_reader *r);
 uint64_t dpxut_reader_records(const dpxut_reader *r);
 
+/* Compressed streams. A stream that begins with zstd's magic number
+ * (28 B5 2F FD) is read as the stream its frames hold, from any callback,
+ * pipes included; offsets and error texts count the bytes of that stream.
+ * libzstd.so.1 is loaded when the first such stream is met; without it
+ * dpxut_reader_next fails (DPXUT_E_FORMAT) and then reports the end. A
+ * compressed stream cut short or damaged reads up to that point, then
+ * fails with DPXUT_E_TRUNCATED (the text says why), then reports the end.
+ * dpxut_reader_compressed: 1 when the stream is compressed (known after the
+ * first dpxut_reader_next), else 0. */
+int dpxut_reader_compressed(const dpxut_reader *r);
+
 /* ------------------------------------------------------------------------
  * Writer
  * ------------------------------------------------------------------------ */
@@ -287,6 +310,14 @@ int dpxut_writer_set_block_size(dpxut_writer *w, uint32_t size);
 int dpxut_writer_set_part_size(dpxut_writer *w, uint64_t size);
 int dpxut_writer_set_time(dpxut_writer *w, int64_t seconds);
 int dpxut_writer_set_host(dpxut_writer *w, const char *host);
+/* Compression: level 0 (the default) writes the stream as it is; 1..19
+ * hands it to the write callback compressed with zstd at that level, as
+ * one frame with a checksum, so `zstd -d` gives the stream back. threads:
+ * 0 for one compression worker a processor, 1 to compress in the calling
+ * thread, N for N workers (at most 256). libzstd.so.1 is loaded by this
+ * call: DPXUT_FAILED (DPXUT_E_FORMAT) when it cannot be. Errors and
+ * dpxut_writer_offset count the bytes of the uncompressed stream. */
+int dpxut_writer_set_compression(dpxut_writer *w, int level, int threads);
 
 /* Starts an entry. Regular files are followed by exactly
  * dpxut_entry_size bytes of content through dpxut_writer_write_data, or,

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything, then round-trips a folder through a SIDF stream with
-# sidfpack: create, list, extract into a temporary folder, and a byte for
+# sidfpack: create, list, diff, extract into a temporary folder, and a byte for
 # byte comparison with the original (diff -r, symbolic link targets, modes
 # and modification times).
 #   scripts/demo.sh          the repository's own src/ folder
@@ -74,6 +74,10 @@ echo "== sidfpack list -f $stream"
 "$sidfpack" list -f "$stream" >"$work/list"
 head -n 8 "$work/list" | sed 's/^/   /'
 echo "   ... $(wc -l <"$work/list") lines"
+
+echo "== sidfpack diff -f $stream -C $parent   (the stream against the folder it came from)"
+"$sidfpack" diff -f "$stream" -C "$parent"
+echo "   no differences"
 
 echo "== sidfpack extract -f $stream -C $work/out"
 mkdir "$work/out"

@@ -19,6 +19,10 @@ uint32_t crc32_slice8(uint32_t crc, const uint8_t* data, size_t length) noexcept
 // Carry-less multiplication folding; only callable when crc32_clmul_usable().
 uint32_t crc32_clmul(uint32_t crc, const uint8_t* data, size_t length) noexcept;
 bool crc32_clmul_usable() noexcept;
+// The same fold four lanes at a time (AVX-512); only callable when
+// crc32_vclmul_usable().
+uint32_t crc32_vclmul(uint32_t crc, const uint8_t* data, size_t length) noexcept;
+bool crc32_vclmul_usable() noexcept;
 
 // Check value of the bytes [from, to): the register started at kCrcStart.
 inline uint32_t check_value(const uint8_t* from, const uint8_t* to) noexcept {

@@ -185,6 +185,16 @@ const char* read_sparse(const uint8_t* d, size_t n, bool& seen, dpxut_entry& e) 
   return nullptr;
 }
 
+// A directory's list of names, checked as the host's would be.
+const char* read_dirlist(const uint8_t* d, size_t n, dpxut_entry& e) {
+  if (e.has_dirlist) return "list of names stored twice";
+  const char* p = reinterpret_cast<const char*>(d);
+  if (!dirlist_valid(p, n)) return "damaged list of names";
+  e.dirlist.assign(p, p + n);
+  e.has_dirlist = true;
+  return nullptr;
+}
+
 // Walks the extension area: every entry is kept raw, the known ones read.
 // An entry is 12 bytes (type, tag, length) and its data; the area ends
 // where its length says. A type-3 entry reaches as far as its items.
@@ -237,6 +247,8 @@ const char* read_extension(const uint8_t* area, size_t length, dpxut_entry& e, R
       why = read_xattr(d, n, e);
     } else if (type == kExtSparse) {
       why = read_sparse(d, n, sparse, e);
+    } else if (type == kExtDirlist) {
+      why = read_dirlist(d, n, e);
     }
     if (why != nullptr) return why;
     at += 12 + reach;
@@ -305,6 +317,7 @@ const char* describe_record(const HVDPRecordHeaderInfo& info, bool same_codeset,
   if (type != DPXUT_IFCHR && type != DPXUT_IFBLK) e.rdev = 0;  // meaningless elsewhere
   if (!distinct_xattrs(e)) return "extended attribute stored twice";
   if (!e.sparse.empty() && !content) return "sparse map on an entry without content";
+  if (e.has_dirlist && type != DPXUT_IFDIR) return "list of names on an entry that is no directory";
   if (!sparse_fits(e)) return "sparse map outside the file";
   if (!e.times_exact) {
     e.mtime = from_dos(fixed.dateTime1);

@@ -224,3 +224,24 @@ DPXUT_EXPORT int dpxut_entry_clear_sparse(dpxut_entry* e) {
   e->sparse_data = 0;
   return DPXUT_OK;
 }
+
+DPXUT_EXPORT const char* dpxut_entry_dirlist(const dpxut_entry* e, size_t* size) {
+  if (size != nullptr) *size = 0;
+  if (e == nullptr || !e->has_dirlist) return nullptr;
+  if (size != nullptr) *size = e->dirlist.size();
+  return e->dirlist.empty() ? "" : e->dirlist.data();
+}
+
+DPXUT_EXPORT int dpxut_entry_set_dirlist(dpxut_entry* e, const char* names, size_t size) {
+  if (e == nullptr || (names == nullptr && size != 0)) return DPXUT_FATAL;
+  if (!dirlist_valid(names, size)) return DPXUT_FAILED;
+  try {
+    e->dirlist.assign(names, names + size);
+  } catch (...) {
+    e->dirlist.clear();
+    e->has_dirlist = false;
+    return DPXUT_FATAL;
+  }
+  e->has_dirlist = true;
+  return DPXUT_OK;
+}

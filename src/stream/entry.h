@@ -5,6 +5,7 @@
 #include <dpxut.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "common/heap.h"
 
@@ -53,6 +54,11 @@ struct dpxut_entry {
   dpxut::HeapVector<Region> sparse;
   uint64_t sparse_data = 0;
 
+  // A directory's names, each with its terminator, ascending (see
+  // dirlist_valid); has_dirlist tells an empty list from none.
+  dpxut::HeapVector<char> dirlist;
+  bool has_dirlist = false;
+
   // Bytes of content a regular file's records hold.
   uint64_t content_length() const { return sparse.empty() ? size : sparse_data; }
 
@@ -95,9 +101,35 @@ struct dpxut_entry {
     xattr_data.clear();
     sparse.clear();
     sparse_data = 0;
+    dirlist.clear();
+    has_dirlist = false;
     changed = false;
     record = offset = 0;
     extensions.clear();
     ext_data.clear();
   }
 };
+
+// A list of names: each not empty, not "." or "..", without '/', ended by
+// a NUL within the list, each after the one before in byte order.
+inline bool dirlist_valid(const char* p, size_t n) noexcept {
+  const char* prev = nullptr;
+  size_t prev_length = 0;
+  for (size_t at = 0; at < n;) {
+    const char* name = p + at;
+    const void* end = std::memchr(name, 0, n - at);
+    if (end == nullptr) return false;
+    const size_t length = static_cast<size_t>(static_cast<const char*>(end) - name);
+    if (length == 0 || std::memchr(name, '/', length) != nullptr || (length == 1 && name[0] == '.') ||
+        (length == 2 && name[0] == '.' && name[1] == '.'))
+      return false;
+    if (prev != nullptr) {
+      const int c = std::memcmp(prev, name, prev_length < length ? prev_length : length);
+      if (c > 0 || (c == 0 && prev_length >= length)) return false;
+    }
+    prev = name;
+    prev_length = length;
+    at += length + 1;
+  }
+  return true;
+}

@@ -8,6 +8,7 @@
 namespace dpxut::stream {
 
 size_t Input::ensure(size_t n) {
+  if (!probed_) probe();
   if (avail() >= n || ended_) return avail();
   if (pos_ == end_) {
     base_ += pos_;
@@ -33,6 +34,19 @@ size_t Input::ensure(size_t n) {
     end_ += static_cast<size_t>(got);
   }
   return avail();
+}
+
+size_t Input::read_direct(uint8_t* buf, size_t n) {
+  if (avail() != 0 || ended_) return 0;
+  base_ += end_;
+  pos_ = end_ = 0;
+  const size_t ask = n < read_size_ ? n : read_size_;
+  errno = 0;
+  const int64_t got = read_(ctx_, buf, ask);
+  if (got < 0 || static_cast<uint64_t>(got) > ask) throw InputFailure{got < 0 && errno != 0 ? errno : EIO};
+  if (got == 0) ended_ = true;
+  base_ += static_cast<uint64_t>(got);
+  return static_cast<size_t>(got);
 }
 
 }  // namespace dpxut::stream

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "common/heap.h"
+#include "stream/zstd_io.h"
 
 namespace dpxut::stream {
 
@@ -37,6 +38,18 @@ class Input {
   size_t ensure(size_t n);
   void consume(size_t n) noexcept { pos_ += n < avail() ? n : avail(); }
 
+  // A stream compressed with zstd reads as the stream it holds (known once
+  // something was read; zstd_io.cpp). A damaged or cut compressed stream
+  // reads as ending there, and failure() then says why and gives the cause.
+  bool compressed() const noexcept { return zstd_ != nullptr; }
+  const char* failure(uint32_t* code) const noexcept;
+
+  size_t read_size() const noexcept { return read_size_; }
+  // With nothing visible: one call of the callback for up to n (at most
+  // read_size) bytes straight into buf, which are consumed with it; 0 at the
+  // end of the stream. Saves the copy out of the buffer for long content.
+  size_t read_direct(uint8_t* buf, size_t n);
+
  private:
   dpxut_read_fn read_;
   void* ctx_;
@@ -45,6 +58,10 @@ class Input {
   size_t pos_ = 0, end_ = 0;
   uint64_t base_ = 0;  // stream offset of buf_[0]
   bool ended_ = false;
+  bool probed_ = false;
+  DecompressorPtr zstd_;  // read_ and ctx_ lead to it when set
+
+  void probe();
 };
 
 }  // namespace dpxut::stream

@@ -85,6 +85,11 @@ void dpxut_reader::cut(const char* fmt, ...) {
     va_start(ap, fmt);
     set_error(DPXUT_E_TRUNCATED, fmt, ap);
     va_end(ap);
+    uint32_t code = 0;
+    if (const char* why = in.failure(&code)) {  // the compressed stream gave out here
+      error += ": ";
+      error += why;
+    }
   }
   throw ReaderStop{DPXUT_FAILED};
 }
@@ -263,6 +268,8 @@ DPXUT_EXPORT const char* dpxut_reader_error(const dpxut_reader* r) {
 }
 
 DPXUT_EXPORT uint64_t dpxut_reader_offset(const dpxut_reader* r) { return r == nullptr ? 0 : r->in.offset(); }
+
+DPXUT_EXPORT int dpxut_reader_compressed(const dpxut_reader* r) { return r != nullptr && r->in.compressed() ? 1 : 0; }
 
 DPXUT_EXPORT const char* dpxut_reader_codeset(const dpxut_reader* r) {
   return r == nullptr ? "" : r->codeset.c_str();

@@ -22,11 +22,14 @@ struct ReaderStop {
   int result;
 };
 
-// Where a section lies in the input window: its length and whether its
-// closing field holds a check value.
+// Where a section lies in the input window: its length, whether its
+// closing field holds a check value, where that field's data begins, and
+// whether the walk jumped over bytes it did not decode (an offset field).
 struct Extent {
   size_t length = 0;
   bool checked = false;
+  bool jumped = false;
+  size_t check_at = 0;
 };
 
 }  // namespace dpxut::stream

@@ -77,7 +77,8 @@ Extent dpxut_reader::section_extent(size_t at, uint32_t head, size_t limit) {
       opened = true;
     } else if (f.fieldId == head) {
       if (f.dataSize.value != 0 && f.dataSize.value != 4) fail(DPXUT_E_DAMAGED, "malformed closing field");
-      return Extent{off + f.bytesUsed - at, f.dataSize.value == 4};
+      const size_t check_at = f.data != nullptr ? static_cast<size_t>(f.data - in.data()) - at : 0;
+      return Extent{off + f.bytesUsed - at, f.dataSize.value == 4, jumped, check_at};
     } else if (jumped) {
       fail(DPXUT_E_DAMAGED, "offset field of section 0x%X misses its closing field", head);
     }
@@ -92,12 +93,26 @@ Extent dpxut_reader::section_extent(size_t at, uint32_t head, size_t limit) {
   }
 }
 
+// The check value of a section the walk decoded field by field: the same
+// verdict as section_checks, which would decode every field again to find
+// the closing field the walk already found.
+static const char* closing_checks(const uint8_t* s, const Extent& x, uint32_t head) {
+  if (x.check_at + 4 != x.length) return "closing field without a check value";
+  if (x.check_at < id_length(head) + 1) return "malformed closing field";
+  const size_t closing = x.check_at - id_length(head) - 1;
+  if (s[closing + id_length(head)] != 4) return "malformed closing field";
+  const uint32_t crc = HVDPGenerateCRC(static_cast<uint32_t>(closing), 0xFFFFFFFF, s);
+  return crc != dpxut::load_le32(s + x.check_at) ? "check value mismatch" : nullptr;
+}
+
 // The length of the section at window offset at, its check value verified
 // when it has one.
 size_t dpxut_reader::checked_section(size_t at, uint32_t head, size_t limit, const char* what) {
   const Extent x = section_extent(at, head, limit);
   if (x.checked) {
-    if (const char* why = section_checks(in.data() + at, x.length, head)) fail(DPXUT_E_CHECK, "%s: %s", what, why);
+    const uint8_t* s = in.data() + at;
+    if (const char* why = x.jumped ? section_checks(s, x.length, head) : closing_checks(s, x, head))
+      fail(DPXUT_E_CHECK, "%s: %s", what, why);
   }
   return x.length;
 }
@@ -265,6 +280,11 @@ bool dpxut_reader::scan() {
 int dpxut_reader::at_end() {
   resync = false;
   set_where(in.offset(), nullptr, "end of stream");
+  uint32_t code = 0;
+  if (const char* why = in.failure(&code); why != nullptr && !end_reported) {  // a compressed stream cut or damaged
+    end_reported = true;
+    fail(code, "%s", why);
+  }
   if (tagged && !end_reported) {
     end_reported = true;
     if (!trailer_seen) fail(DPXUT_E_TRUNCATED, "no end marker");

@@ -137,6 +137,11 @@ DPXUT_EXPORT int dpxut_writer_set_host(dpxut_writer* w, const char* host) {
   });
 }
 
+DPXUT_EXPORT int dpxut_writer_set_compression(dpxut_writer* w, int level, int threads) {
+  return setting(w, level >= 0 && level <= 19 && threads >= 0 && threads <= 256,
+                 [&] { dpxut::stream::compress_output(*w, level, threads); });
+}
+
 DPXUT_EXPORT int dpxut_writer_add(dpxut_writer* w, const dpxut_entry* e) {
   if (e == nullptr) return DPXUT_FATAL;
   return guarded(w, [&]() -> int {
@@ -180,6 +185,7 @@ DPXUT_EXPORT int dpxut_writer_finish(dpxut_writer* w) {
     if (w->state == State::kNew) w->begin_stream();
     const int rc = w->end_entry();
     w->end_stream();
+    dpxut::stream::compress_finish(*w);
     // A stream this writer opened by path is closed here, where a failure
     // of the last write-back (a full disk, a lost server) can still be
     // reported rather than lost in _free.

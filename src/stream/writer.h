@@ -13,6 +13,7 @@
 #include "common/heap.h"
 #include "stream/entry.h"
 #include "stream/format.h"
+#include "stream/zstd_io.h"
 
 namespace dpxut::stream {
 
@@ -37,6 +38,8 @@ struct dpxut_writer {
   void* ctx = nullptr;
   int fd = -1;  // the descriptor of open_fd / open_path
   bool owns_fd = false;
+  // Compressing: write and ctx lead to it, and it to the host's callback.
+  dpxut::stream::CompressorPtr zstd;
 
   // Settings.
   uint32_t block_size = dpxut::stream::kDefaultBlockSize;
@@ -95,6 +98,8 @@ struct dpxut_writer {
   // Output (writer_output.cpp).
   uint64_t offset() const { return flushed + used; }
   void flush();
+  // The callback's calls for n bytes at p, which follow those flushed.
+  void hand_over(const uint8_t* p, size_t n);
   void put(const uint8_t* p, size_t n);
   // Runs put(buffer, capacity) -> bytes on at least `need` bytes: in place
   // when the buffer can hold them, else through a scratch area.

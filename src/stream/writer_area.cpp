@@ -113,6 +113,17 @@ uint64_t dpxut_writer::build_area(const dpxut_entry& e, uint64_t size, const cha
     store_le32(s8 + 4, minor(static_cast<dev_t>(e.rdev)));
     add_ext(area, kExtDevice, s8, 8);
   }
+  // A directory's list of names, whole or not at all (a reader then
+  // deletes nothing in it); before the attributes, which give way to it.
+  if (type == DPXUT_IFDIR && e.has_dirlist) {
+    if (area.size() + kExtHead + e.dirlist.size() <= kAreaMost) {
+      add_ext(area, kExtDirlist, e.dirlist.data(), static_cast<uint32_t>(e.dirlist.size()));
+    } else {
+      ++*dropped;
+      warn(DPXUT_E_SIZE, "entry '%.*s': list of names too large to store (%zu bytes); not stored", int{kShownName},
+           e.name.c_str(), e.dirlist.size());
+    }
+  }
 
   // A sparse map must describe the size: ascending regions within it.
   const bool sparse = content && !e.sparse.empty();

@@ -48,11 +48,16 @@ int dpxut_writer::warn(uint32_t code, const char* fmt, ...) {
 // that fails, writes nothing or claims more than it was given breaks the
 // stream.
 void dpxut_writer::flush() {
+  hand_over(buf.data(), used);
+  used = 0;
+}
+
+void dpxut_writer::hand_over(const uint8_t* p, size_t n) {
   size_t done = 0;
-  while (done < used) {
+  while (done < n) {
     errno = 0;
-    const int64_t w = write(ctx, buf.data() + done, used - done);
-    if (w <= 0 || static_cast<uint64_t>(w) > used - done) {
+    const int64_t w = write(ctx, p + done, n - done);
+    if (w <= 0 || static_cast<uint64_t>(w) > n - done) {
       const int err = errno;
       fail(DPXUT_FATAL, DPXUT_E_IO, "write error at stream offset %llu: %s",
            static_cast<unsigned long long>(flushed + done),
@@ -60,8 +65,7 @@ void dpxut_writer::flush() {
     }
     done += static_cast<size_t>(w);
   }
-  flushed += used;
-  used = 0;
+  flushed += n;
 }
 
 void dpxut_writer::put(const uint8_t* p, size_t n) {

@@ -128,7 +128,15 @@ void dpxut_writer::begin_stream() {
 // Returns DPXUT_OK or DPXUT_WARN; stops with DPXUT_FAILED when the name
 // cannot be stored at all.
 static int put_names(dpxut_writer& w, const char* member) {
-  HVDPNameHandle* h = nullptr;
+  // The handle is closed on every way out, a refused allocation in the
+  // conversions below included.
+  struct Handle {
+    HVDPNameHandle* h = nullptr;
+    ~Handle() {
+      if (h != nullptr) HVDPCloseName(&h);
+    }
+  } handle;
+  HVDPNameHandle*& h = handle.h;
   uint32_t rc = HVDPPutFirstName(&w.names, kNsLocale, 0, 0, nullptr, GenericChar(kNsLocale, '/'), member, &h);
   if (rc == HVDPUT_OVERFLOW) {
     if (h != nullptr) HVDPCloseName(&h);
@@ -294,9 +302,15 @@ void dpxut_writer::take(const uint8_t* p, size_t n) {
     size_t k = buf.size() - used;
     if (k > n) k = n;
     if (k > part_left) k = static_cast<size_t>(part_left);
-    std::memcpy(buf.data() + used, p, k);
     crc = HVDPGenerateCRC(static_cast<uint32_t>(k), crc, p);
-    used += k;
+    if (used == 0 && k == buf.size()) {
+      // A whole buffer's worth goes from the host's bytes: the callback
+      // sees the same calls as when they are copied and flushed.
+      hand_over(p, k);
+    } else {
+      std::memcpy(buf.data() + used, p, k);
+      used += k;
+    }
     p += k;
     n -= k;
     part_left -= k;

@@ -8,7 +8,6 @@
 int tab[64];
 
 char *strupr(char *s) { return s; }
-char *strlwr(char *s) { return s; }
 char *strrev(char *dst, char *src) { return dst != NULL ? dst : src; }
 
 void CountPositions(const void *f, const void *s, const void *name, uint32_t ns, uint32_t unused, uint16_t *count) {

@@ -1,6 +1,6 @@
 /* A host whose own globals share names with the library's exports. Built
  * twice: alone, and with interpose_defs.c, which defines tab, strupr,
- * strrev, strlwr, CountPositions and the built-ins that the library calls
+ * strrev, CountPositions and the built-ins that the library calls
  * itself with wrong contents and behaviour. Both builds must see the same
  * results: the library binds its calls to its own functions and its reads
  * of its own tables to its own definitions. Prints each check that fails

@@ -24,8 +24,7 @@ namespace {
 using dpxut::test::to_hex;
 using Threads = dpxut::testing::CharsetEnv;
 using Task = std::function<std::string()>;
-constexpr int kThreads = 8;
-constexpr int kRepeats = 30;
+constexpr int kThreads = 8, kRepeats = 30;
 
 // Sizing call, then a filling call of the reported size: the codes, and
 // the text when the filling succeeds (a failed one may leave any part).
@@ -35,8 +34,8 @@ std::string Convert(uint32_t (*f)(D*, size_t*, const S*), const S* src) {
   const std::string sizing = std::to_string(f(nullptr, &size, src));
   std::vector<D> dst(size + 1);
   if (const uint32_t rc = f(dst.data(), &size, src)) return sizing + " " + std::to_string(rc);
-  const size_t units = std::min(size, dst.size());
-  return sizing + " 0 " + std::string(reinterpret_cast<const char*>(dst.data()), sizeof(D) * units);
+  return sizing + " 0 " +
+         std::string(reinterpret_cast<const char*>(dst.data()), sizeof(D) * std::min(size, dst.size()));
 }
 
 // UTF-8 to wide and back again, each sized first: the codes, the wide
@@ -52,59 +51,53 @@ std::string Utf8WideUtf8(const std::string& utf) {
   return std::to_string(rc) + " " + std::to_string(n) + " " + back;
 }
 
+// The zone, both time stamp conversions and a record header's time stamp.
 std::string Dates() {
-  HVDPECMATimeStamp unix_stamp{}, dos_stamp{};
-  HVDPUnixTimeToECMA(1700000000, &unix_stamp, 1);
-  HVDPDOSTimeToECMA(0x5A216C3E, &dos_stamp);
-  uint8_t buffer[256];
-  uint8_t* pos = buffer;
+  HVDPECMATimeStamp stamps[2] = {};
+  HVDPUnixTimeToECMA(1700000000, &stamps[0], 1);
+  HVDPDOSTimeToECMA(0x5A216C3E, &stamps[1]);
+  uint8_t buffer[256], *pos = buffer;
   uint32_t left = sizeof buffer, written = 0;
   HVDPRecordHeaderInfo info{};
   const uint32_t rc = HVDPSetNewRecordHeader(&pos, &left, &written, 1, &info);
   return std::to_string(GenECMATimeZone()) + " " + std::to_string(SetTZOffset()) + " " + std::to_string(rc) + " " +
          std::to_string(written) + " " + std::to_string(info.timeStamp.typeAndTimeZone) +
-         std::string(reinterpret_cast<const char*>(&unix_stamp), sizeof unix_stamp) +
-         std::string(reinterpret_cast<const char*>(&dos_stamp), sizeof dos_stamp);
+         std::string(reinterpret_cast<const char*>(stamps), sizeof stamps);
 }
 
-const std::string kNames[] = {"plain/ascii/name.txt",         "Grüße aus Köln/Straße.doc", "€ 100 – Preis.txt",
-                              "データ/日本語のファイル名.txt", "ｶﾀｶﾅ ～ ¥\\~.TXT",
-                              std::string(40, 'a') + "ü日" + std::string(70, 'e')};
-const char* const kPatterns[] = {"*", "*.txt", "*/*", "Gr??e*", "*ü*", "*デ*タ*", "*a*e*e*.?o?", "*E", "?*日*"};
+const std::string kNames[] = {"plain/ascii/name.txt", "Grüße aus Köln/Straße.doc",
+                              "€ 100 – Preis.txt",    "データ/日本語のファイル名.txt",
+                              "ｶﾀｶﾅ ～ ¥\\~.TXT",     std::string(40, 'a') + "ü日" + std::string(70, 'e')};
+const std::string kPatterns[] = {"*", "*.txt", "*/*", "Gr??e*", "*ü*", "*デ*タ*", "*a*e*e*.?o?", "*E", "?*日*"};
 
-struct Round {
-  const char* locale;
-  const char* other;  // a code set whose tables the threads ask for by name
-  const char* zone;
-};
-const Round kRounds[] = {{"ja_JP.EUC-JP", "EUC-KR", "IST-5:30"},
-                         {"de_DE.ISO-8859-15", "ISO-8859-2", "EST5"},
-                         {"ja_JP.SHIFT_JIS", "CP1252", "UTC0"},
-                         {"en_US.UTF-8", "KOI8-R", "JST-9"}};
+// The locale, a code set whose tables the threads ask for by name, the zone.
+const char* const kRounds[][3] = {{"ja_JP.EUC-JP", "EUC-KR", "IST-5:30"},
+                                  {"de_DE.ISO-8859-15", "ISO-8859-2", "EST5"},
+                                  {"ja_JP.SHIFT_JIS", "CP1252", "UTC0"},
+                                  {"en_US.UTF-8", "KOI8-R", "JST-9"}};
 
 TEST_F(Threads, ConvertMatchAndDateAtOnceAsOnOneThread) {
-  for (const Round& round : kRounds) {
-    SCOPED_TRACE(round.locale);
-    dpxut::test::use_locale(round.locale);
-    dpxut::testing::use_zone(round.zone);
+  for (const auto& [locale, other_set, zone] : kRounds) {
+    SCOPED_TRACE(locale);
+    dpxut::test::use_locale(locale);
+    dpxut::testing::use_zone(zone);
     dpxut::charset::set_ascii_fast_path(false);  // the reference: iconv alone, no tables built yet
     // Each text in its three forms; one the code set cannot hold stays UTF-8.
-    auto locale_form = [](const std::string& utf) {
-      const std::string r = Convert(DPutf82loc, utf.c_str());
-      return r.starts_with("0 0 ") ? std::string(r.c_str() + 4) : utf;
+    auto locale_form = [](const std::string& s) {
+      const std::string r = Convert(DPutf82loc, s.c_str());
+      return r.starts_with("0 0 ") ? std::string(r.c_str() + 4) : s;
     };
-    auto wide_form = [](const std::string& utf) {
-      std::wstring w(utf.size() + 1, 0);
+    auto wide_form = [](const std::string& s) {
+      std::wstring w(s.size() + 1, 0);
       size_t n = w.size();
-      DPutf82uni(w.data(), utf.c_str(), &n);
+      DPutf82uni(w.data(), s.c_str(), &n);
       return std::wstring(w.c_str());
     };
     std::vector<std::string> loc, utf, pat_loc, pat_utf;
     std::vector<std::wstring> wide, pat_wide;
     for (const std::string& s : kNames) utf.push_back(s), loc.push_back(locale_form(s)), wide.push_back(wide_form(s));
-    for (const char* p : kPatterns) pat_utf.push_back(p), pat_loc.push_back(locale_form(p));
-    for (const char* p : kPatterns) pat_wide.push_back(wide_form(p));
-
+    for (const std::string& p : kPatterns)
+      pat_utf.push_back(p), pat_loc.push_back(locale_form(p)), pat_wide.push_back(wide_form(p));
     std::vector<Task> tasks[kThreads];
     for (size_t i = 0; i < std::size(kNames); ++i) {
       tasks[0].push_back([&, i] { return Convert(DPloc2utf8, loc[i].c_str()); });
@@ -134,28 +127,24 @@ TEST_F(Threads, ConvertMatchAndDateAtOnceAsOnOneThread) {
     // The zone cache then holds another zone, so the threads all miss it.
     dpxut::testing::use_zone("CET-1");
     GenECMATimeZone(), SetTZOffset();
-    dpxut::testing::use_zone(round.zone);
+    dpxut::testing::use_zone(zone);
 
     std::latch start(kThreads);
     std::string wrong[kThreads];
     const void* other[kThreads] = {};
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < kThreads; ++t)
       threads.emplace_back([&, t] {
         start.arrive_and_wait();
-        if (t >= 5) other[t] = dpxut::charset::build_or_find_table(round.other);
-        for (int n = 0; n < kRepeats && wrong[t].empty(); ++n) {
-          for (size_t i = 0; i < tasks[t].size(); ++i) {
+        if (t >= 5) other[t] = dpxut::charset::build_or_find_table(other_set);
+        for (int n = 0; n < kRepeats && wrong[t].empty(); ++n)
+          for (size_t i = 0; i < tasks[t].size(); ++i)
             if (const std::string got = tasks[t][i](); got != expected[t][i])
               wrong[t] = "task " + std::to_string(i) + ": " + to_hex(got) + " not " + to_hex(expected[t][i]);
-          }
-        }
       });
-    }
     for (std::thread& th : threads) th.join();
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[t], "") << "thread " << t;
-    EXPECT_NE(other[5], nullptr) << round.other;
-    EXPECT_TRUE(other[5] == other[6] && other[6] == other[7]) << round.other;
+    EXPECT_TRUE(other[5] != nullptr && other[5] == other[6] && other[6] == other[7]) << other_set;
   }
 }
 

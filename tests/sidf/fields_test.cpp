@@ -246,6 +246,7 @@ TEST(Crc32, AgreesWithZlibAndEveryKernelAndChainsOverSplits) {
     EXPECT_EQ(whole, ~static_cast<uint32_t>(crc32(0, p, len))) << len;
     EXPECT_EQ(sidf::crc32_slice8(seed, p, len), ref) << len;
     EXPECT_EQ(sidf::crc32_clmul_usable() ? sidf::crc32_clmul(seed, p, len) : ref, ref) << len;
+    EXPECT_EQ(sidf::crc32_vclmul_usable() ? sidf::crc32_vclmul(seed, p, len) : ref, ref) << len;
     EXPECT_EQ(HVDPGenerateCRC(len - split, HVDPGenerateCRC(split, 0xFFFFFFFFu, p), p + split), whole) << len;
   }
 }

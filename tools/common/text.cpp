@@ -148,13 +148,23 @@ std::string mode_text(uint32_t mode) {
   return s;
 }
 
-std::string date_text(int64_t seconds) {
+static std::string local_date_text(int64_t seconds) {
   const time_t t = static_cast<time_t>(seconds);
   struct tm tm {};
   if (static_cast<int64_t>(t) != seconds || localtime_r(&t, &tm) == nullptr) return "-";
   char b[64];
   std::strftime(b, sizeof b, "%Y-%m-%d %H:%M:%S", &tm);
   return b;
+}
+
+std::string date_text(int64_t seconds) {
+  // Entries of one tree share their times: the last one is kept.
+  thread_local int64_t last = 0;
+  thread_local std::string last_text;
+  if (!last_text.empty() && seconds == last) return last_text;
+  last_text = local_date_text(seconds);
+  last = seconds;
+  return last_text;
 }
 
 std::string dos_date_text(uint32_t packed) {

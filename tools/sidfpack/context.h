@@ -4,6 +4,7 @@
 //   sidfpack list    -f STREAM [PATTERN...]           one line per matching entry
 //   sidfpack extract -f STREAM [-C DIR] [PATTERN...]  restore the matching entries
 //   sidfpack diff    -f STREAM [-C DIR] [PATTERN...]  compare the entries with the file system
+//   sidfpack convert IN OUT                           a stream to or from a tar, pax, zip... archive
 //
 // One Context holds the whole run's state; main.cpp parses the options and
 // hands it to the job: create.cpp (a dpxut_writer), list.cpp and
@@ -16,13 +17,14 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace sidfpack {
 
-enum class Command { kNone, kCreate, kList, kExtract, kDiff };
+enum class Command { kNone, kCreate, kList, kExtract, kDiff, kConvert };
 
 inline constexpr uint64_t kMaxPart = 0xF0000000;  // a record's length is 32-bit
 
@@ -48,6 +50,12 @@ struct Options {
   bool same_permissions = false;
   bool progress = false;              // --progress / --no-progress; default: stderr is a terminal
   bool stop_on_error = false;         // --stop-on-error: stop at the first damaged record
+  std::string format;                 // convert --format: sidf, or a libarchive format name
+  int zstd_level = 0;                 // create --zstd[=LEVEL]: compress the stream (0: not)
+  int threads = 0;                    // --threads N: compression workers (0: one a processor)
+  // incremental backups (incremental.h)
+  std::string snapshot;               // create -g, --listed-incremental=SNAPSHOT
+  bool incremental = false;           // extract -G, --incremental: remove what a level no longer holds
 };
 
 // Progress on standard error (--progress), for runs longer than a second.
@@ -60,12 +68,15 @@ struct Progress {
   const char* verb = "";
 };
 
+class Incremental;
+
 struct Context {
   Options opt;
   const char* prog = "sidfpack";
   int status = 0;             // the exit status so far
   FILE* names_out = stdout;   // -v names; standard error when the stream is standard output
   Progress progress;
+  std::shared_ptr<Incremental> incremental;  // create -g: the snapshot, loaded before the stream is opened
 
   // Raises the exit status to `level` (1: an entry failed, 2: the stream).
   void fail(int level) {
@@ -85,5 +96,7 @@ int run_create(Context& c, int fd);
 int run_list(Context& c, int fd);
 int run_extract(Context& c, int fd);
 int run_diff(Context& c, int fd);
+// convert.cpp: operands IN and OUT, no -f.
+int run_convert(Context& c);
 
 }  // namespace sidfpack

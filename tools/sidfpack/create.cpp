@@ -21,6 +21,7 @@
 
 #include "../common/text.h"
 #include "create_parts.h"
+#include "incremental.h"  // -g
 #include "walk.h"
 
 namespace sidfpack {
@@ -166,6 +167,8 @@ bool Creator::visit(const WalkItem& item) {
     return false;
   }
   if (item.member->empty()) return true;  // "." or "/": what lies below
+  // -g: only what is new or changed; every directory (incremental.h)
+  if (c_.incremental && !S_ISDIR(st.st_mode) && !c_.incremental->wanted(*item.member, st)) return false;
   const std::string member = renamed(*item.member);
   if (member.empty()) {
     problem(path, "empty member name");
@@ -243,6 +246,8 @@ void Creator::gather_xattrs(const WalkItem& item, Extras& x) {
 // Starts the entry in the writer; false when it is not stored (reported).
 bool Creator::store(const WalkItem& item, const std::string& member, const Extras& x) {
   fill(member, item.st, x);
+  if (c_.incremental && S_ISDIR(item.st.st_mode) && item.fd >= 0 && item.recurse && !c_.opt.no_recursion)
+    c_.incremental->set_dirlist(c_, item.fd, *item.member, *item.path, entry_);  // -g
   const int rc = dpxut_writer_add(w_, entry_);
   if (rc == DPXUT_FATAL) stream_lost(c_, dpxut_writer_error(w_));
   if (rc == DPXUT_FAILED) {
@@ -258,6 +263,7 @@ bool Creator::store(const WalkItem& item, const std::string& member, const Extra
   } else if (rc == DPXUT_WARN) {
     message(c_, "%s: %s", shown(*item.path).c_str(), dpxut_writer_error(w_));
   }
+  if (c_.incremental) c_.incremental->stored(*item.member, item.st);  // -g
   if (c_.opt.verbose) {
     progress_clear(c_);
     std::fprintf(c_.names_out, "%s\n", shown(member).c_str());
@@ -327,11 +333,17 @@ int run_create(Context& c, int fd) {
   dpxut_writer_set_block_size(w, c.opt.block_size);
   dpxut_writer_set_part_size(w, c.opt.part_size);
   dpxut_writer_set_time(w, static_cast<int64_t>(std::time(nullptr)));
+  if (c.opt.zstd_level != 0 && dpxut_writer_set_compression(w, c.opt.zstd_level, c.opt.threads) != DPXUT_OK) {
+    message(c, "%s: %s", shown(c.opt.stream).c_str(), dpxut_writer_error(w));
+    dpxut_writer_free(w);
+    return 1;
+  }
   progress_begin(c, "stored");
   try {
     Creator creator(c, w, is_file ? st.st_dev : 0, is_file ? st.st_ino : 0);
     for (const std::string& path : c.opt.operands) creator.add_operand(path);
     creator.finish();
+    if (c.incremental) c.incremental->save(c);  // -g: once the stream is complete
   } catch (const StreamLost&) {
     c.fail(1);
   }

@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "../common/text.h"
+#include "incremental.h"  // -G
 #include "read.h"
 #include "restore_meta.h"
 #include "restore_signal.h"
@@ -88,6 +89,7 @@ class Extractor {
     }
     const Meta m = meta_of(e, name);
     const uint32_t type = m.mode & S_IFMT;
+    if (type != S_IFDIR) incremental(e, name, parts, false);  // -G: a folder in its place
     if (const char* to = dpxut_entry_hardlink(e)) {
       in.read_content(nullptr);
       hardlink(m, parts, to);
@@ -95,8 +97,10 @@ class Extractor {
       file(in, e, m, parts);
     } else {
       in.read_content(nullptr);
-      if (type == S_IFDIR) directory(m, parts);
-      else if (type == S_IFLNK) symlink(m, parts, dpxut_entry_symlink(e));
+      if (type == S_IFDIR) {
+        directory(m, parts);
+        incremental(e, name, parts, true);  // -G: what it no longer holds
+      } else if (type == S_IFLNK) symlink(m, parts, dpxut_entry_symlink(e));
       else if (type == S_IFIFO || type == S_IFCHR || type == S_IFBLK) special(m, parts, dpxut_entry_rdev(e));
       else problem(m, type == S_IFSOCK ? "sockets are not restored" : "unsupported entry type");
     }
@@ -124,6 +128,15 @@ class Extractor {
   };
 
   void problem(const Meta& m, const std::string& what) { entry_problem(c_, m.name, what); }
+
+  // extract -G (restore_incremental.cpp)
+  void incremental(const dpxut_entry* e, const std::string& name, const std::vector<std::string>& parts, bool dir) {
+    if (!c_.opt.incremental) return;
+    std::string why;
+    const int at = walk_.parent(parts, false, why);
+    if (at >= 0 && dir) incremental_prune(c_, at, parts.back(), name, e);
+    else if (at >= 0) incremental_clear(c_, at, parts.back(), name);
+  }
 
   int parent(const Meta& m, const std::vector<std::string>& parts) {
     std::string why;

@@ -53,7 +53,9 @@ void list_entry(Context& c, const dpxut_entry* e, const std::string& name) {
     const uint64_t dev = dpxut_entry_rdev(e);
     line += dpxtool::format(" %8u,%3u", major(dev), minor(dev));
   } else {
-    line += dpxtool::format(" %12llu", static_cast<unsigned long long>(dpxut_entry_size(e)));
+    const std::string digits = std::to_string(dpxut_entry_size(e));  // as " %12llu"
+    line.append(digits.size() < 12 ? 13 - digits.size() : 1, ' ');
+    line += digits;
   }
   line += ' ';
   line += dpxtool::date_text(dpxut_entry_mtime(e));

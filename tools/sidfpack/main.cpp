@@ -11,6 +11,7 @@
 
 #include "../common/text.h"
 #include "context.h"
+#include "incremental.h"
 
 namespace sidfpack {
 namespace {
@@ -27,6 +28,7 @@ const char kUsage[] =
     "       sidfpack list    -f STREAM [options] [PATTERN...]\n"
     "       sidfpack extract -f STREAM [-C DIR] [options] [PATTERN...]\n"
     "       sidfpack diff    -f STREAM [-C DIR] [options] [PATTERN...]\n"
+    "       sidfpack convert [--format NAME] [options] IN OUT\n"
     "options:\n"
     "  -f STREAM          the stream file (- for standard input or output)\n"
     "  -C DIR             create: read PATHs relative to DIR; extract: restore into DIR\n"
@@ -50,6 +52,16 @@ const char kUsage[] =
     "  --progress, --no-progress\n"
     "                     show entries, bytes, rate and time left (default on a terminal)\n"
     "  --stop-on-error    stop at the first damaged record (default: report it, go on)\n"
+    "  --format NAME      convert: write OUT as sidf or in a libarchive format (pax, ustar,\n"
+    "                     gnutar, cpio, zip, 7zip...); default: by OUT's suffix (.sidf: a\n"
+    "                     stream), else pax; for OUT -: pax from a stream, else a stream\n"
+    "  --zstd[=LEVEL]     create: compress the stream with zstd, LEVEL 1 to 19 (default 3);\n"
+    "                     list, extract and diff read compressed streams as they are\n"
+    "  --threads N        create: compression workers, 0 for one a processor (default 0)\n"
+    "  -g, --listed-incremental SNAPSHOT\n"
+    "                     create: store only what is new or changed since SNAPSHOT (a full\n"
+    "                     backup when it does not exist yet), then record the state in it\n"
+    "  -G, --incremental  extract: remove what the stream's folders no longer hold\n"
     "Sizes take a K, M or G suffix. A PATTERN selects the names it matches and everything\n"
     "below them; '*' and '?' are the wildcards. Names are shown escaped: \\\\ for a backslash,\n"
     "\\n, \\t and \\ooo (octal) for controls and bytes that are no character, \\u{XXXX} for\n"
@@ -73,6 +85,15 @@ uint64_t parse_size(const std::string& option, const std::string& text, uint64_t
     throw UsageError{format("%s: size '%s' out of range (%llu to %llu)", option.c_str(), text.c_str(),
                             static_cast<unsigned long long>(lo), static_cast<unsigned long long>(hi))};
   return v * mul;
+}
+
+uint64_t parse_number(const std::string& option, const std::string& text, uint64_t lo, uint64_t hi) {
+  const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos || v < lo ||
+      v > hi)
+    throw UsageError{format("%s: '%s' is not a number from %llu to %llu", option.c_str(), text.c_str(),
+                            static_cast<unsigned long long>(lo), static_cast<unsigned long long>(hi))};
+  return v;
 }
 
 // The lines of FILE ("-": standard input), empty lines skipped, a final
@@ -103,6 +124,7 @@ Options parse_options(int argc, char** argv) {
   else if (cmd == "list" || cmd == "t") o.command = Command::kList;
   else if (cmd == "extract" || cmd == "x") o.command = Command::kExtract;
   else if (cmd == "diff" || cmd == "d" || cmd == "compare") o.command = Command::kDiff;
+  else if (cmd == "convert") o.command = Command::kConvert;
   else if (cmd == "-h" || cmd == "--help") return o;
   else throw UsageError{format("unknown command '%s'", cmd.c_str())};
   bool options_end = false;
@@ -127,7 +149,7 @@ Options parse_options(int argc, char** argv) {
         a.resize(eq);
         has_value = true;
       }
-    } else if (a.size() > 2 && (a[1] == 'f' || a[1] == 'C' || a[1] == 'T')) {
+    } else if (a.size() > 2 && (a[1] == 'f' || a[1] == 'C' || a[1] == 'T' || a[1] == 'g')) {
       value = a.substr(2);
       a.resize(2);
       has_value = true;
@@ -158,6 +180,11 @@ Options parse_options(int argc, char** argv) {
     else if (a == "--progress") progress = 1;
     else if (a == "--no-progress") progress = 0;
     else if (a == "--stop-on-error") o.stop_on_error = true;
+    else if (a == "--format") o.format = take();
+    else if (a == "--zstd") o.zstd_level = has_value ? static_cast<int>(parse_number(a, value, 1, 19)) : 3;
+    else if (a == "-g" || a == "--listed-incremental") o.snapshot = take();  // incremental.h
+    else if (a == "-G" || a == "--incremental") o.incremental = true;
+    else if (a == "--threads") o.threads = static_cast<int>(parse_number(a, take(), 0, 256));
     else if (a == "--rename") {
       const std::string r = take();
       const size_t eq = r.find('=');
@@ -175,15 +202,25 @@ Options parse_options(int argc, char** argv) {
   o.same_owner = same_owner < 0 ? root : same_owner == 1;
   o.same_permissions = same_permissions < 0 ? root : same_permissions == 1;
   o.progress = progress < 0 ? isatty(STDERR_FILENO) != 0 : progress == 1;
+  if (o.command == Command::kConvert) {
+    if (o.operands.size() != 2 || !o.stream.empty()) throw UsageError{"convert takes IN and OUT (no -f)"};
+    return o;
+  }
   if (o.stream.empty()) throw UsageError{"no stream given (-f STREAM)"};
   if (o.command == Command::kCreate && o.operands.empty() && files_from.empty())
     throw UsageError{"create needs at least one PATH"};
   if (o.command == Command::kList && !o.directory.empty()) throw UsageError{"list takes no -C"};
+  if (!o.snapshot.empty() && o.command != Command::kCreate) throw UsageError{"-g is for create"};
   return o;
 }
 
 // Opens the stream and runs the job; the descriptor is closed here.
 int run(Context& c) {
+  if (c.opt.command == Command::kConvert) return run_convert(c);
+  if (!c.opt.snapshot.empty()) {  // a damaged snapshot stops the run before the stream is touched
+    c.incremental = std::make_shared<Incremental>(c.opt);
+    if (!c.incremental->load(c, c.opt.snapshot)) return 2;
+  }
   const bool create = c.opt.command == Command::kCreate;
   int fd;
   if (c.opt.stream == "-") {

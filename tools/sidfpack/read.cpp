@@ -30,6 +30,17 @@ StreamIn::StreamIn(Context& c, int fd) : c_(c) {
     c_.progress.total = static_cast<uint64_t>(st.st_size - at);
 }
 
+StreamIn::StreamIn(Context& c, dpxut_reader* r) : c_(c), r_(r) {
+  if (r_ == nullptr) {
+    message(c_, "%s: %s", dpxtool::shown(c_.opt.stream).c_str(), std::strerror(ENOMEM));
+    c_.fail(2);
+    stopped_ = true;
+    return;
+  }
+  dpxut_reader_set_read_size(r_, c_.opt.buffer_size);
+  buf_.resize(std::min<size_t>(c_.opt.buffer_size, 1 << 20));
+}
+
 StreamIn::~StreamIn() {
   finish();
   dpxut_reader_free(r_);

@@ -27,6 +27,8 @@ using Sink = std::function<void(const uint8_t*, size_t)>;
 class StreamIn {
  public:
   StreamIn(Context& c, int fd);
+  // Over a reader the caller made (convert: input read ahead); freed here.
+  StreamIn(Context& c, dpxut_reader* r);
   // Reports the count of damaged records passed over (see finish).
   ~StreamIn();
   StreamIn(const StreamIn&) = delete;
