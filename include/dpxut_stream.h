@@ -241,6 +241,14 @@ void dpxut_reader_free(dpxut_reader *r);
  * before the first dpxut_reader_next. */
 int dpxut_reader_set_read_size(dpxut_reader *r, size_t size);
 
+/* Whether content the host passes over (by calling dpxut_reader_next or
+ * dpxut_reader_skip_data before reading it all) is read and verified
+ * (verify 1, the default) or skipped unread (0): a reader opened on a
+ * seekable descriptor or path then seeks over it, as a listing does that
+ * needs no content. Headers and check sections are verified either way;
+ * content read with dpxut_reader_read_data is always verified. */
+int dpxut_reader_set_verify_skipped(dpxut_reader *r, int verify);
+
 /* The next entry. DPXUT_OK: *entry is set. DPXUT_EOF: the stream ended
  * where it may end. DPXUT_FAILED: a damaged record or section (or a
  * stream cut short); dpxut_reader_error says what and where; the next call

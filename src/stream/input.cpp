@@ -2,6 +2,8 @@
 // with at most read_size bytes a call.
 #include "stream/input.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -47,6 +49,28 @@ size_t Input::read_direct(uint8_t* buf, size_t n) {
   if (got == 0) ended_ = true;
   base_ += static_cast<uint64_t>(got);
   return static_cast<size_t>(got);
+}
+
+uint64_t Input::skip(uint64_t n, int seek_fd) {
+  uint64_t done = 0;
+  const size_t seen = avail() < n ? avail() : static_cast<size_t>(n);
+  consume(seen);
+  done += seen;
+  if (done < n && seek_fd >= 0 && !compressed() && !ended_ && n - done <= uint64_t{INT64_MAX}) {
+    if (::lseek(seek_fd, static_cast<off_t>(n - done), SEEK_CUR) != -1) {
+      base_ += end_ + (n - done);
+      pos_ = end_ = 0;
+      return n;
+    }
+  }
+  while (done < n) {
+    size_t k = ensure(1);
+    if (k == 0) break;
+    if (k > n - done) k = static_cast<size_t>(n - done);
+    consume(k);
+    done += k;
+  }
+  return done;
 }
 
 }  // namespace dpxut::stream

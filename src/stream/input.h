@@ -49,6 +49,11 @@ class Input {
   // read_size) bytes straight into buf, which are consumed with it; 0 at the
   // end of the stream. Saves the copy out of the buffer for long content.
   size_t read_direct(uint8_t* buf, size_t n);
+  // Passes over n bytes: those visible, then, when seek_fd is the
+  // descriptor the callback reads (and the stream is not compressed), by
+  // moving its offset, else by reading. Returns the bytes passed over (fewer
+  // at the end of the stream; a seek past the end shows at the next read).
+  uint64_t skip(uint64_t n, int seek_fd);
 
  private:
   dpxut_read_fn read_;

@@ -203,6 +203,12 @@ DPXUT_EXPORT int dpxut_reader_set_read_size(dpxut_reader* r, size_t size) {
   return DPXUT_OK;
 }
 
+DPXUT_EXPORT int dpxut_reader_set_verify_skipped(dpxut_reader* r, int verify) {
+  if (r == nullptr) return DPXUT_FATAL;
+  r->verify_skipped = verify != 0;
+  return DPXUT_OK;
+}
+
 DPXUT_EXPORT int dpxut_reader_next(dpxut_reader* r, dpxut_entry** entry) {
   if (r == nullptr || entry == nullptr) return DPXUT_FATAL;
   *entry = nullptr;

@@ -43,6 +43,12 @@ struct dpxut_reader {
   dpxut::stream::Input in;
   int fd = -1;  // the descriptor of open_fd / open_path
   bool owns_fd = false;
+  // Content passed over is verified (read and its check value compared);
+  // when not, it is skipped unread, by seeking where fd is a seekable file
+  // (seekable: -1 not yet known).
+  bool verify_skipped = true;
+  int seekable = -1;
+  bool crc_unchecked = false;  // the current record's content was skipped unread
   bool started = false;
   bool broken = false;  // FATAL: only _free is useful
 

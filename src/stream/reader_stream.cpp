@@ -5,6 +5,7 @@
 // second byte.
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "common/le.h"
 #include "stream/format.h"
@@ -126,6 +127,7 @@ void dpxut_reader::read_record(dpxut_entry& e) {
   uint8_t* p = in.data();
   uint32_t n = static_cast<uint32_t>(first);
   uint32_t rc = HVDPGetRecordHeaderOnly(&p, &n, &info);
+  if (rc == HVDPUT_OUT_OF_MEMORY) throw std::bad_alloc();  // not damage: the handle cannot go on
   if (rc != 0 || n != 0 || info.shortHeader != 0 || info.state != HVDP_STATE_NEW_SECTION)
     fail(DPXUT_E_DAMAGED, "damaged record header (%s)", dpxut_strerror(rc));
   const uint32_t record_length = info.recordLength;
@@ -134,6 +136,7 @@ void dpxut_reader::read_record(dpxut_entry& e) {
   p = in.data() + first;
   n = static_cast<uint32_t>(second);
   rc = HVDPGetDataSetInfo(&p, &n, &info);
+  if (rc == HVDPUT_OUT_OF_MEMORY) throw std::bad_alloc();
   if (rc != 0 || n != 0 || info.state != HVDP_STATE_DONE)
     fail(DPXUT_E_DAMAGED, "damaged description (%s)", dpxut_strerror(rc));
   if (second > record_length) fail(DPXUT_E_DAMAGED, "record length %u shorter than its header", record_length);
@@ -151,6 +154,7 @@ void dpxut_reader::read_record(dpxut_entry& e) {
   content_left = facts.content;
   tail = rest - facts.content;
   crc = 0xFFFFFFFF;
+  crc_unchecked = false;
 }
 
 // A record with a short header has no description, so no entry: it is
@@ -161,6 +165,7 @@ void dpxut_reader::read_short_record() {
   uint8_t* p = in.data();
   uint32_t n = static_cast<uint32_t>(first);
   const uint32_t rc = HVDPGetRecordHeaderOnly(&p, &n, &info);
+  if (rc == HVDPUT_OUT_OF_MEMORY) throw std::bad_alloc();
   if (rc != 0 || n != 0 || info.shortHeader == 0) fail(DPXUT_E_DAMAGED, "damaged record header (%s)", dpxut_strerror(rc));
   in.consume(first);
   ++records;

@@ -136,21 +136,23 @@ damaged)
     cp s.sidf bad
     printf "\\$(printf %03o $(((bytes[off] ^ (1 << (off % 8))) & 255)))" |
       dd of=bad bs=1 seek=$off conv=notrunc status=none
-    damaged list -f bad --buffer-size $((64 + off % 4 * 1000))
+    damaged list --verify -f bad --buffer-size $((64 + off % 4 * 1000))
     ((off % 4)) || extract_bad
   done
   head -c 5000 /dev/urandom >noise && run 2 list -f noise
   run 2 list -f /dev/null
   # A damaged record is reported and passed over: the entries after it are
   # still listed and restored, the count told at the end; --stop-on-error
-  # stops there. Content of f2 flipped, then f2's header.
+  # stops there (a listing checks content with --verify). Content of f2
+  # flipped, then f2's header.
   mkdir three && for n in 1 2 3; do printf "$n%.0s" {1..3000} >three/f$n; done
   run 0 create -f 3.sidf three
   flip() { cp 3.sidf bad && printf X | dd of=bad bs=1 seek="$1" conv=notrunc status=none; }
   flip "$(LC_ALL=C grep -obUa 2222 3.sidf | head -1 | cut -d: -f1)"
-  run 1 list -f bad && lines 4 "entries around damaged content" && grep -q 'three/f2' err || fail "damaged content"
+  run 1 list --verify -f bad && lines 4 "entries around damaged content" && grep -q 'three/f2' err || fail "damaged content"
   grep -q '1 damaged record passed over' err || fail "no count of damaged records"
-  run 2 list -f bad --stop-on-error && lines 3 "stop on error"
+  run 0 list -f bad && lines 4 "a plain listing passes content over unread"
+  run 2 list --verify -f bad --stop-on-error && lines 3 "stop on error"
   fresh x && run 1 extract -f bad -C x && cmp three/f3 x/three/f3 && [[ ! -e x/three/f2 ]] || fail "extract past damage"
   fresh x && run 2 extract -f bad -C x --stop-on-error && [[ ! -e x/three/f3 ]] || fail "extract stops on error"
   flip "$(LC_ALL=C grep -obUa three/f2 3.sidf | head -1 | cut -d: -f1)"

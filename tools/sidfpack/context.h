@@ -36,6 +36,7 @@ struct Options {
   uint32_t buffer_size = 64 * 1024;  // --buffer-size: the reader's read size, create's read chunk
   uint64_t part_size = kMaxPart;     // --part-size
   bool dos_wildcards = false;        // --dos-wildcards
+  bool verify = false;               // list --verify: read and check every entry's content
   bool no_recursion = false;         // --no-recursion
   int verbose = 0;                   // -v, -vv
   std::vector<std::pair<std::string, std::string>> renames;  // --rename OLD=NEW

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -126,6 +127,7 @@ bool Incremental::load(Context& c, const std::string& path) {
   uint64_t number_of = 0;
   const char* why = nullptr;
   std::string name;
+  last_.reserve(4096);
   while (why == nullptr && (n = getline(&line, &cap, f)) > 0) {
     ++number_of;
     if (line[n - 1] != '\n') {
@@ -134,7 +136,8 @@ bool Incremental::load(Context& c, const std::string& path) {
     }
     line[--n] = '\0';
     if (number_of == 1) {
-      if (std::strcmp(line, kHeader) != 0) why = "not a sidfpack snapshot file (or of another version)";
+      if (static_cast<size_t>(n) != sizeof kHeader - 1 || std::strcmp(line, kHeader) != 0)
+        why = "not a sidfpack snapshot file (or of another version)";
       continue;
     }
     State s;
@@ -147,6 +150,7 @@ bool Incremental::load(Context& c, const std::string& path) {
         !unescape(p, line + n, name) || !last_.emplace(name, s).second)
       why = "damaged line";
   }
+  next_.reserve(last_.size());
   if (why == nullptr && std::ferror(f) != 0) why = "read error";
   if (why == nullptr && number_of == 0) why = "empty file";
   std::free(line);
@@ -177,28 +181,30 @@ bool Incremental::wanted(const std::string& member, const struct stat& st) {
 
 bool Incremental::set_dirlist(Context& c, int fd, const std::string& member, const std::string& path,
                               dpxut_entry* e) {
+  // Read on the walk's own descriptor, then rewound for the walk.
   names_.clear();
-  const int own = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);  // its own offset
-  DIR* d = own >= 0 ? fdopendir(own) : nullptr;
-  if (d == nullptr) {
-    if (own >= 0) close(own);
-    message(c, "%s: cannot list: %s", shown(path).c_str(), std::strerror(errno));
-    c.fail(1);
-    return false;
-  }
-  errno = 0;
   std::string full;
-  while (const struct dirent* de = readdir(d)) {
-    const char* n = de->d_name;
-    if (std::strcmp(n, ".") == 0 || std::strcmp(n, "..") == 0) continue;
-    if (!exclusion_.empty()) {
-      full = member.empty() ? n : member + "/" + n;
-      if (exclusion_.excludes(full)) continue;
+  alignas(8) char buf[32768];
+  int err = 0;
+  for (;;) {
+    const ssize_t n = getdents64(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) err = errno;
+    if (n <= 0) break;
+    for (ssize_t at = 0; at < n;) {
+      struct dirent64 d;
+      std::memcpy(&d, buf + at, offsetof(struct dirent64, d_name));
+      const char* name = buf + at + offsetof(struct dirent64, d_name);
+      at += d.d_reclen;
+      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+      if (!exclusion_.empty()) {
+        full = member.empty() ? name : member + "/" + name;
+        if (exclusion_.excludes(full)) continue;
+      }
+      names_.emplace_back(name);
     }
-    names_.emplace_back(n);
   }
-  const int err = errno;
-  closedir(d);
+  if (lseek(fd, 0, SEEK_SET) != 0 && err == 0) err = errno;
   if (err != 0) {
     message(c, "%s: cannot list: %s", shown(path).c_str(), std::strerror(err));
     c.fail(1);

@@ -52,6 +52,8 @@ const char kUsage[] =
     "  --progress, --no-progress\n"
     "                     show entries, bytes, rate and time left (default on a terminal)\n"
     "  --stop-on-error    stop at the first damaged record (default: report it, go on)\n"
+    "  --verify           list: also read every entry's content and check it, as extract\n"
+    "                     does (without it, list passes content over unread, as tar does)\n"
     "  --format NAME      convert: write OUT as sidf or in a libarchive format (pax, ustar,\n"
     "                     gnutar, cpio, zip, 7zip...); default: by OUT's suffix (.sidf: a\n"
     "                     stream), else pax; for OUT -: pax from a stream, else a stream\n"
@@ -180,6 +182,7 @@ Options parse_options(int argc, char** argv) {
     else if (a == "--progress") progress = 1;
     else if (a == "--no-progress") progress = 0;
     else if (a == "--stop-on-error") o.stop_on_error = true;
+    else if (a == "--verify") o.verify = true;
     else if (a == "--format") o.format = take();
     else if (a == "--zstd") o.zstd_level = has_value ? static_cast<int>(parse_number(a, value, 1, 19)) : 3;
     else if (a == "-g" || a == "--listed-incremental") o.snapshot = take();  // incremental.h
@@ -211,6 +214,7 @@ Options parse_options(int argc, char** argv) {
     throw UsageError{"create needs at least one PATH"};
   if (o.command == Command::kList && !o.directory.empty()) throw UsageError{"list takes no -C"};
   if (!o.snapshot.empty() && o.command != Command::kCreate) throw UsageError{"-g is for create"};
+  if (o.incremental && o.command == Command::kCreate) throw UsageError{"-G is for extract (create takes -g)"};
   return o;
 }
 

@@ -21,6 +21,9 @@ StreamIn::StreamIn(Context& c, int fd) : c_(c) {
     return;
   }
   dpxut_reader_set_read_size(r_, c_.opt.buffer_size);
+  // A listing needs no content: passed over unread (by seeking in a file),
+  // as tar lists, unless --verify asks for every check value.
+  dpxut_reader_set_verify_skipped(r_, c_.opt.command != Command::kList || c_.opt.verify);
   buf_.resize(std::min<size_t>(c_.opt.buffer_size, 1 << 20));
   // A stream in a regular file has a known length: the progress line can
   // tell the time left from the offset read.
@@ -66,6 +69,9 @@ void StreamIn::damage() {
 }
 
 void StreamIn::tick() {
+  // Offsets count the uncompressed stream: no time left against the size
+  // of a compressed file.
+  if (dpxut_reader_compressed(r_) == 1) c_.progress.total = 0;
   const uint64_t at = dpxut_reader_offset(r_);
   if (at > ticked_) progress_tick(c_, at - ticked_);
   ticked_ = std::max(ticked_, at);

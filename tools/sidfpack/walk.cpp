@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "../common/text.h"
+#include "incremental.h"  // -g
 
 namespace sidfpack {
 namespace {
@@ -153,6 +154,10 @@ void Walker::walk(const std::string& path, const std::string& member, bool recur
     item.name = child.name.c_str();
     item.path = &path_;
     item.member = &member_;
+    // -g: what has not changed since the snapshot is passed over unopened (incremental.h)
+    if (c_.incremental && child.type != DT_DIR && fstatat(f.fd, item.name, &item.st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISDIR(item.st.st_mode) && !c_.incremental->wanted(member_, item.st))
+      continue;
     find(item, child.type);
     if (item.st.st_mode == 0) continue;
     item.recurse = !c_.opt.one_file_system || item.st.st_dev == top_dev_;
