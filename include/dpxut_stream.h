@@ -163,7 +163,8 @@ uint64_t dpxut_entry_sparse_data(const dpxut_entry *e);
 /* A directory's list of names (what it held when stored, for restoring
  * incremental backups): each name followed by a NUL, in ascending byte
  * order; *size is the whole length. Null (and *size 0) when the entry
- * carries none; an empty directory has a list of size 0 that is not null. */
+ * carries none; an empty directory has a list of size 0 that is not null.
+ * The reader refuses a stored list that is not so as damage. */
 const char *dpxut_entry_dirlist(const dpxut_entry *e, size_t *size);
 
 /* 1 when the writer marked the file as having changed while it was read

@@ -2,6 +2,7 @@
 // with at most read_size bytes a call.
 #include "stream/input.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -57,10 +58,21 @@ uint64_t Input::skip(uint64_t n, int seek_fd) {
   consume(seen);
   done += seen;
   if (done < n && seek_fd >= 0 && !compressed() && !ended_ && n - done <= uint64_t{INT64_MAX}) {
-    if (::lseek(seek_fd, static_cast<off_t>(n - done), SEEK_CUR) != -1) {
-      base_ += end_ + (n - done);
+    // A seek past the end of a file succeeds: the file's size tells where
+    // the stream is cut (asked again only when the skip would pass it, in
+    // case the file grew).
+    const off_t pos = ::lseek(seek_fd, 0, SEEK_CUR);  // the descriptor may not have started at 0
+    const uint64_t at = pos < 0 ? UINT64_MAX / 2 : static_cast<uint64_t>(pos), want = n - done;
+    struct stat st {};
+    const bool regular = file_size_ >= at + want || (::fstat(seek_fd, &st) == 0 && S_ISREG(st.st_mode));
+    if (file_size_ < at + want && regular) file_size_ = static_cast<uint64_t>(st.st_size);
+    const uint64_t room = file_size_ > at ? file_size_ - at : 0;
+    const uint64_t step = want < room ? want : room;
+    if (pos >= 0 && regular && ::lseek(seek_fd, static_cast<off_t>(step), SEEK_CUR) != -1) {
+      base_ += end_ + step;
       pos_ = end_ = 0;
-      return n;
+      if (step < want) ended_ = true;
+      return done + step;
     }
   }
   while (done < n) {

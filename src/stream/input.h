@@ -64,6 +64,7 @@ class Input {
   uint64_t base_ = 0;  // stream offset of buf_[0]
   bool ended_ = false;
   bool probed_ = false;
+  uint64_t file_size_ = 0;  // of the file skip() seeks in, as last seen
   DecompressorPtr zstd_;  // read_ and ctx_ lead to it when set
 
   void probe();

@@ -112,7 +112,7 @@ struct dpxut_writer {
   int begin_entry(const dpxut_entry& e);
   // The extension area (writer_area.cpp): fills area, regions and fills;
   // content: a regular file with content. Returns the content bytes to
-  // store; *dropped counts the extended attributes left out.
+  // store; *dropped counts the extended attributes (and a directory's list of names) left out.
   uint64_t build_area(const dpxut_entry& e, uint64_t size, const char* target, bool content, size_t* dropped);
   void plan_sparse(const dpxut_entry& e, size_t most);
   void feed(const uint8_t* p, size_t n);  // host content, with the fills

@@ -115,11 +115,13 @@ uint64_t dpxut_writer::build_area(const dpxut_entry& e, uint64_t size, const cha
   }
   // A directory's list of names, whole or not at all (a reader then
   // deletes nothing in it); before the attributes, which give way to it.
+  bool dirlist_left = false;
   if (type == DPXUT_IFDIR && e.has_dirlist) {
     if (area.size() + kExtHead + e.dirlist.size() <= kAreaMost) {
       add_ext(area, kExtDirlist, e.dirlist.data(), static_cast<uint32_t>(e.dirlist.size()));
     } else {
       ++*dropped;
+      dirlist_left = true;
       warn(DPXUT_E_SIZE, "entry '%.*s': list of names too large to store (%zu bytes); not stored", int{kShownName},
            e.name.c_str(), e.dirlist.size());
     }
@@ -183,10 +185,11 @@ uint64_t dpxut_writer::build_area(const dpxut_entry& e, uint64_t size, const cha
     for (const auto& f : fills) stored += f.zeros;
   }
   area.insert(area.end(), attrs.begin(), attrs.end());
-  if (*dropped != 0)
+  if (first_left != nullptr)
     warn(DPXUT_E_SIZE, "entry '%.*s': extended attributes too large to store (%llu bytes); %zu of %zu not stored, "
-         "the first '%.*s'", int{kShownName}, e.name.c_str(), static_cast<unsigned long long>(left_bytes), *dropped,
-         e.xattrs.size(), int{kShownName}, first_left);
+         "the first '%.*s'%s", int{kShownName}, e.name.c_str(), static_cast<unsigned long long>(left_bytes),
+         *dropped - (dirlist_left ? 1 : 0), e.xattrs.size(), int{kShownName}, first_left,
+         dirlist_left ? "; its list of names neither" : "");
   host_size = content ? (sparse ? data : size) : 0;
   host_done = 0;
   return content ? stored : 0;

@@ -46,6 +46,7 @@ TEST(StreamDirlist, ThroughWriterAndReader) {
   dpxut_entry_set_dirlist(x.entry("huge", DPXUT_IFDIR | 0755), big.data(), big.size());
   EXPECT_EQ(x.add(), DPXUT_WARN);
   EXPECT_EQ(dpxut_writer_errcode(x.w), DPXUT_E_SIZE);
+  EXPECT_STREQ(dpxut_writer_error(x.w), "entry 'huge': list of names too large to store (70001 bytes); not stored");
   dpxut_entry_set_dirlist(x.entry("file", DPXUT_IFREG | 0644), names.data(), names.size());  // directories only
   EXPECT_EQ(x.add(), DPXUT_OK);
   ASSERT_EQ(dpxut_writer_finish(x.w), DPXUT_OK);

@@ -7,7 +7,7 @@
 source "$(dirname "$0")/lib.sh"
 
 mkdir -p src/t/d src/t/gone/sub r
-for f in still mod del old d/turn gone/sub/x; do echo "$f" >"src/t/$f"; done
+for f in still mod del old d/turn gone/sub/x $'nl\nname' 'back\slash'; do echo "$f" >"src/t/$f"; done
 run 0 create -f l0.sidf -g snap -C src t
 [[ $(head -1 snap) == "sidfpack-snapshot 1" ]] || fail "snapshot header: $(head -1 snap)"
 
@@ -17,14 +17,19 @@ ln src/t/mod src/t/d/hard
 run 0 create -f l1.sidf -g snap -C src t
 run 0 list -f l1.sidf && sed -E 's/^([^ ]+ +){4}//; s/ (link to|->) .*//' out >names
 for want in t/new t/mod t/renamed t/d/turn/inner t/d/hard; do grep -qxF "$want" names || fail "level 1 lacks $want"; done
-for not in t/still t/gone/sub/x; do ! grep -qxF "$not" names || fail "level 1 holds unchanged $not"; done
+for not in t/still t/gone/sub/x 't/nl\nname' 't/back\\slash'; do ! grep -qxF "$not" names || fail "level 1 holds unchanged $not"; done
 [[ -z $(find . -maxdepth 1 -name '.snap*') ]] || fail "temporary snapshot left: $(ls -a)"
 
 rm -r src/t/d/turn && echo back >src/t/d/turn && rm -r src/t/gone && ln -s still src/t/gone
 mv src/t/d src/t/e && echo changed >src/t/renamed && ln src/t/new src/t/e/hard2
 run 0 create -f l2.sidf -g snap -C src t
 
-for l in l0 l1 l2; do run 0 extract --incremental -f $l.sidf -C r; done
+for l in l0 l1; do run 0 extract --incremental -f $l.sidf -C r; done
+# What a level removes goes, links removed not followed, trees at any depth.
+mkdir -p outside r/t/stale/deep && echo keep >outside/f && ln -s ../../outside r/t/evil
+ln -s ../../../../outside r/t/stale/deep/up && mkdir -p r/t/stale/$(printf 'd/%.0s' {1..100})
+run 0 extract -G -f l2.sidf -C r
+[[ -f outside/f && ! -e r/t/evil && ! -e r/t/stale ]] || fail "removal: $(ls -R outside r/t)"
 diff -r --no-dereference src/t r/t >out || fail "restored chain differs: $(cat out)"
 run 0 create -f full.sidf -C src t
 run 0 diff -f full.sidf -C r
@@ -35,10 +40,13 @@ mkdir r2 && for l in l0 l1; do run 0 extract -f $l.sidf -C r2; done
 [[ -e r2/t/del && -e r2/t/old ]] || fail "without -G files were removed"
 
 # A damaged snapshot is refused before anything is written; a bad option use too.
-cp snap bad && echo "f 1 2 x 4 5 6 7 t/zz" >>bad && cp bad bad.before
-run 2 create -f bad.sidf -g bad -C src t
-has err "damaged line" "no message for a damaged snapshot"
-[[ ! -e bad.sidf ]] && cmp -s bad bad.before || fail "a damaged snapshot run wrote something"
+for line in "f 1 2 x 4 5 6 7 t/zz" "q 1 2 3 4 5 6 7 t/zz" "f 1 2 3 4 5000000000 6 7 t/zz" "f  1 2 3 4 5 6 7 t/zz" \
+  "f 1 2 3 4 5 6 7 " "f 1 2 3 4 5 6 7 t/\\9" "$(tail -1 snap)"; do
+  cp snap bad && echo "$line" >>bad && cp bad bad.before
+  run 2 create -f bad.sidf -g bad -C src t
+  has err "damaged line" "no message for a damaged snapshot line '$line'"
+  [[ ! -e bad.sidf ]] && cmp -s bad bad.before || fail "a damaged snapshot run wrote something"
+done
 printf 'sidfpack-snapshot 9\n' >bad2 && run 2 create -f bad.sidf -g bad2 -C src t
 has err "another version" "no message for an unknown snapshot version"
 run 2 extract -f l0.sidf -g snap

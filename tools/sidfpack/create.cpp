@@ -257,6 +257,9 @@ bool Creator::store(const WalkItem& item, const std::string& member, const Extra
   }
   if (rc == DPXUT_WARN && dpxut_writer_errcode(w_) == DPXUT_E_NAME) {
     name_warning(member);
+  } else if (rc == DPXUT_WARN && c_.incremental && S_ISDIR(item.st.st_mode)) {  // -g: its list of names left out
+    message(c_, "%s: %s", shown(*item.path).c_str(), dpxut_writer_error(w_));
+    c_.fail(1);
   } else if (rc == DPXUT_WARN && x.xattrs != nullptr && !x.xattrs->items.empty()) {
     message(c_, "%s: extended attributes too large to store; not all kept", shown(*item.path).c_str());
     c_.fail(1);

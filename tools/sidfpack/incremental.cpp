@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 
 #include "../common/text.h"
 
@@ -67,15 +69,24 @@ bool unescape(const char* p, const char* end, std::string& out) {
   return !out.empty();
 }
 
-// One decimal number and the space after it.
+// One decimal number within T's range (digits only, a '-' first where
+// signed) and the space after it.
 template <class T>
-bool number(const char*& p, T& v, bool is_signed) {
+bool number(const char*& p, T& v) {
+  const bool minus = std::is_signed_v<T> && *p == '-';
+  if (p[minus] < '0' || p[minus] > '9') return false;
   char* end = nullptr;
   errno = 0;
-  if (is_signed) v = static_cast<T>(std::strtoll(p, &end, 10));
-  else if (*p == '-') return false;
-  else v = static_cast<T>(std::strtoull(p, &end, 10));
-  if (errno != 0 || end == p || *end != ' ') return false;
+  if constexpr (std::is_signed_v<T>) {
+    const long long x = std::strtoll(p, &end, 10);
+    if (x < std::numeric_limits<T>::min() || x > std::numeric_limits<T>::max()) return false;
+    v = static_cast<T>(x);
+  } else {
+    const unsigned long long x = std::strtoull(p, &end, 10);
+    if (x > std::numeric_limits<T>::max()) return false;
+    v = static_cast<T>(x);
+  }
+  if (errno != 0 || *end != ' ') return false;
   p = end + 1;
   return true;
 }
@@ -144,9 +155,9 @@ bool Incremental::load(Context& c, const std::string& path) {
     const char* p = line + 2;
     s.type = line[0];
     if (n < 2 || std::strchr("fdlpcbs", s.type) == nullptr || s.type == '\0' || line[1] != ' ' ||
-        !number(p, s.dev, false) || !number(p, s.ino, false) || !number(p, s.size, false) ||
-        !number(p, s.mtime, true) || !number(p, s.mtime_ns, false) || !number(p, s.ctime, true) ||
-        !number(p, s.ctime_ns, false) || s.mtime_ns > 999999999 || s.ctime_ns > 999999999 ||
+        !number(p, s.dev) || !number(p, s.ino) || !number(p, s.size) || !number(p, s.mtime) ||
+        !number(p, s.mtime_ns) || !number(p, s.ctime) || !number(p, s.ctime_ns) || s.mtime_ns > 999999999 ||
+        s.ctime_ns > 999999999 ||
         !unescape(p, line + n, name) || !last_.emplace(name, s).second)
       why = "damaged line";
   }
