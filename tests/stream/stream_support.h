@@ -41,7 +41,7 @@ struct Source {
 inline int64_t source_read(void* ctx, void* buf, size_t size) {
   auto* s = static_cast<Source*>(ctx);
   const size_t n = std::min({size, s->most, s->bytes->size() - s->at});
-  std::memcpy(buf, s->bytes->data() + s->at, n);
+  if (n != 0) std::memcpy(buf, s->bytes->data() + s->at, n);
   s->at += n;
   return static_cast<int64_t>(n);
 }
