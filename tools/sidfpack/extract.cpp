@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "../common/text.h"
 #include "incremental.h"  // -G
@@ -33,6 +34,9 @@ using dpxtool::format;
 using dpxtool::shown;
 
 struct Interrupted {};  // a signal asked the run to stop
+
+// Files up to this size are read whole, then written in place at once.
+constexpr uint64_t kInPlaceBytes = 256 * 1024;
 
 // The file being written: its descriptor and, when it has one, its
 // temporary name, both let go of on every path out of file().
@@ -211,6 +215,9 @@ class Extractor {
   // goes to its offset, the holes stay holes.
   void file(StreamIn& in, const dpxut_entry* e, const Meta& m, const std::vector<std::string>& parts) {
     const int dir = parent(m, parts);
+    if (dir >= 0 && dpxut_entry_sparse_count(e) == 0 && dpxut_entry_size(e) <= kInPlaceBytes &&
+        small_file(in, e, m, dir, parts.back()))
+      return;
     Output out;
     if (dir >= 0) open_output(out, dir, m);
     if (out.fd < 0) {
@@ -249,6 +256,65 @@ class Extractor {
     }
     finish_file(out, m, parts.back());
     if (dpxut_entry_changed(e) != 0) problem(m, "file changed as it was read when stored");
+  }
+
+  // A small file is read whole and checked first, then, where its name is
+  // free, written in place: one create, one write, no link or rename (the
+  // name is armed for the signal handler while it is written). False when
+  // the name is taken: the general way replaces what stands there.
+  bool small_file(StreamIn& in, const dpxut_entry* e, const Meta& m, int dir, const std::string& leaf) {
+    small_.clear();
+    const bool whole = in.read_content([&](const uint8_t* p, size_t n) {
+      if (stop_signal() != 0) throw Interrupted{};
+      small_.insert(small_.end(), p, p + n);
+    });
+    if (stop_signal() != 0) throw Interrupted{};
+    if (!whole) {  // reported by the reader; nothing was created
+      if (c_.opt.stop_on_error) stopped_ = true;
+      return true;
+    }
+    Output out;
+    out.dir = dir;
+    out.temp = leaf;  // removed on every way out until it is complete
+    temp_arm(dir, leaf.c_str());
+    out.fd = openat(dir, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, attrs_.creation_mode(m));
+    if (out.fd < 0) {
+      const int err = errno;
+      out.temp.clear();
+      temp_disarm();
+      if (err == EEXIST) return replace_small(e, m, dir, leaf);
+      problem(m, format("cannot create: %s", std::strerror(err)));
+      return true;
+    }
+    if (!write_all(out.fd, small_.data(), small_.size(), 0, false)) {
+      problem(m, format("write error: %s", std::strerror(errno)));
+      return true;
+    }
+    attrs_.apply(m, out.fd);
+    const int rc = close(out.fd);
+    out.fd = -1;
+    if (rc != 0) {
+      problem(m, format("write error: %s", std::strerror(errno)));
+      return true;
+    }
+    out.temp.clear();
+    if (dpxut_entry_changed(e) != 0) problem(m, "file changed as it was read when stored");
+    return true;
+  }
+
+  // A small file whose name is taken: the content already read goes the
+  // general way (unnamed or temporary file, then in place over the name).
+  bool replace_small(const dpxut_entry* e, const Meta& m, int dir, const std::string& leaf) {
+    Output out;
+    open_output(out, dir, m);
+    if (out.fd < 0) return true;
+    if (!write_all(out.fd, small_.data(), small_.size(), 0, false)) {
+      problem(m, format("write error: %s", std::strerror(errno)));
+      return true;
+    }
+    finish_file(out, m, leaf);
+    if (dpxut_entry_changed(e) != 0) problem(m, "file changed as it was read when stored");
+    return true;
   }
 
   void finish_file(Output& out, const Meta& m, const std::string& leaf) {
@@ -339,6 +405,7 @@ class Extractor {
   DirWalk walk_;
   Attributes attrs_;
   bool tmpfile_;  // files are written unnamed and linked in through /proc
+  std::vector<uint8_t> small_;  // the content of a small file, read whole before it is written
   bool empty_path_ = geteuid() == 0;  // ... or by their descriptor
   bool stopped_ = false;
   unsigned temp_counter_ = 0;

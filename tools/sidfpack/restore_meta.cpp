@@ -118,7 +118,7 @@ void Attributes::xattr_failed(const Meta& m, const std::string& attr, int err, b
 void Attributes::apply(const Meta& m, int fd) {
   bool owner_restored = false;
   if (c_.opt.same_owner) owner_restored = set_owner(m, fchown(fd, user_id(m), group_id(m)));
-  if ((!mode_at_creation() || S_ISDIR(m.mode)) && fchmod(fd, final_mode(m, owner_restored)) != 0)
+  if ((!mode_at_creation(m) || S_ISDIR(m.mode)) && fchmod(fd, final_mode(m, owner_restored)) != 0)
     entry_problem(c_, m.name, format("cannot set mode: %s", std::strerror(errno)));
   for (const auto& [attr, value] : m.xattrs)
     if (fsetxattr(fd, attr.c_str(), value.data(), value.size(), 0) != 0) xattr_failed(m, attr, errno, true);

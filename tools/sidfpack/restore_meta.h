@@ -6,6 +6,7 @@
 #pragma once
 
 #include <dpxut.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <ctime>
@@ -39,10 +40,15 @@ class Attributes {
   explicit Attributes(Context& c);
 
   // Without --same-permissions new files get their final mode when they are
-  // made (the umask applies, set-id bits go), and apply() leaves it; with
-  // it they are made 0600 and apply() sets the stored mode.
-  bool mode_at_creation() const { return !c_.opt.same_permissions; }
-  mode_t creation_mode(const Meta& m) { return mode_at_creation() ? final_mode(m, false) : 0600; }
+  // made (the umask applies, set-id bits go), and apply() leaves it. With
+  // it, so do files whose stored mode the umask leaves whole and that have
+  // no set-id or sticky bit (which a change of owner would clear); the
+  // others are made 0600 and apply() sets the stored mode.
+  bool mode_at_creation(const Meta& m) const {
+    const mode_t mode = static_cast<mode_t>(m.mode & 07777);
+    return !c_.opt.same_permissions || ((mode & (S_ISUID | S_ISGID | S_ISVTX)) == 0 && (mode & umask_) == 0);
+  }
+  mode_t creation_mode(const Meta& m) { return mode_at_creation(m) ? final_mode(m, false) : 0600; }
 
   // The open file or folder fd.
   void apply(const Meta& m, int fd);

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <climits>
 #include <cstring>
 
 namespace sidfpack {
@@ -24,7 +25,7 @@ struct Slot {
   volatile sig_atomic_t armed = 0;
   volatile sig_atomic_t dir = -1;
   volatile sig_atomic_t stop = 0;  // the signal received
-  char name[64] = {};
+  char name[NAME_MAX + 1] = {};  // a final name, for files written in place
   struct sigaction saved[4] = {};
   bool installed[4] = {};
 };
