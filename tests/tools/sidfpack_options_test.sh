@@ -49,3 +49,11 @@ run any list -v -f g.sidf
 has out "changed" "change not shown by list -v"
 fresh x && run any extract -f g.sidf -C x
 grep -q 'changed' err || fail "change not reported by extract"
+
+# --progress: a line on standard error once a run takes over a second (the
+# stream arrives in two halves a second apart); --no-progress: none.
+run 0 create -f p.sidf src/keep src/skip
+half=$(($(stat -c %s p.sidf) / 2))
+slow() { { head -c $half p.sidf; sleep 1.2; tail -c +$((half + 1)) p.sidf; } | "$bin" list "$@" -f - 2>&1 >/dev/null; }
+[[ $(slow --progress) == *"sidfpack: listed "*" entries, "*" MiB/s"* ]] || fail "no progress line"
+[[ -z $(slow --no-progress) ]] || fail "progress shown with --no-progress"
