@@ -24,7 +24,12 @@ size_t Input::ensure(size_t n) {
     pos_ = 0;
     if (buf_.size() < n || buf_.size() < read_size_) buf_.resize(n > read_size_ ? n : read_size_);
   }
-  while (avail() < n) {
+  fill_to(pos_ + n);
+  return avail();
+}
+
+void Input::fill_to(size_t end) {
+  while (end_ < end) {
     const size_t space = buf_.size() - end_;
     const size_t ask = space < read_size_ ? space : read_size_;
     errno = 0;
@@ -32,11 +37,10 @@ size_t Input::ensure(size_t n) {
     if (got < 0 || static_cast<uint64_t>(got) > ask) throw InputFailure{got < 0 && errno != 0 ? errno : EIO};
     if (got == 0) {
       ended_ = true;
-      break;
+      return;
     }
     end_ += static_cast<size_t>(got);
   }
-  return avail();
 }
 
 size_t Input::read_direct(uint8_t* buf, size_t n) {

@@ -68,6 +68,9 @@ class Input {
   DecompressorPtr zstd_;  // read_ and ctx_ lead to it when set
 
   void probe();
+  // Reads until the buffer holds bytes up to `end` (its size allows it) or
+  // the stream ends.
+  void fill_to(size_t end);
 };
 
 }  // namespace dpxut::stream

@@ -331,18 +331,8 @@ const char* decompress_failure(const Decompressor&, uint32_t* code) noexcept {
 void Input::probe() {
   probed_ = true;
   if (buf_.size() < sizeof kZstdMagic) buf_.resize(read_size_ > sizeof kZstdMagic ? read_size_ : sizeof kZstdMagic);
-  while (end_ < sizeof kZstdMagic) {
-    const size_t space = buf_.size() - end_;
-    const size_t ask = space < read_size_ ? space : read_size_;
-    errno = 0;
-    const int64_t got = read_(ctx_, buf_.data() + end_, ask);
-    if (got < 0 || static_cast<uint64_t>(got) > ask) throw InputFailure{got < 0 && errno != 0 ? errno : EIO};
-    if (got == 0) {
-      ended_ = true;
-      return;
-    }
-    end_ += static_cast<size_t>(got);
-  }
+  fill_to(sizeof kZstdMagic);
+  if (end_ < sizeof kZstdMagic) return;
   if (std::memcmp(buf_.data(), kZstdMagic, sizeof kZstdMagic) != 0) return;
   zstd_ = decompress_input(read_, ctx_, read_size_, buf_.data(), end_);
   read_ = decompress_read;

@@ -16,6 +16,7 @@
 #include <type_traits>
 
 #include "../common/text.h"
+#include "walk.h"
 
 namespace sidfpack {
 namespace {
@@ -195,26 +196,13 @@ bool Incremental::set_dirlist(Context& c, int fd, const std::string& member, con
   // Read on the walk's own descriptor, then rewound for the walk.
   names_.clear();
   std::string full;
-  alignas(8) char buf[32768];
-  int err = 0;
-  for (;;) {
-    const ssize_t n = getdents64(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) err = errno;
-    if (n <= 0) break;
-    for (ssize_t at = 0; at < n;) {
-      struct dirent64 d;
-      std::memcpy(&d, buf + at, offsetof(struct dirent64, d_name));
-      const char* name = buf + at + offsetof(struct dirent64, d_name);
-      at += d.d_reclen;
-      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-      if (!exclusion_.empty()) {
-        full = member.empty() ? name : member + "/" + name;
-        if (exclusion_.excludes(full)) continue;
-      }
-      names_.emplace_back(name);
+  int err = read_entries(fd, [&](const char* name, unsigned char) {
+    if (!exclusion_.empty()) {
+      full = member.empty() ? name : member + "/" + name;
+      if (exclusion_.excludes(full)) return;
     }
-  }
+    names_.emplace_back(name);
+  });
   if (lseek(fd, 0, SEEK_SET) != 0 && err == 0) err = errno;
   if (err != 0) {
     message(c, "%s: cannot list: %s", shown(path).c_str(), std::strerror(err));

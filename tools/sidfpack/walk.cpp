@@ -82,20 +82,8 @@ void Walker::enter(int fd, const struct stat& st) {
   f.ino = st.st_ino;
   f.path_length = path_.size();
   f.member_length = member_.size();
-  alignas(8) char buf[32768];
-  for (;;) {
-    const ssize_t n = getdents64(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) problem(std::strerror(errno));  // the names read so far are stored
-    if (n <= 0) break;
-    for (ssize_t at = 0; at < n;) {
-      struct dirent64 d;
-      std::memcpy(&d, buf + at, offsetof(struct dirent64, d_name));
-      const char* name = buf + at + offsetof(struct dirent64, d_name);
-      at += d.d_reclen;
-      if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) f.children.push_back({name, d.d_type});
-    }
-  }
+  const int err = read_entries(fd, [&](const char* name, unsigned char type) { f.children.push_back({name, type}); });
+  if (err != 0) problem(std::strerror(err));  // the names read so far are stored
   std::sort(f.children.begin(), f.children.end(), [](const Child& a, const Child& b) { return a.name < b.name; });
   frames_.push_back(std::move(f));
   if (frames_.size() > kOpenDirs) close_frame(frames_[frames_.size() - 1 - kOpenDirs]);

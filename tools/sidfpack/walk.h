@@ -6,7 +6,9 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,27 @@
 #include "select.h"
 
 namespace sidfpack {
+
+// Calls f(name, d_type) for each entry of the open directory fd but "." and
+// "..", in the order the kernel gives them; returns 0, or the error of a
+// failed read (the entries read before it were passed on).
+template <class F>
+int read_entries(int fd, F f) {
+  alignas(8) char buf[32768];
+  for (;;) {
+    const ssize_t n = getdents64(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return 0;
+    for (ssize_t at = 0; at < n;) {
+      struct dirent64 d;
+      std::memcpy(&d, buf + at, offsetof(struct dirent64, d_name));
+      const char* name = buf + at + offsetof(struct dirent64, d_name);
+      at += d.d_reclen;
+      if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) f(name, d.d_type);
+    }
+  }
+}
 
 // One file met by the walk, valid during the visit.
 struct WalkItem {
