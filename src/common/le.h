@@ -35,7 +35,7 @@ inline void store_le64(void* p, uint64_t v) noexcept { std::memcpy(p, &v, sizeof
 // Little-endian number of n (0..8) bytes, zero-extended.
 inline uint64_t load_le(const void* p, size_t n) noexcept {
   uint64_t v = 0;
-  std::memcpy(&v, p, n < 8 ? n : 8);
+  if (n != 0) std::memcpy(&v, p, n < 8 ? n : 8);  // p may be null when n is 0
   return v;
 }
 // Lowest n (0..8) bytes of v, little-endian.

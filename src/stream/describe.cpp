@@ -145,7 +145,9 @@ void read_strings(const uint8_t* d, size_t n, dpxut_entry& e, Targets& t) {
   for (int i = 0; i < 3 && at + 2 <= n; ++i) {
     const size_t len = load_le16(d + at);
     if (len > n - at - 2) break;
-    to[i]->assign(reinterpret_cast<const char*>(d + at + 2), len);
+    // Texts end at a zero inside them, as the C accessors hand them out.
+    const char* text = reinterpret_cast<const char*>(d + at + 2);
+    to[i]->assign(text, strnlen(text, len));
     if (i == 2) t.has_locale = len != 0;
     at += 2 + len;
   }

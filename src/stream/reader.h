@@ -29,7 +29,8 @@ struct Extent {
   size_t length = 0;
   bool checked = false;
   bool jumped = false;
-  size_t check_at = 0;
+  size_t check_at = 0;    // where the closing field's check value lies
+  size_t closing_at = 0;  // where the closing field begins (after any filler)
 };
 
 }  // namespace dpxut::stream

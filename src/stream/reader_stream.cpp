@@ -79,7 +79,9 @@ Extent dpxut_reader::section_extent(size_t at, uint32_t head, size_t limit) {
     } else if (f.fieldId == head) {
       if (f.dataSize.value != 0 && f.dataSize.value != 4) fail(DPXUT_E_DAMAGED, "malformed closing field");
       const size_t check_at = f.data != nullptr ? static_cast<size_t>(f.data - in.data()) - at : 0;
-      return Extent{off + f.bytesUsed - at, f.dataSize.value == 4, jumped, check_at};
+      size_t start = off;  // the field's first byte: zero filler may come before it
+      while (start < off + f.bytesUsed && in.data()[start] == 0) ++start;
+      return Extent{off + f.bytesUsed - at, f.dataSize.value == 4, jumped, check_at, start - at};
     } else if (jumped) {
       fail(DPXUT_E_DAMAGED, "offset field of section 0x%X misses its closing field", head);
     }
@@ -99,10 +101,8 @@ Extent dpxut_reader::section_extent(size_t at, uint32_t head, size_t limit) {
 // the closing field the walk already found.
 static const char* closing_checks(const uint8_t* s, const Extent& x, uint32_t head) {
   if (x.check_at + 4 != x.length) return "closing field without a check value";
-  if (x.check_at < id_length(head) + 1) return "malformed closing field";
-  const size_t closing = x.check_at - id_length(head) - 1;
-  if (s[closing + id_length(head)] != 4) return "malformed closing field";
-  const uint32_t crc = HVDPGenerateCRC(static_cast<uint32_t>(closing), 0xFFFFFFFF, s);
+  if (x.closing_at + id_length(head) >= x.check_at) return "malformed closing field";
+  const uint32_t crc = HVDPGenerateCRC(static_cast<uint32_t>(x.closing_at), 0xFFFFFFFF, s);
   return crc != dpxut::load_le32(s + x.check_at) ? "check value mismatch" : nullptr;
 }
 
@@ -112,7 +112,7 @@ size_t dpxut_reader::checked_section(size_t at, uint32_t head, size_t limit, con
   const Extent x = section_extent(at, head, limit);
   if (x.checked) {
     const uint8_t* s = in.data() + at;
-    if (const char* why = x.jumped ? section_checks(s, x.length, head) : closing_checks(s, x, head))
+    if (const char* why = closing_checks(s, x, head))
       fail(DPXUT_E_CHECK, "%s: %s", what, why);
   }
   return x.length;
