@@ -251,6 +251,10 @@ const char* read_extension(const uint8_t* area, size_t length, dpxut_entry& e, R
       why = read_sparse(d, n, sparse, e);
     } else if (type == kExtDirlist) {
       why = read_dirlist(d, n, e);
+    } else if (type == kExtDirlistContent) {
+      if (n != 8 || f.list_content) return "damaged list of names";
+      f.list_content = true;
+      f.content = load_le64(d);
     }
     if (why != nullptr) return why;
     at += 12 + reach;
@@ -319,7 +323,9 @@ const char* describe_record(const HVDPRecordHeaderInfo& info, bool same_codeset,
   if (type != DPXUT_IFCHR && type != DPXUT_IFBLK) e.rdev = 0;  // meaningless elsewhere
   if (!distinct_xattrs(e)) return "extended attribute stored twice";
   if (!e.sparse.empty() && !content) return "sparse map on an entry without content";
-  if (e.has_dirlist && type != DPXUT_IFDIR) return "list of names on an entry that is no directory";
+  if ((e.has_dirlist || facts.list_content) && type != DPXUT_IFDIR)
+    return "list of names on an entry that is no directory";
+  if (e.has_dirlist && facts.list_content) return "list of names stored twice";
   if (!sparse_fits(e)) return "sparse map outside the file";
   if (!e.times_exact) {
     e.mtime = from_dos(fixed.dateTime1);
@@ -335,7 +341,11 @@ const char* describe_record(const HVDPRecordHeaderInfo& info, bool same_codeset,
     *code = DPXUT_E_PART;
     return "damaged part description";
   }
-  facts.content = content ? (facts.part ? facts.part_length : stored) : 0;
+  if (facts.list_content) {
+    if (facts.part) return "a list of names in parts";
+  } else {
+    facts.content = content ? (facts.part ? facts.part_length : stored) : 0;
+  }
   *code = 0;
   return nullptr;
 }

@@ -16,6 +16,7 @@ struct RecordFacts {
   bool part = false;
   uint64_t part_offset = 0, part_length = 0;
   uint64_t content = 0;
+  bool list_content = false;  // a directory's content is its list of names
 };
 
 // Fills e (cleared first) and facts from a record description that the

@@ -29,6 +29,7 @@ inline constexpr uint32_t kExtDevice = 0x53500006;       // u32 major, u32 minor
 inline constexpr uint32_t kExtXattr = 0x53500007;        // u16 name length, name, value: one attribute
 inline constexpr uint32_t kExtSparse = 0x53500008;       // u64 offset, u64 length of each data region
 inline constexpr uint32_t kExtDirlist = 0x53500009;      // a directory's names, each ended by a NUL, ascending
+inline constexpr uint32_t kExtDirlistContent = 0x5350000A;  // u64: that many content bytes are such a list
 inline constexpr uint32_t kTimesBytes = 24;
 inline constexpr uint32_t kExtHead = 12;                 // type, tag, length before an entry's data
 inline constexpr uint32_t kRegionBytes = 16;

@@ -114,6 +114,7 @@ struct dpxut_reader {
   int64_t read_data(uint8_t* buf, size_t size);
   void end_record();
   void read_change_mark();
+  void read_list();
   void next_part();
   void skip_bytes(uint64_t n);
 };

@@ -113,6 +113,18 @@ void dpxut_reader::read_change_mark() {
   entry.changed = (flags & kChanged) != 0;
 }
 
+// A directory's list of names held as its record's content: read whole
+// (it grows only as its bytes arrive) and checked as one from the area is.
+// The host sees a directory without content.
+void dpxut_reader::read_list() {
+  entry.dirlist.clear();
+  uint8_t chunk[4096];
+  for (int64_t n; (n = read_data(chunk, sizeof chunk)) > 0;)
+    entry.dirlist.insert(entry.dirlist.end(), chunk, chunk + n);
+  if (!dirlist_valid(entry.dirlist.data(), entry.dirlist.size())) fail(DPXUT_E_DAMAGED, "damaged list of names");
+  entry.has_dirlist = true;
+}
+
 // The record of the next part: pad sections and filler may come before it;
 // it must continue where the last part ended and describe the same file.
 void dpxut_reader::next_part() {

@@ -324,6 +324,7 @@ int dpxut_reader::next_entry() {
         resync = false;
         part_next = facts.part_offset + facts.part_length;
         data = Data::kContent;
+        if (facts.list_content) read_list();
         return DPXUT_OK;
       }
       if (head == HVDP_MEDIA_HEADER_ID || head == HVDP_SESSION_HEADER_ID) {
@@ -338,6 +339,7 @@ int dpxut_reader::next_entry() {
         skip_section(head);
       }
     } catch (const ReaderStop&) {
+      data = Data::kNone;  // no entry was given: nothing of it is left to pass
       if (in.offset() == start) in.consume(1);
       if (resync) continue;
       resync = true;

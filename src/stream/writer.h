@@ -76,6 +76,7 @@ struct dpxut_writer {
   // The current entry.
   bool in_entry = false;
   bool has_content = false;  // a regular file (not a hard link): content follows
+  bool list_content = false; // a directory whose list of names is its record's content
   String entry_name;        // for messages
   bool split = false;        // its records carry kExtPart
   uint64_t entry_size = 0;   // content bytes stored: the host's and the fills

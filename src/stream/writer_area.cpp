@@ -113,12 +113,18 @@ uint64_t dpxut_writer::build_area(const dpxut_entry& e, uint64_t size, const cha
     store_le32(s8 + 4, minor(static_cast<dev_t>(e.rdev)));
     add_ext(area, kExtDevice, s8, 8);
   }
-  // A directory's list of names, whole or not at all (a reader then
-  // deletes nothing in it); before the attributes, which give way to it.
+  // A directory's list of names: in the area when it fits there, else as
+  // the record's content, announced in the area (a reader deletes nothing
+  // in a directory whose list is missing, so it is never cut).
+  list_content = false;
   bool dirlist_left = false;
   if (type == DPXUT_IFDIR && e.has_dirlist) {
     if (area.size() + kExtHead + e.dirlist.size() <= kAreaMost) {
       add_ext(area, kExtDirlist, e.dirlist.data(), static_cast<uint32_t>(e.dirlist.size()));
+    } else if (e.dirlist.size() <= kMaxPart) {
+      store_le64(s8, e.dirlist.size());
+      add_ext(area, kExtDirlistContent, s8, 8);
+      list_content = true;
     } else {
       ++*dropped;
       dirlist_left = true;
@@ -192,7 +198,7 @@ uint64_t dpxut_writer::build_area(const dpxut_entry& e, uint64_t size, const cha
          dirlist_left ? "; its list of names neither" : "");
   host_size = content ? (sparse ? data : size) : 0;
   host_done = 0;
-  return content ? stored : 0;
+  return content ? stored : list_content ? e.dirlist.size() : 0;
 }
 
 // Host content, with the writer's fills of zeros where they belong.

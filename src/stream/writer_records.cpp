@@ -221,7 +221,8 @@ int dpxut_writer::begin_entry(const dpxut_entry& e) {
   entry_done = 0;
   split = content && stored > part_size;
   begin_record();
-  if (part_left == 0) end_record();
+  if (list_content) take(reinterpret_cast<const uint8_t*>(e.dirlist.data()), e.dirlist.size());
+  else if (part_left == 0) end_record();
   return result;
 }
 
@@ -232,7 +233,8 @@ int dpxut_writer::begin_entry(const dpxut_entry& e) {
 // area when the header is larger than the whole buffer.
 void dpxut_writer::begin_record() {
   const uint64_t left = entry_size - entry_done;
-  part_length = left < part_size ? left : part_size;
+  const uint64_t most = list_content ? kMaxPart : part_size;  // a list of names is never split
+  part_length = left < most ? left : most;
   const size_t base = area.size();
   if (split) {
     uint8_t s[16];

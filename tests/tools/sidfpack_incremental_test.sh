@@ -3,7 +3,8 @@
 #   sidfpack_incremental_test.sh SIDFPACK LOCPATH CASE
 # Levels 0, 1 and 2 of a changing tree (-g), restored in order (-G) into an
 # empty folder, equal the final tree: new, changed, deleted and renamed
-# files, types turned over, hard links. Damaged snapshots are refused.
+# files, types turned over, hard links, large folders, ".". Damaged
+# snapshots are refused.
 source "$(dirname "$0")/lib.sh"
 
 mkdir -p src/t/d src/t/gone/sub r
@@ -34,6 +35,19 @@ diff -r --no-dereference src/t r/t >out || fail "restored chain differs: $(cat o
 run 0 create -f full.sidf -C src t
 run 0 diff -f full.sidf -C r
 [[ ! -s out ]] || fail "diff of the restored chain: $(cat out)"
+
+# The folder "." keeps its list too, and a folder of thousands of names its
+# whole list.
+mkdir -p top/big && (cd top/big && seq -f 'a-rather-long-file-name-%05g' 3000 | xargs touch) && echo x >top/gone
+run 0 create -f t0.sidf -g tsnap -C top .
+rm top/gone top/big/a-rather-long-file-name-01500
+run 0 create -f t1.sidf -g tsnap -C top .
+mkdir rt && for l in t0 t1; do run 0 extract -G -f $l.sidf -C rt; done
+diff -r top rt >out || fail "restored chain of '.' differs: $(head -3 out)"
+run 0 diff -f t1.sidf -C rt
+"$(dirname "$bin")/sidfdump" t1.sidf >dump || fail "sidfdump on a level"
+has dump "53500009 list of names" "sidfdump names no list of names"
+has dump "5350000A list of names in the content" "sidfdump names no list held as content"
 
 # Without -G a level adds what is new and keeps what is gone.
 mkdir r2 && for l in l0 l1; do run 0 extract -f $l.sidf -C r2; done

@@ -10,6 +10,7 @@ namespace dpxtool {
 
 inline constexpr uint32_t kPadId = 0x808019;            // pad section (HVDPPadBlankSpace)
 inline constexpr uint32_t kDataCheckId = 0x80801C;      // sidfpack: after each record's content
+inline constexpr uint32_t kChangeMarkId = 0x80801D;     // sidfpack: after a file that changed while read
 inline constexpr uint32_t kStreamTrailerId = 0x80801E;  // sidfpack: after the last record
 inline constexpr uint8_t kSignature[2] = {0xA5, 0x5A};  // data of every section's head field
 

@@ -58,10 +58,15 @@ const MemberName kSessionMembers[] = {
 };
 
 template <size_t N>
+const char* name_of(const MemberName (&names)[N], uint32_t id) {
+  for (const MemberName& m : names)
+    if (m.id == id) return m.name;
+  return nullptr;
+}
+template <size_t N>
 MemberResult name_member(const MemberName (&names)[N], const FieldView& v) {
   MemberResult r;
-  for (const MemberName& m : names)
-    if (m.id == v.id) r.note = m.name;
+  if (const char* name = name_of(names, v.id)) r.note = name;
   return r;
 }
 MemberResult media_member(const FieldView& v) { return name_member(kMediaMembers, v); }
@@ -283,6 +288,36 @@ Lines describe_record(const uint8_t* at, size_t avail) {
   return lines;
 }
 
+// The extension entries sidfpack writes, by type.
+const MemberName kExtensionTypes[] = {
+    {3, "owner, group and link target"},
+    {0x53500001, "exact times"},
+    {0x53500002, "size"},
+    {0x53500003, "part of a split file"},
+    {0x53500004, "link target in UTF-8"},
+    {0x53500005, "hard link"},
+    {0x53500006, "device number"},
+    {0x53500007, "extended attribute"},
+    {0x53500008, "sparse map"},
+    {0x53500009, "list of names"},
+    {0x5350000A, "list of names in the content"},
+};
+
+// One line an entry of the extension area: its type, named when known, and
+// its length.
+void describe_extension(const HVDPDataSetInfo& b, Lines& lines) {
+  HVDPExtensionEntry* x = nullptr;
+  HVDPExtensionHandle* h = nullptr;
+  const uint8_t* area = reinterpret_cast<const uint8_t*>(&b) + HVDP_DATA_SET_INFO_FIXED;
+  for (uint32_t rc = HVDPGetFirstExtension(area, b.extensionLength, &x, &h); rc == 0; rc = HVDPGetNextExtension(&h, &x)) {
+    char v[96];
+    const char* named = name_of(kExtensionTypes, x->entryType);
+    std::snprintf(v, sizeof v, "%08X%s%s, %u bytes", x->entryType, named ? " " : "", named ? named : "", x->dataLength);
+    lines.push_back(line("  entry", v));
+  }
+  if (h != nullptr) HVDPCloseExtension(&h);
+}
+
 Lines describe_info(const uint8_t* at, size_t avail) {
   HVDPRecordHeaderInfo info{};
   auto* pos = const_cast<uint8_t*>(at);  // the parser only reads the host's bytes
@@ -301,6 +336,7 @@ Lines describe_info(const uint8_t* at, size_t avail) {
       lines.push_back(line(v, dpxtool::dos_date_text(dates[i])));
     }
     lines.push_back(line("extension", std::to_string(b.extensionLength) + " bytes"));
+    describe_extension(b, lines);
     HVDPNameHandle* handle = nullptr;
     HVDPDataSetName name{};
     for (uint32_t rc = info.nameBuffer ? HVDPGetFirstName(info.nameBuffer, &name, &handle) : 1; rc == 0;
@@ -317,7 +353,14 @@ Lines describe_info(const uint8_t* at, size_t avail) {
   return lines;
 }
 
+// sidfpack's own sections: a byte count and a check value, count or flags.
+const MemberName kToolMembers[] = {{0x8073, "bytes"}, {0x8072, "value"}};
+MemberResult tool_member(const FieldView& v) { return name_member(kToolMembers, v); }
+
 const SectionKind kSectionKinds[] = {
+    {dpxtool::kDataCheckId, "data check", tool_member, nullptr},
+    {dpxtool::kChangeMarkId, "change mark", tool_member, nullptr},
+    {dpxtool::kStreamTrailerId, "stream trailer", tool_member, nullptr},
     {dpxtool::kPadId, "pad section", pad_member, nullptr},
     {HVDP_MEDIA_HEADER_ID, "media header", media_member, describe_media},
     {HVDP_SESSION_HEADER_ID, "session header", session_member, describe_session},

@@ -166,7 +166,10 @@ bool Creator::visit(const WalkItem& item) {
     message(c_, "%s: file is the stream; not stored", shown(path).c_str());
     return false;
   }
-  if (item.member->empty()) return true;  // "." or "/": what lies below
+  if (item.member->empty()) {  // "." or "/": what lies below; with -g also its list of names, as "."
+    if (c_.incremental && S_ISDIR(st.st_mode)) store(item, ".", Extras{});
+    return true;
+  }
   // -g: only what is new or changed; every directory (incremental.h)
   if (c_.incremental && !S_ISDIR(st.st_mode) && !c_.incremental->wanted(*item.member, st)) return false;
   const std::string member = renamed(*item.member);
@@ -266,7 +269,7 @@ bool Creator::store(const WalkItem& item, const std::string& member, const Extra
   } else if (rc == DPXUT_WARN) {
     message(c_, "%s: %s", shown(*item.path).c_str(), dpxut_writer_error(w_));
   }
-  if (c_.incremental) c_.incremental->stored(*item.member, item.st);  // -g
+  if (c_.incremental && !item.member->empty()) c_.incremental->stored(*item.member, item.st);  // -g
   if (c_.opt.verbose) {
     progress_clear(c_);
     std::fprintf(c_.names_out, "%s\n", shown(member).c_str());

@@ -124,6 +124,10 @@ class Differ {
   void entry(StreamIn& in, const dpxut_entry* e, const std::string& name) {
     name_ = &name;
     differs_ = false;
+    if (names_top(name, dpxut_entry_filetype(e))) {  // the folder compared against
+      in.read_content(nullptr);
+      return;
+    }
     if (c_.opt.verbose) {
       progress_clear(c_);
       std::printf("%s\n", shown(name).c_str());

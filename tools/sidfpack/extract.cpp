@@ -80,6 +80,11 @@ class Extractor {
   void entry(StreamIn& in, const dpxut_entry* e, const std::string& name) {
     std::vector<std::string> parts;
     std::string why;
+    if (names_top(name, dpxut_entry_filetype(e))) {  // the target folder: -G removes what it no longer holds
+      in.read_content(nullptr);
+      if (c_.opt.incremental) incremental_prune(c_, root_, ".", name, e);
+      return;
+    }
     if (!split_name(name, parts, why)) {
       message(c_, "%s: record %llu: %s: %s", c_.opt.stream.c_str(),
               static_cast<unsigned long long>(dpxut_entry_record(e)), shown(name).c_str(), why.c_str());

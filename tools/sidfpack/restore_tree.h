@@ -7,6 +7,9 @@
 // needed, so a deep tree does not run out of descriptors.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,10 @@ namespace sidfpack {
 // names that would lead outside the target: absolute, with "..", with a
 // zero byte, or empty.
 bool split_name(const std::string& name, std::vector<std::string>& parts, std::string& why);
+
+// The name create -g gives the top folder of an operand such as "." (it
+// carries that folder's list of names): the target folder itself.
+inline bool names_top(const std::string& name, uint32_t type) { return name == "." && type == S_IFDIR; }
 
 class DirWalk {
  public:
