@@ -250,7 +250,7 @@ void Creator::gather_xattrs(const WalkItem& item, Extras& x) {
 bool Creator::store(const WalkItem& item, const std::string& member, const Extras& x) {
   fill(member, item.st, x);
   if (c_.incremental && S_ISDIR(item.st.st_mode) && item.fd >= 0 && item.recurse && !c_.opt.no_recursion)
-    c_.incremental->set_dirlist(c_, item.fd, *item.member, *item.path, entry_);  // -g
+    c_.incremental->set_dirlist(c_, item.children, *item.member, *item.path, entry_);  // -g
   const int rc = dpxut_writer_add(w_, entry_);
   if (rc == DPXUT_FATAL) stream_lost(c_, dpxut_writer_error(w_));
   if (rc == DPXUT_FAILED) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cinttypes>
 #include <cstddef>
@@ -139,7 +140,7 @@ bool Incremental::load(Context& c, const std::string& path) {
   uint64_t number_of = 0;
   const char* why = nullptr;
   std::string name;
-  last_.reserve(4096);
+  states_.reserve(16384);
   while (why == nullptr && (n = getline(&line, &cap, f)) > 0) {
     ++number_of;
     if (line[n - 1] != '\n') {
@@ -159,10 +160,9 @@ bool Incremental::load(Context& c, const std::string& path) {
         !number(p, s.dev) || !number(p, s.ino) || !number(p, s.size) || !number(p, s.mtime) ||
         !number(p, s.mtime_ns) || !number(p, s.ctime) || !number(p, s.ctime_ns) || s.mtime_ns > 999999999 ||
         s.ctime_ns > 999999999 ||
-        !unescape(p, line + n, name) || !last_.emplace(name, s).second)
+        !unescape(p, line + n, name) || !states_.emplace(name, Slot{s, false}).second)
       why = "damaged line";
   }
-  next_.reserve(last_.size());
   if (why == nullptr && std::ferror(f) != 0) why = "read error";
   if (why == nullptr && number_of == 0) why = "empty file";
   std::free(line);
@@ -179,40 +179,25 @@ bool Incremental::wanted(const std::string& member, const struct stat& st) {
   // A file of several names is stored under all of them at every level:
   // a new or moved name alone would be restored as a file of its own.
   if (S_ISREG(st.st_mode) && st.st_nlink > 1) return true;
-  const State now = state_of(st);
-  const auto it = last_.find(member);
-  if (it == last_.end()) return true;
-  const State& was = it->second;
-  if (was.type != now.type || was.dev != now.dev || was.ino != now.ino || was.size != now.size ||
-      was.mtime != now.mtime || was.mtime_ns != now.mtime_ns || was.ctime != now.ctime ||
-      was.ctime_ns != now.ctime_ns)
-    return true;
-  next_[member] = now;
+  const auto it = states_.find(member);
+  if (it == states_.end() || !(it->second.state == state_of(st))) return true;
+  it->second.seen = true;
   return false;
 }
 
-bool Incremental::set_dirlist(Context& c, int fd, const std::string& member, const std::string& path,
-                              dpxut_entry* e) {
-  // Read on the walk's own descriptor, then rewound for the walk.
-  names_.clear();
+bool Incremental::set_dirlist(Context& c, const std::vector<DirChild>* children, const std::string& member,
+                              const std::string& path, dpxut_entry* e) {
+  if (children == nullptr) return false;
+  list_.clear();
   std::string full;
-  int err = read_entries(fd, [&](const char* name, unsigned char) {
+  for (const DirChild& child : *children) {
     if (!exclusion_.empty()) {
-      full = member.empty() ? name : member + "/" + name;
-      if (exclusion_.excludes(full)) return;
+      full = member.empty() ? child.name : member + "/" + child.name;
+      if (exclusion_.excludes(full)) continue;
     }
-    names_.emplace_back(name);
-  });
-  if (lseek(fd, 0, SEEK_SET) != 0 && err == 0) err = errno;
-  if (err != 0) {
-    message(c, "%s: cannot list: %s", shown(path).c_str(), std::strerror(err));
-    c.fail(1);
-    return false;
+    list_.append(child.name.c_str(), child.name.size() + 1);
   }
-  std::sort(names_.begin(), names_.end());
-  std::string list;
-  for (const std::string& n : names_) list.append(n.c_str(), n.size() + 1);
-  if (dpxut_entry_set_dirlist(e, list.data(), list.size()) != DPXUT_OK) {
+  if (dpxut_entry_set_dirlist(e, list_.data(), list_.size()) != DPXUT_OK) {
     message(c, "%s: cannot keep its list of names", shown(path).c_str());
     c.fail(1);
     return false;
@@ -223,16 +208,24 @@ bool Incremental::set_dirlist(Context& c, int fd, const std::string& member, con
 bool Incremental::save(Context& c) {
   std::string text = kHeader;
   text += '\n';
-  std::vector<const std::pair<const std::string, State>*> order;
-  order.reserve(next_.size());
-  for (const auto& kv : next_) order.push_back(&kv);
+  std::vector<const std::pair<const std::string, Slot>*> order;
+  order.reserve(states_.size());
+  for (const auto& kv : states_)
+    if (kv.second.seen) order.push_back(&kv);
   std::sort(order.begin(), order.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+  text.reserve(order.size() * 96);
   char b[200];
   for (const auto* kv : order) {
-    const State& s = kv->second;
-    std::snprintf(b, sizeof b, "%c %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRId64 " %" PRIu32 " %" PRId64 " %" PRIu32 " ",
-                  s.type, s.dev, s.ino, s.size, s.mtime, s.mtime_ns, s.ctime, s.ctime_ns);
-    text += b;
+    const State& s = kv->second.state;
+    char* p = b;
+    *p++ = s.type;
+    const auto put = [&](auto v) {
+      *p++ = ' ';
+      p = std::to_chars(p, b + sizeof b, v).ptr;
+    };
+    put(s.dev), put(s.ino), put(s.size), put(s.mtime), put(s.mtime_ns), put(s.ctime), put(s.ctime_ns);
+    *p++ = ' ';
+    text.append(b, p);
     escape(kv->first, text);
     text += '\n';
   }

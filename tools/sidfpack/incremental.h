@@ -25,6 +25,7 @@
 
 #include "context.h"
 #include "select.h"
+#include "walk.h"
 
 namespace sidfpack {
 
@@ -45,12 +46,14 @@ class Incremental {
   // An unchanged name is carried into the next snapshot as it is now.
   bool wanted(const std::string& member, const struct stat& st);
   // Records a name that was stored.
-  void stored(const std::string& member, const struct stat& st) { next_[member] = state_of(st); }
+  void stored(const std::string& member, const struct stat& st) { states_[member] = {state_of(st), true}; }
 
-  // Sets the names of directory fd (without the excluded ones) as the
-  // entry's list. False, reported, when the directory cannot be read: the
-  // entry then carries no list and extract removes nothing in it.
-  bool set_dirlist(Context& c, int fd, const std::string& member, const std::string& path, dpxut_entry* e);
+  // Sets the names of a directory (its children, sorted, without the
+  // excluded ones) as the entry's list. A directory that could not be read
+  // whole (children null, reported by the walk) carries no list: extract
+  // then removes nothing in it.
+  bool set_dirlist(Context& c, const std::vector<DirChild>* children, const std::string& member,
+                   const std::string& path, dpxut_entry* e);
 
   // Writes the next snapshot: a temporary file in the snapshot's folder,
   // synced, renamed over the old one. False, reported, on failure.
@@ -62,6 +65,13 @@ class Incremental {
     uint64_t dev = 0, ino = 0, size = 0;
     int64_t mtime = 0, ctime = 0;
     uint32_t mtime_ns = 0, ctime_ns = 0;
+    bool operator==(const State&) const = default;
+  };
+  // The snapshot read, and the next one: names met in this run are marked
+  // as seen; the next snapshot holds those alone.
+  struct Slot {
+    State state;
+    bool seen = false;
   };
   static State state_of(const struct stat& st);
 
@@ -69,8 +79,8 @@ class Incremental {
   std::string path_;   // as given, for messages
   std::string base_;   // its last component
   int dir_ = -1;       // its folder
-  std::unordered_map<std::string, State> last_, next_;
-  std::vector<std::string> names_;  // scratch of set_dirlist
+  std::unordered_map<std::string, Slot> states_;
+  std::string list_;  // scratch of set_dirlist
 };
 
 // extract --incremental (restore_incremental.cpp). Before an entry that is

@@ -74,7 +74,16 @@ void Walker::find(WalkItem& item, unsigned char type) {
   }
 }
 
-// Reads the directory's names, sorted, and makes it the current frame.
+void Walker::read_children(WalkItem& item) {
+  read_.clear();
+  const int err =
+      read_entries(item.fd, [&](const char* name, unsigned char type) { read_.push_back({name, type}); });
+  if (err != 0) problem(std::strerror(err));  // the names read so far are stored
+  std::sort(read_.begin(), read_.end(), [](const Child& a, const Child& b) { return a.name < b.name; });
+  item.children = err == 0 ? &read_ : nullptr;
+}
+
+// Makes the directory whose children were read last the current frame.
 void Walker::enter(int fd, const struct stat& st) {
   Frame f;
   f.fd = fd;
@@ -82,9 +91,8 @@ void Walker::enter(int fd, const struct stat& st) {
   f.ino = st.st_ino;
   f.path_length = path_.size();
   f.member_length = member_.size();
-  const int err = read_entries(fd, [&](const char* name, unsigned char type) { f.children.push_back({name, type}); });
-  if (err != 0) problem(std::strerror(err));  // the names read so far are stored
-  std::sort(f.children.begin(), f.children.end(), [](const Child& a, const Child& b) { return a.name < b.name; });
+  f.children = std::move(read_);
+  read_.clear();
   frames_.push_back(std::move(f));
   if (frames_.size() > kOpenDirs) close_frame(frames_[frames_.size() - 1 - kOpenDirs]);
 }
@@ -120,6 +128,7 @@ void Walker::walk(const std::string& path, const std::string& member, bool recur
   find(top, DT_UNKNOWN);
   if (top.st.st_mode == 0) return;
   top_dev_ = top.st.st_dev;
+  if (recurse && top.fd >= 0 && S_ISDIR(top.st.st_mode)) read_children(top);
   if (v_.visit(top) && recurse && top.fd >= 0 && S_ISDIR(top.st.st_mode)) enter(top.fd, top.st);
   else if (top.fd >= 0) close(top.fd);
 
@@ -149,6 +158,7 @@ void Walker::walk(const std::string& path, const std::string& member, bool recur
     find(item, child.type);
     if (item.st.st_mode == 0) continue;
     item.recurse = !c_.opt.one_file_system || item.st.st_dev == top_dev_;
+    if (item.recurse && item.fd >= 0 && S_ISDIR(item.st.st_mode)) read_children(item);
     const bool descend = v_.visit(item) && item.fd >= 0 && S_ISDIR(item.st.st_mode);
     if (descend && !item.recurse)
       message(c_, "%s: file is on a different file system; not descended", shown(path_).c_str());

@@ -38,6 +38,12 @@ int read_entries(int fd, F f) {
   }
 }
 
+// An entry of a directory, as the kernel named and typed it.
+struct DirChild {
+  std::string name;
+  unsigned char type;  // d_type
+};
+
 // One file met by the walk, valid during the visit.
 struct WalkItem {
   int dirfd = -1;            // its parent's descriptor; AT_FDCWD for a PATH
@@ -48,6 +54,9 @@ struct WalkItem {
   bool recurse = true;       // the walk enters a directory whose visit says so
   const std::string* path = nullptr;    // as given and found, for messages
   const std::string* member = nullptr;  // the member name (before --rename); "" for "." or "/"
+  // A directory the walk will enter: its entries in ascending byte order,
+  // read whole (null when its reading failed, reported).
+  const std::vector<DirChild>* children = nullptr;
 };
 
 class WalkVisitor {
@@ -70,10 +79,7 @@ class Walker {
   void walk(const std::string& path, const std::string& member, bool recurse);
 
  private:
-  struct Child {
-    std::string name;
-    unsigned char type;  // d_type
-  };
+  using Child = DirChild;
   // A directory being walked. Its descriptor is closed while it lies more
   // than kOpenDirs levels above the current one (and found again through
   // ".." of its child on the way back up).
@@ -85,11 +91,14 @@ class Walker {
     std::vector<Child> children;
     size_t next = 0;
   };
+  // Reads the entries of the directory item, to be entered after its
+  // visit: item.children points at them once they are read whole.
+  void read_children(WalkItem& item);
   static constexpr size_t kOpenDirs = 64;
 
   bool excluded() const;
   void find(WalkItem& item, unsigned char type);
-  void enter(int fd, const struct stat& st);
+  void enter(int fd, const struct stat& st);  // with the children read last
   void leave();
   void problem(const char* what);
   static void close_frame(Frame& f);
@@ -100,6 +109,7 @@ class Walker {
   dev_t top_dev_ = 0;         // the PATH's file system, for --one-file-system
   std::string path_, member_;  // of the current item
   std::vector<Frame> frames_;
+  std::vector<Child> read_;  // the children read_children read last
 };
 
 }  // namespace sidfpack
