@@ -60,6 +60,9 @@ roundtrip)
   run 0 list -f s.sidf --dos-wildcards 'tree/many/d1?/f9' && lines 2 "enhanced matcher"
   # A stream through a pipe, with a block size of 1 (no padding).
   (cd src && "$bin" create -f - --block-size 1 tree/a) | "$bin" list -f - >out && lines 11 "pipe"
+  # A full disk ends the run as a fatal error, whenever the writes fail.
+  run 2 create -f /dev/full -C src tree && has err "/dev/full: write error" "full disk not reported"
+  run 2 create -f /dev/full -C src tree/one && has err "No space left on device" "full disk at the end not reported"
   ;;
 
 blocks)

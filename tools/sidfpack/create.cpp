@@ -19,6 +19,7 @@
 #include <ctime>
 #include <map>
 
+#include "../common/async_output.h"
 #include "../common/text.h"
 #include "create_parts.h"
 #include "incremental.h"  // -g
@@ -330,7 +331,9 @@ int run_create(Context& c, int fd) {
     message(c, "%s: %s", shown(c.opt.directory).c_str(), std::strerror(errno));
     return 1;
   }
-  dpxut_writer* w = dpxut_writer_open_fd(fd);
+  // The stream is written on a thread of its own while the next files are read.
+  dpxtool::AsyncOutput out(fd);
+  dpxut_writer* w = dpxut_writer_new(dpxtool::AsyncOutput::write, &out);
   if (w == nullptr) {
     message(c, "%s: out of memory", shown(c.opt.stream).c_str());
     return 1;
@@ -349,9 +352,10 @@ int run_create(Context& c, int fd) {
     Creator creator(c, w, is_file ? st.st_dev : 0, is_file ? st.st_ino : 0);
     for (const std::string& path : c.opt.operands) creator.add_operand(path);
     creator.finish();
+    if (const int err = out.finish()) stream_lost(c, std::strerror(err));
     if (c.incremental) c.incremental->save(c);  // -g: once the stream is complete
-  } catch (const StreamLost&) {
-    c.fail(1);
+  } catch (const StreamLost&) {  // reported: the stream cannot be trusted, as tar's fatal errors
+    c.fail(2);
   }
   progress_clear(c);
   dpxut_writer_free(w);
