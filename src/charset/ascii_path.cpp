@@ -5,13 +5,15 @@
 #include <atomic>
 #include <cstring>
 
+#include "charset/ascii_path.h"
 #include "charset/conv_sink.h"
 #include "charset/locale_conv.h"
 
 namespace dpxut::charset {
-namespace {
 
-std::atomic<bool> g_fast_path{true};
+std::atomic<bool> g_fast_paths{true};
+
+namespace {
 
 struct Verdict {
   bool known;
@@ -57,7 +59,7 @@ bool probe(const char* codeset) noexcept {
 }  // namespace
 
 bool ascii_transparent(const char* codeset) noexcept {
-  if (!fast_paths_enabled()) return false;
+  if (!fast_paths_on()) return false;
   Verdict& v = tl_verdict;
   if (v.known && std::strncmp(v.codeset, codeset, kCodeSetSize) == 0) return v.transparent;
   const size_t len = strnlen(codeset, kCodeSetSize);
@@ -69,9 +71,9 @@ bool ascii_transparent(const char* codeset) noexcept {
 }
 
 void set_ascii_fast_path(bool enabled) noexcept {
-  g_fast_path.store(enabled, std::memory_order_relaxed);
+  g_fast_paths.store(enabled, std::memory_order_relaxed);
 }
 
-bool fast_paths_enabled() noexcept { return g_fast_path.load(std::memory_order_relaxed); }
+bool fast_paths_enabled() noexcept { return g_fast_paths.load(std::memory_order_relaxed); }
 
 }  // namespace dpxut::charset

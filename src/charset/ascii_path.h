@@ -5,6 +5,7 @@
 // and otherwise take the iconv route, which stays the reference.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,23 +16,43 @@
 
 namespace dpxut::charset {
 
+// The switch of set_ascii_fast_path, for the passes to test inline (each
+// conversion does): fast_paths_enabled() reads the same flag.
+extern std::atomic<bool> g_fast_paths;
+inline bool fast_paths_on() noexcept { return g_fast_paths.load(std::memory_order_relaxed); }
+
 // Length of the byte string s; *ascii tells whether every byte before the
 // NUL is below 0x80, and *bracket (when asked) whether one of them is "[".
+// The bytes are taken a word at a time, the last word overlapping the one
+// before it, so nothing outside the string is read and no byte is left to
+// a loop of its own.
 inline size_t scan_bytes(const char* s, bool* ascii, bool* bracket = nullptr) noexcept {
   constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
   const size_t len = std::strlen(s);
   uint64_t high = 0, open = 0;
-  size_t i = 0;
-  for (; i + 8 <= len; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, s + i, 8);
+  const auto take = [&](uint64_t w) {
     high |= w;
     const uint64_t x = w ^ (kOnes * '[');
     open |= (x - kOnes) & ~x & kHigh;  // non-zero when a byte of x is zero
-  }
-  for (; i < len; ++i) {
-    high |= static_cast<unsigned char>(s[i]);
-    open |= s[i] == '[' ? 1 : 0;
+  };
+  if (len >= 8) {
+    uint64_t w;
+    for (size_t i = 0; i + 8 < len; i += 8) {
+      std::memcpy(&w, s + i, 8);
+      take(w);
+    }
+    std::memcpy(&w, s + len - 8, 8);
+    take(w);
+  } else if (len >= 4) {
+    uint32_t a, b;
+    std::memcpy(&a, s, 4);
+    std::memcpy(&b, s + len - 4, 4);
+    take(uint64_t{a} << 32 | b);
+  } else {
+    // At most three bytes, padded with 0x01 (ASCII, no "[") to a word.
+    uint64_t w = kOnes;
+    std::memcpy(&w, s, len);
+    take(w);
   }
   *ascii = (high & kHigh) == 0;
   if (bracket != nullptr) *bracket = open != 0;

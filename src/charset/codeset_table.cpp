@@ -24,6 +24,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "charset/ascii_path.h"
 #include "charset/locale_conv.h"
 #include "charset/setup.h"
 #include "common/heap.h"
@@ -97,9 +98,13 @@ uint16_t encode_probe(iconv_t cd, uint32_t cp) noexcept {
   if (iconv(cd, &in, &in_left, &o, &out_left) == kIconvFailed || in_left != 0 || !flush_is_empty(cd)) return 0;
   const size_t n = sizeof out - out_left;
   if (n == 1 && out[0] != 0) return out[0];
-  if (n == 2 && out[0] != 0) return static_cast<uint16_t>(out[0] << 8 | out[1]);
+  // Memory order; a zero second byte would read as a one-byte entry.
+  if (n == 2 && out[0] != 0 && out[1] != 0) return static_cast<uint16_t>(out[0] | out[1] << 8);
   return 0;
 }
+
+// The page of the code points a table holds none of.
+constexpr uint16_t kEmptyPage[256] = {};
 
 bool is_scalar(uint32_t cp) noexcept { return cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF); }
 
@@ -336,7 +341,7 @@ const CodesetTable* build(const char* codeset) noexcept {
   if (!fill_decoding(d, dec.get())) {
     // Characters of up to four bytes: the walks know UTF-8 without tables.
     if (g_out_of_memory || !converts_as_utf8(codeset)) return nullptr;
-    d.table->as_utf8 = true;
+    d.table->as_utf8 = d.table->ascii_identity = true;
     return d.table.release();
   }
   if (!fill_encoding(d, enc.get())) return nullptr;
@@ -364,6 +369,9 @@ const CodesetTable* build(const char* codeset) noexcept {
     t.narrow_patched = (u >= t.patch_lo && u <= t.patch_hi) || t.pages[0][u] == u;
   }
   if (!runs_match(t, codeset)) return nullptr;
+  for (const uint16_t*& page : t.pages) {
+    if (page == nullptr) page = kEmptyPage;
+  }
   d.pairs.release();
   d.pages.release();
   return d.table.release();
@@ -381,7 +389,8 @@ size_t g_registered = 0;
 
 // Per thread: the code set name last asked for, and what it refers to.
 // Every conversion compares the name, so a name of less than 16 bytes is
-// kept as two words with masks that cover it and its NUL.
+// kept as two words with masks that cover it and its NUL (short_name is
+// set only once the record is complete, so it alone admits the fast test).
 struct Remembered {
   bool known;
   bool short_name;
@@ -391,17 +400,20 @@ struct Remembered {
 };
 constinit thread_local Remembered tl_last{};
 
-bool same_name(const Remembered& r, const char* codeset) noexcept {
-  if (!r.short_name) return std::strncmp(r.name, codeset, kCodeSetSize) == 0;
+bool same_short_name(const Remembered& r, const char* codeset) noexcept {
   uint64_t w[2];
   std::memcpy(w, codeset, sizeof w);  // codeset is a 128-byte array
   return ((w[0] & r.mask[0]) ^ r.word[0]) == 0 && ((w[1] & r.mask[1]) ^ r.word[1]) == 0;
 }
 
+bool same_name(const Remembered& r, const char* codeset) noexcept {
+  if (!r.short_name) return std::strncmp(r.name, codeset, kCodeSetSize) == 0;
+  return same_short_name(r, codeset);
+}
+
 void remember(Remembered& r, const char* codeset, size_t len, CodesetRef ref) noexcept {
   std::memset(r.name, 0, sizeof r.name);
   std::memcpy(r.name, codeset, len + 1);
-  r.short_name = len + 1 <= 16;
   for (size_t i = 0; i < 2; ++i) {
     const size_t bytes = len + 1 > 8 * i ? len + 1 - 8 * i : 0;
     r.mask[i] = bytes >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * bytes)) - 1;
@@ -409,6 +421,7 @@ void remember(Remembered& r, const char* codeset, size_t len, CodesetRef ref) no
   }
   r.ref = ref;
   r.known = true;
+  r.short_name = len + 1 <= 16;
 }
 
 // The registered entry of `codeset`, its tables built now if need be; null
@@ -441,17 +454,29 @@ const CodesetTable* build_or_find_table(const char* codeset) noexcept {
   return r != nullptr ? r->table : nullptr;
 }
 
-CodesetRef codeset_ref(const char* codeset) noexcept {
-  if (!fast_paths_enabled()) return {};
-  Remembered& r = tl_last;
+namespace {
+
+// Everything but the short name met again: a long name, a new name, the
+// fast paths off.
+[[gnu::noinline]] CodesetRef codeset_ref_slow(Remembered& r, const char* codeset) noexcept {
+  if (!fast_paths_on()) return {};
   if (r.known && same_name(r, codeset)) return r.ref;
   const size_t len = strnlen(codeset, kCodeSetSize);
   if (len == 0 || len >= kCodeSetSize) return {};
   bool decided = true;
   const Registered* entry = find_or_build(codeset, len, &decided);
   if (!decided) return {};
+  r.short_name = false;
   remember(r, codeset, len, entry != nullptr ? CodesetRef{entry->table, entry} : CodesetRef{});
   return r.ref;
+}
+
+}  // namespace
+
+CodesetRef codeset_ref(const char* codeset) noexcept {
+  Remembered& r = tl_last;
+  if (r.short_name && same_short_name(r, codeset) && fast_paths_on()) return r.ref;
+  return codeset_ref_slow(r, codeset);
 }
 
 }  // namespace dpxut::charset

@@ -28,15 +28,18 @@ struct CodesetTable {
   uint32_t lead_row[256];
   // (lead, trail) -> code point 1..0xFFFE, kInvalidPair or kFallbackPair.
   const uint16_t* pairs;
-  // Code point -> bytes, a page of 256 entries per high byte (null: none
-  // held): 0 not held, 0x01..0xFF one byte, lead << 8 | trail two bytes.
+  // Code point -> bytes, a page of 256 entries per high byte (pages that
+  // hold nothing share one page of zeros, so no entry is ever null): 0 not
+  // held, 0x01..0xFF one byte, lead | trail << 8 two bytes (the low byte
+  // first, so both are stored at once; the trail byte is never zero).
   const uint16_t* pages[256];
   // UTF-8 of the byte's character (unused bytes zero) and its length, for
   // the bytes that are characters by themselves (0 for the others).
   uint32_t utf8[256];
   uint8_t utf8_len[256];
   // Bytes and code points 0x01..0x7F convert to themselves both ways, so
-  // runs of them are copied a word at a time.
+  // runs of them are copied a word at a time, and text made only of them
+  // converts by copying (set for as_utf8 too).
   bool ascii_identity;
   // Bit b (0 < b < 0x80) set: byte b and code point b convert to each other
   // (all of them but Shift_JIS's 0x5C and 0x7E, say).

@@ -237,6 +237,51 @@ TableResult to_utf8(const CodesetTable& t, const unsigned char* s, size_t len, u
   }
 }
 
+// Code sets with lead bytes: a byte is looked up, and a lead byte's pair.
+// kChecked: the destination may run out before the terminator.
+template <bool kFill, bool kChecked>
+TableResult to_wide_pairs(const CodesetTable& t, const unsigned char* s, size_t len, unsigned char* out,
+                          size_t cap) noexcept {
+  const uint32_t* const single = t.single;
+  const uint16_t* const pairs = t.pairs;
+  const uint32_t* const rows = t.lead_row;
+  const bool ascii = t.ascii_identity;
+  const unsigned char* p = s;
+  const unsigned char* const end = s + len;
+  size_t n = 0;
+  for (;;) {
+    const unsigned b = *p;
+    uint32_t cp = single[b];
+    if (cp <= 0xFFFF) {
+      // A run of eight ASCII bytes at once, where ASCII stays as it is.
+      if (ascii && b - 1 < 0x7F && end - p >= 8 && (load64(p) & kHighBits) == 0 && (!kChecked || cap - n >= 8)) {
+        if (kFill) widen_latin1(p, 8, out + 4 * n);
+        n += 8;
+        p += 8;
+        continue;
+      }
+      if (kFill) {
+        if (kChecked && cap == n) return stop(TableStep::kOverflow);
+        store32(out + 4 * n, cp);
+      }
+      ++n;
+      if (b == 0) return done(n);
+      ++p;
+      continue;
+    }
+    if (cp != kLeadByte) return stop(byte_stop(cp));
+    // p[1] is at most the terminator, which no pair holds.
+    const uint16_t e = pairs[rows[b] + p[1]];
+    if (e == kInvalidPair || e == kFallbackPair) return stop(pair_stop(e));
+    if (kFill) {
+      if (kChecked && cap == n) return stop(TableStep::kOverflow);
+      store32(out + 4 * n, e);
+    }
+    ++n;
+    p += 2;
+  }
+}
+
 template <bool kFill>
 TableResult to_wide(const CodesetTable& t, const unsigned char* s, size_t len, unsigned char* out,
                     size_t cap) noexcept {
@@ -259,50 +304,17 @@ TableResult to_wide(const CodesetTable& t, const unsigned char* s, size_t len, u
     }
     return len < cap ? done(count) : stop(TableStep::kOverflow);
   }
-  const uint32_t* const single = t.single;
-  const uint16_t* const pairs = t.pairs;
-  const uint32_t* const rows = t.lead_row;
-  const bool ascii = t.ascii_identity;
-  const unsigned char* p = s;
-  const unsigned char* const end = s + len;
-  size_t n = 0;
-  for (;;) {
-    if (ascii && end - p >= 8 && *p < 0x80) {
-      const uint64_t w = load64(p);
-      if ((w & kHighBits) == 0 && (!kFill || cap - n >= 8)) {
-        if (kFill) widen_latin1(p, 8, out + 4 * n);
-        n += 8;
-        p += 8;
-        continue;
-      }
-    }
-    const unsigned b = *p;
-    uint32_t cp = single[b];
-    if (cp <= 0xFFFF) {
-      ++p;
-    } else {
-      if (cp != kLeadByte) return stop(byte_stop(cp));
-      const uint16_t e = pairs[rows[b] + p[1]];
-      if (e == kInvalidPair || e == kFallbackPair) return stop(pair_stop(e));
-      cp = e;
-      p += 2;
-    }
-    if (kFill) {
-      if (cap == n) return stop(TableStep::kOverflow);
-      store32(out + 4 * n, cp);
-    }
-    ++n;
-    if (b == 0) return done(n);
-  }
+  // Every character takes at least a byte: with room for len + 1 units no
+  // character can overflow, and the walk leaves out the test.
+  return !kFill || cap > len ? to_wide_pairs<kFill, false>(t, s, len, out, cap)
+                             : to_wide_pairs<kFill, true>(t, s, len, out, cap);
 }
 
 // ---- UTF-8 and wide text to locale text --------------------------------------
 
 // The table's bytes for a code point (0: not held).
 inline uint16_t lookup(const CodesetTable& t, uint32_t cp) noexcept {
-  if (cp > 0xFFFF) return 0;
-  const uint16_t* page = t.pages[cp >> 8];
-  return page != nullptr ? page[cp & 0xFF] : 0;
+  return cp <= 0xFFFF ? t.pages[cp >> 8][cp & 0xFF] : 0;
 }
 
 // Code points below 0x80 that are bytes of the same value, as a mask.
@@ -319,12 +331,8 @@ inline bool put_entry(unsigned char* out, size_t* n, size_t cap, uint16_t e) noe
   const size_t k = e > 0xFF ? 2 : 1;
   if (kFill) {
     if (cap - *n < k) return false;
-    if (k == 2) {
-      out[*n] = static_cast<unsigned char>(e >> 8);
-      out[*n + 1] = static_cast<unsigned char>(e);
-    } else {
-      out[*n] = static_cast<unsigned char>(e);
-    }
+    out[*n] = static_cast<unsigned char>(e);
+    if (k == 2) out[*n + 1] = static_cast<unsigned char>(e >> 8);
   }
   *n += k;
   return true;
@@ -495,10 +503,9 @@ TableResult from_wide(const CodesetTable& t, const unsigned char* uni, size_t un
     for (; i < units; ++i) {
       const uint16_t e = lookup(t, load32(uni + 4 * i));
       if (e == 0) return stop(TableStep::kFallback);
-      const bool pair = e > 0xFF;
-      out[n] = static_cast<unsigned char>(pair ? e >> 8 : e);
-      out[n + 1] = static_cast<unsigned char>(e);
-      n += 1 + pair;
+      out[n] = static_cast<unsigned char>(e);  // one 16-bit store
+      out[n + 1] = static_cast<unsigned char>(e >> 8);
+      n += 1 + (e > 0xFF);
     }
     return finish<kFill>(out, n, cap);
   }

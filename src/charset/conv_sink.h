@@ -206,15 +206,23 @@ inline PassResult table_counted(TableResult r) noexcept {
 template <class Fill, class Count>
 PassResult size_and_keep(MemoKind kind, const void* key, const void* src, size_t src_bytes, size_t unit, Fill fill,
                          Count count) noexcept {
-  if (unsigned char* area = memo_begin(kind, key, src, src_bytes)) {
+  Memo& m = thread_memo();
+  if (unsigned char* area = memo_begin(m, kind, key, src, src_bytes)) {
     const Filled f = fill(area, kMemoOutput / unit);
     if (f.step == Step::kDone) {
-      memo_commit(f.units * unit);
+      memo_commit(m, f.units * unit);
       return {HVDPUT_SUCCESS, f.units};
     }
     if (f.step != Step::kOverflow) return {step_code(f.step), 0};
   }
   return count();
+}
+
+// True when text made only of ASCII converts by copying in the code set
+// cs stands for (the name in dp_current_codeset): its tables say so where
+// it has them, and iconv decides once per thread otherwise.
+inline bool ascii_copies(CodesetRef cs) noexcept {
+  return cs.table != nullptr ? cs.table->ascii_identity : ascii_transparent(dp_current_codeset);
 }
 
 // Byte capacity of a wide destination of `units` wide characters, kept

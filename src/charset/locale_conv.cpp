@@ -48,8 +48,8 @@ Filled fill_walk(const CodesetTable* t, Route route, const char* src, size_t len
 PassResult size_bytes(Route route, const char* src) noexcept {
   bool ascii;
   const size_t len = scan_bytes(src, &ascii);
-  if (ascii && ascii_transparent(dp_current_codeset)) return {HVDPUT_SUCCESS, len + 1};
   const CodesetRef cs = codeset_ref(dp_current_codeset);
+  if (ascii && ascii_copies(cs)) return {HVDPUT_SUCCESS, len + 1};
   const CodesetTable* t = cs.table;
   return size_and_keep(
       memo_kind(route), cs.key, src, len + 1, 1,
@@ -68,11 +68,13 @@ PassResult size_bytes(Route route, const char* src) noexcept {
 PassResult fill_bytes(Route route, char* dst, const char* src, size_t capacity) noexcept {
   bool ascii;
   const size_t len = scan_bytes(src, &ascii);
-  if (ascii && ascii_transparent(dp_current_codeset)) {
+  const CodesetRef cs = codeset_ref(dp_current_codeset);
+  if (ascii && ascii_copies(cs)) {
     return fill_ascii(len, capacity, [&](size_t n) { std::memmove(dst, src, n); });
   }
-  const CodesetRef cs = codeset_ref(dp_current_codeset);
-  if (memo_take(memo_kind(route), cs.key, src, len + 1, dst, capacity)) return {HVDPUT_SUCCESS, capacity};
+  if (memo_take(thread_memo(), memo_kind(route), cs.key, src, len + 1, dst, capacity)) {
+    return {HVDPUT_SUCCESS, capacity};
+  }
   return filled(fill_walk(cs.table, route, src, len, dst, capacity).step, capacity);
 }
 

@@ -263,6 +263,11 @@ MemoKind locale_to_wide_kind(bool map) noexcept {
 
 PassResult from_platform(const MbOutcome& m) noexcept { return counted(m.step, m.value); }
 
+// Where the tables size the text as fast as a kept result is copied (see
+// below), the sizing pass keeps nothing and the filling pass converts.
+bool counts_wide_to_locale(const CodesetTable* t) noexcept { return t != nullptr && (t->latin1 || t->as_utf8); }
+bool counts_locale_to_wide(const CodesetTable* t) noexcept { return t != nullptr && t->all_single; }
+
 }  // namespace
 
 // Without DPUseMbFunctions the result is a function of the code set and
@@ -277,10 +282,10 @@ PassResult wide_to_locale_size(const void* uni, bool map) noexcept {
   }
   bool ascii;
   const size_t units = scan_wide(uni, &ascii);
-  if (ascii && ascii_transparent(dp_current_codeset)) return {HVDPUT_SUCCESS, units + 1};
   const CodesetRef cs = codeset_ref(dp_current_codeset);
+  if (ascii && ascii_copies(cs)) return {HVDPUT_SUCCESS, units + 1};
   const CodesetTable* t = cs.table;
-  if (DPUseMbFunctions != 0 || (t != nullptr && (t->latin1 || t->as_utf8))) {
+  if (DPUseMbFunctions != 0 || counts_wide_to_locale(t)) {
     return wide_to_locale_count(t, uni, units, map);
   }
   return size_and_keep(
@@ -298,12 +303,12 @@ PassResult wide_to_locale(char* loc, const void* uni, size_t capacity, bool map)
   }
   bool ascii;
   const size_t units = scan_wide(uni, &ascii);
-  if (ascii && ascii_transparent(dp_current_codeset)) {
+  const CodesetRef cs = codeset_ref(dp_current_codeset);
+  if (ascii && ascii_copies(cs)) {
     return fill_ascii(units, capacity, [&](size_t n) { narrow_ascii(loc, uni, n); });
   }
-  const CodesetRef cs = codeset_ref(dp_current_codeset);
-  if (DPUseMbFunctions == 0 &&
-      memo_take(wide_to_locale_kind(map), cs.key, uni, (units + 1) * wide::kUnit, loc, capacity)) {
+  if (DPUseMbFunctions == 0 && !counts_wide_to_locale(cs.table) &&
+      memo_take(thread_memo(), wide_to_locale_kind(map), cs.key, uni, (units + 1) * wide::kUnit, loc, capacity)) {
     return {HVDPUT_SUCCESS, capacity};
   }
   return filled(wide_to_locale_fill(cs.table, uni, units, map, loc, capacity).step, capacity);
@@ -318,10 +323,10 @@ PassResult locale_to_wide_size(const char* loc, bool map) noexcept {
     const MbOutcome m = mbs_size(loc);
     if (!m.fell_back) return from_platform(m);
   }
-  if (!special && ascii && ascii_transparent(dp_current_codeset)) return {HVDPUT_SUCCESS, len + 1};
   const CodesetRef cs = codeset_ref(dp_current_codeset);
+  if (!special && ascii && ascii_copies(cs)) return {HVDPUT_SUCCESS, len + 1};
   const CodesetTable* t = special ? nullptr : cs.table;
-  if (DPUseMbFunctions != 0 || (t != nullptr && t->all_single)) return locale_to_wide_count(t, special, loc, len);
+  if (DPUseMbFunctions != 0 || counts_locale_to_wide(t)) return locale_to_wide_count(t, special, loc, len);
   return size_and_keep(
       locale_to_wide_kind(map), cs.key, loc, len + 1, wide::kUnit,
       [&](unsigned char* area, size_t n) { return locale_to_wide_fill(t, special, loc, len, area, n); },
@@ -336,11 +341,12 @@ PassResult locale_to_wide(void* uni, const char* loc, size_t capacity, bool map)
     const MbOutcome m = mbs_fill(uni, loc, capacity);
     if (!m.fell_back) return from_platform(m);
   }
-  if (!special && ascii && ascii_transparent(dp_current_codeset)) {
+  const CodesetRef cs = codeset_ref(dp_current_codeset);
+  if (!special && ascii && ascii_copies(cs)) {
     return fill_ascii(len, capacity, [&](size_t n) { widen_ascii(uni, loc, n); });
   }
-  const CodesetRef cs = codeset_ref(dp_current_codeset);
-  if (DPUseMbFunctions == 0 && memo_take(locale_to_wide_kind(map), cs.key, loc, len + 1, uni, wide_bytes(capacity))) {
+  if (DPUseMbFunctions == 0 && !counts_locale_to_wide(special ? nullptr : cs.table) &&
+      memo_take(thread_memo(), locale_to_wide_kind(map), cs.key, loc, len + 1, uni, wide_bytes(capacity))) {
     return {HVDPUT_SUCCESS, capacity};
   }
   return filled(locale_to_wide_fill(special ? nullptr : cs.table, special, loc, len, uni, capacity).step, capacity);

@@ -100,6 +100,25 @@ TEST_F(LocaleConv, RecognisesSpecialSequencesWithoutReadingPastTheEnd) {
   EXPECT_EQ(isSpecialSequence("(00e9]") + isSpecialSequence("[ 0e9]") + isSpecialSequence("[00e9)"), 0);
 }
 
+// The scan that picks the ASCII copy and the special route sees a high byte
+// or a special sequence wherever it stands in text of one to a few words,
+// and reads nothing past the terminator (the text ends at a guard page).
+TEST_F(LocaleConv, SeesAHighByteOrASequenceAtEveryPositionOfShortText) {
+  use_locale(kLatin1);
+  for (size_t len = 1; len <= 24; ++len) {
+    for (size_t at = 0; at < len; ++at) {
+      std::string text(len, 'a'), utf(len, 'a');
+      text[at] = '\xE9';
+      utf.replace(at, 1, "\xC3\xA9");
+      EXPECT_EQ(Conv(DPloc2utf8, text), Z(utf)) << len << " at " << at;
+      if (at + 6 > len) continue;
+      WString wide(len - 5, 'a');
+      wide[at] = 0xE9;
+      EXPECT_EQ(Conv(DPloc2uni, std::string(len, 'a').replace(at, 6, "[00e9]")), Raw(wide)) << len << " at " << at;
+    }
+  }
+}
+
 // Text the code set cannot hold, or that is not valid in it, is invalid
 // in every direction; locale to wide is never an overflow, so that a
 // caller that grows its buffer on overflow cannot loop.
