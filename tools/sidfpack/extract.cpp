@@ -7,14 +7,17 @@
 // made under a temporary name and renamed into place. Folders get their
 // modes and times at the end, also when the run stops early.
 //
-// A file's work is open_output, its content, then finish_file: the seam
-// where writing files could move to a pool of threads.
+// A small file is read whole and checked by the run, then made on a
+// thread of its own (restore_async.h) while the run reads on; every other
+// entry waits until that thread is idle.
 #include <dpxut.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
+#include <unordered_set>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -22,6 +25,7 @@
 #include "../common/text.h"
 #include "incremental.h"  // -G
 #include "read.h"
+#include "restore_async.h"
 #include "restore_meta.h"
 #include "restore_signal.h"
 #include "restore_tree.h"
@@ -71,13 +75,17 @@ bool write_all(int fd, const uint8_t* p, size_t n, uint64_t at, bool positioned)
 class Extractor {
  public:
   Extractor(Context& c, int root)
-      : c_(c), root_(root), walk_(root), attrs_(c), tmpfile_(access("/proc/self/fd", X_OK) == 0) {}
+      : c_(c), root_(root), walk_(root), attrs_(c), tmpfile_(access("/proc/self/fd", X_OK) == 0) {
+    // -G removes names before it makes them: it keeps to one thread.
+    if (!c.opt.incremental && sysconf(_SC_NPROCESSORS_ONLN) > 1) writer_ = std::make_unique<FileWriter>();
+  }
   Extractor(const Extractor&) = delete;
   Extractor& operator=(const Extractor&) = delete;
 
   bool stopped() const { return stopped_; }
 
   void entry(StreamIn& in, const dpxut_entry* e, const std::string& name) {
+    collect(false);
     std::vector<std::string> parts;
     std::string why;
     if (names_top(name, dpxut_entry_filetype(e))) {  // the target folder: -G removes what it no longer holds
@@ -98,6 +106,11 @@ class Extractor {
     }
     const Meta m = meta_of(e, name);
     const uint32_t type = m.mode & S_IFMT;
+    if (writer_ && type == S_IFREG && dpxut_entry_hardlink(e) == nullptr && small(e) && small_async(in, e, m, parts))
+      return;
+    // A folder is made beside the thread's work unless it meets a file
+    // still to be made; everything else waits for the thread.
+    if (type != S_IFDIR || pending_on(parts)) settle();
     if (type != S_IFDIR) incremental(e, name, parts, false);  // -G: a folder in its place
     if (const char* to = dpxut_entry_hardlink(e)) {
       in.read_content(nullptr);
@@ -118,6 +131,7 @@ class Extractor {
   // Modes and times of folders are set last, deepest first: writing into a
   // folder changes its time, and its mode might forbid the writing.
   void finish() {
+    settle();
     for (auto it = dirs_.rbegin(); it != dirs_.rend(); ++it) {
       std::string why;
       const int at = walk_.parent(it->parts, false, why);
@@ -137,6 +151,91 @@ class Extractor {
   };
 
   void problem(const Meta& m, const std::string& what) { entry_problem(c_, m.name, what); }
+
+  static bool small(const dpxut_entry* e) {
+    return dpxut_entry_sparse_count(e) == 0 && dpxut_entry_size(e) <= kInPlaceBytes;
+  }
+
+  // A small file for the writer thread: its folder must stand already
+  // (making folders is the run's own work). False when it goes the
+  // run's way instead (nothing read).
+  bool small_async(StreamIn& in, const dpxut_entry* e, const Meta& m, const std::vector<std::string>& parts) {
+    std::string why;
+    const int dir = walk_.parent(parts, false, why);
+    if (dir < 0) return false;
+    std::string key;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) (key += parts[i]) += '/';
+    if (!shared_dir_ || key != shared_key_) {
+      const int fd = fcntl(dir, F_DUPFD_CLOEXEC, 0);
+      if (fd < 0) return false;
+      shared_dir_ = std::make_shared<const SharedDir>(fd);
+      shared_key_ = std::move(key);
+    }
+    auto job = writer_->job();
+    job->content.reserve(static_cast<size_t>(dpxut_entry_size(e)));
+    const bool whole = in.read_content([&](const uint8_t* p, size_t n) {
+      if (stop_signal() != 0) throw Interrupted{};
+      job->content.insert(job->content.end(), p, p + n);
+    });
+    if (stop_signal() != 0) throw Interrupted{};
+    if (!whole) {  // reported by the reader; nothing was created
+      if (c_.opt.stop_on_error) stopped_ = true;
+      return true;
+    }
+    job->dir = shared_dir_;
+    job->leaf = parts.back();
+    job->meta = m;
+    job->plan = attrs_.plan(m);
+    job->mode = attrs_.creation_mode(m);
+    job->changed = dpxut_entry_changed(e) != 0;
+    job->key = shared_key_ + parts.back();
+    pending_.insert(job->key);
+    writer_->submit(std::move(job));
+    return true;
+  }
+
+  // Whether the name, or a folder on its way, is a file the thread has
+  // still to make.
+  bool pending_on(const std::vector<std::string>& parts) const {
+    if (pending_.empty()) return false;
+    std::string key;
+    for (const std::string& p : parts) {
+      key += p;
+      if (pending_.count(key) != 0) return true;
+      key += '/';
+    }
+    return false;
+  }
+
+  // The outcomes of the writer thread's jobs, in order; with wait, once it
+  // is idle (before the run's own calls: nothing is half made then).
+  void collect(bool wait) {
+    if (!writer_) return;
+    if (wait) writer_->wait_idle();
+    for (const auto& job : writer_->take_done()) {
+      pending_.erase(job->key);
+      switch (job->outcome) {
+        case SmallFile::Outcome::kMade:
+          attrs_.report(job->meta, job->plan, job->failed);
+          if (job->changed) problem(job->meta, "file changed as it was read when stored");
+          break;
+        case SmallFile::Outcome::kTaken:  // the general way, with the thread idle (one signal slot)
+          writer_->wait_idle();
+          replace_small(job->content, job->changed, job->meta, job->dir->fd, job->leaf);
+          break;
+        case SmallFile::Outcome::kFailed:
+          problem(job->meta, format("%s: %s", job->what, std::strerror(job->err)));
+          break;
+        case SmallFile::Outcome::kSkipped:
+          break;
+      }
+    }
+  }
+  void settle() {
+    if (!writer_) return;
+    collect(true);
+    shared_dir_.reset();  // the run may change the tree now
+  }
 
   // extract -G (restore_incremental.cpp)
   void incremental(const dpxut_entry* e, const std::string& name, const std::vector<std::string>& parts, bool dir) {
@@ -287,7 +386,7 @@ class Extractor {
       const int err = errno;
       out.temp.clear();
       temp_disarm();
-      if (err == EEXIST) return replace_small(e, m, dir, leaf);
+      if (err == EEXIST) return replace_small(small_, dpxut_entry_changed(e) != 0, m, dir, leaf);
       problem(m, format("cannot create: %s", std::strerror(err)));
       return true;
     }
@@ -309,16 +408,17 @@ class Extractor {
 
   // A small file whose name is taken: the content already read goes the
   // general way (unnamed or temporary file, then in place over the name).
-  bool replace_small(const dpxut_entry* e, const Meta& m, int dir, const std::string& leaf) {
+  bool replace_small(const std::vector<uint8_t>& content, bool changed, const Meta& m, int dir,
+                     const std::string& leaf) {
     Output out;
     open_output(out, dir, m);
     if (out.fd < 0) return true;
-    if (!write_all(out.fd, small_.data(), small_.size(), 0, false)) {
+    if (!write_all(out.fd, content.data(), content.size(), 0, false)) {
       problem(m, format("write error: %s", std::strerror(errno)));
       return true;
     }
     finish_file(out, m, leaf);
-    if (dpxut_entry_changed(e) != 0) problem(m, "file changed as it was read when stored");
+    if (changed) problem(m, "file changed as it was read when stored");
     return true;
   }
 
@@ -416,6 +516,10 @@ class Extractor {
   unsigned temp_counter_ = 0;
   const pid_t pid_ = getpid();
   std::vector<Dir> dirs_;
+  std::unique_ptr<FileWriter> writer_;       // null: every file made by the run itself
+  std::shared_ptr<const SharedDir> shared_dir_;  // the folder of the last job, and its path
+  std::string shared_key_;
+  std::unordered_set<std::string> pending_;  // the names of the thread's jobs not yet collected
 };
 
 }  // namespace

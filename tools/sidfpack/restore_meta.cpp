@@ -115,14 +115,54 @@ void Attributes::xattr_failed(const Meta& m, const std::string& attr, int err, b
           c_.opt.stream.c_str(), shown(m.name).c_str(), shown(attr).c_str(), std::strerror(err), family.c_str());
 }
 
-void Attributes::apply(const Meta& m, int fd) {
+AttrPlan Attributes::plan(const Meta& m) {
+  AttrPlan p;
+  p.chown = c_.opt.same_owner;
+  if (p.chown) p.uid = user_id(m), p.gid = group_id(m);
+  p.chmod = !mode_at_creation(m) || S_ISDIR(m.mode);
+  if (p.chmod) p.mode_owned = final_mode(m, true), p.mode_other = final_mode(m, false);
+  return p;
+}
+
+void execute(const AttrPlan& plan, const Meta& m, int fd, std::vector<AttrFailure>& failed) {
   bool owner_restored = false;
-  if (c_.opt.same_owner) owner_restored = set_owner(m, fchown(fd, user_id(m), group_id(m)));
-  if ((!mode_at_creation(m) || S_ISDIR(m.mode)) && fchmod(fd, final_mode(m, owner_restored)) != 0)
-    entry_problem(c_, m.name, format("cannot set mode: %s", std::strerror(errno)));
-  for (const auto& [attr, value] : m.xattrs)
-    if (fsetxattr(fd, attr.c_str(), value.data(), value.size(), 0) != 0) xattr_failed(m, attr, errno, true);
-  if (futimens(fd, m.times) != 0) entry_problem(c_, m.name, format("cannot set times: %s", std::strerror(errno)));
+  if (plan.chown) {
+    owner_restored = fchown(fd, plan.uid, plan.gid) == 0;
+    if (!owner_restored) failed.push_back({AttrFailure::kOwner, errno, 0});
+  }
+  if (plan.chmod && fchmod(fd, owner_restored ? plan.mode_owned : plan.mode_other) != 0)
+    failed.push_back({AttrFailure::kMode, errno, 0});
+  for (size_t i = 0; i < m.xattrs.size(); ++i) {
+    const auto& [attr, value] = m.xattrs[i];
+    if (fsetxattr(fd, attr.c_str(), value.data(), value.size(), 0) != 0) failed.push_back({AttrFailure::kXattr, errno, i});
+  }
+  if (futimens(fd, m.times) != 0) failed.push_back({AttrFailure::kTimes, errno, 0});
+}
+
+void Attributes::report(const Meta& m, const AttrPlan& plan, const std::vector<AttrFailure>& failed) {
+  for (const AttrFailure& f : failed) {
+    switch (f.step) {
+      case AttrFailure::kOwner:
+        entry_problem(c_, m.name, format("cannot set owner %u:%u: %s", plan.uid, plan.gid, std::strerror(f.err)));
+        break;
+      case AttrFailure::kMode:
+        entry_problem(c_, m.name, format("cannot set mode: %s", std::strerror(f.err)));
+        break;
+      case AttrFailure::kXattr:
+        xattr_failed(m, m.xattrs[f.xattr].first, f.err, true);
+        break;
+      case AttrFailure::kTimes:
+        entry_problem(c_, m.name, format("cannot set times: %s", std::strerror(f.err)));
+        break;
+    }
+  }
+}
+
+void Attributes::apply(const Meta& m, int fd) {
+  const AttrPlan p = plan(m);
+  std::vector<AttrFailure> failed;
+  execute(p, m, fd, failed);
+  report(m, p, failed);
 }
 
 void Attributes::apply_at(const Meta& m, int dir, const char* name, bool is_link) {

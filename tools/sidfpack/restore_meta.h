@@ -35,6 +35,23 @@ Meta meta_of(const dpxut_entry* e, const std::string& name);
 // "STREAM: NAME: WHAT" and exit status 1.
 void entry_problem(Context& c, const std::string& name, const std::string& what);
 
+// What Attributes::apply does to an open file, worked out beforehand
+// (owners looked up, modes chosen), so that another thread may carry it
+// out: execute() makes the calls and keeps what failed, report() tells it.
+struct AttrPlan {
+  bool chown = false;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  bool chmod = false;
+  mode_t mode_owned = 0, mode_other = 0;  // the owner restored, or not
+};
+struct AttrFailure {
+  enum Step { kOwner, kMode, kXattr, kTimes } step;
+  int err;
+  size_t xattr;  // kXattr: which of the Meta's
+};
+void execute(const AttrPlan& plan, const Meta& m, int fd, std::vector<AttrFailure>& failed);
+
 class Attributes {
  public:
   explicit Attributes(Context& c);
@@ -52,6 +69,8 @@ class Attributes {
 
   // The open file or folder fd.
   void apply(const Meta& m, int fd);
+  AttrPlan plan(const Meta& m);
+  void report(const Meta& m, const AttrPlan& plan, const std::vector<AttrFailure>& failed);
   // The entry `name` in the folder `dir`, not followed: links, FIFOs and
   // devices (a symbolic link keeps its mode).
   void apply_at(const Meta& m, int dir, const char* name, bool is_link);

@@ -77,11 +77,15 @@ void temp_arm(int dir, const char* name) {
   if (n >= sizeof slot.name) return;
   std::memcpy(slot.name, name, n + 1);
   slot.dir = dir;
-  std::atomic_signal_fence(std::memory_order_seq_cst);  // the name is whole before the handler may read it
+  // The name is whole before the handler may read it, also when the
+  // handler runs on another thread than the one arming.
+  std::atomic_thread_fence(std::memory_order_seq_cst);
   slot.armed = 1;
 }
 
 void temp_disarm() { slot.armed = 0; }
+
+bool stop_requested() { return slot.stop != 0; }
 
 int stop_signal() {
   if (slot.stop == 0) return 0;

@@ -27,6 +27,9 @@ void temp_disarm();
 // The signal that asked the run to stop, or 0. Once it has returned a
 // signal the run is trusted to stop on its own (no alarm any more).
 int stop_signal();
+// Whether a signal asked the run to stop, leaving the alarm as it is: for
+// threads other than the run's.
+bool stop_requested();
 
 // Dies of `sig` with the default action (the exit status a shell expects).
 [[noreturn]] void die_of(int sig);
