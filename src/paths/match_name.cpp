@@ -18,13 +18,14 @@
 // stack and the memo of match_support.h, so the cost stays polynomial and
 // the thread's stack small.
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "charset/namespace.h"
 #include "common/export.h"
-#include "common/heap.h"
+#include "common/le.h"
 #include "dpxut.h"
 #include "paths/match_support.h"
 
@@ -47,6 +48,14 @@ class NameMatcher {
         name_(name, how_, ascii_),
         partial_(partial),
         quick_(quick) {}
+  // The same with the byte lengths of both strings known.
+  NameMatcher(uint32_t ns, const void* pattern, size_t pattern_len, const void* name, size_t name_len,
+              bool partial) noexcept
+      : how_(stepper_for(ns)),
+        pat_(pattern, pattern_len, how_, ascii_),
+        name_(name, name_len, how_, ascii_),
+        partial_(partial),
+        quick_(true) {}
 
   int32_t run() noexcept;
 
@@ -77,6 +86,8 @@ class NameMatcher {
   size_t skip_plain(size_t p, size_t x) noexcept;
   Outcome walk(size_t p, size_t n) noexcept;
   int32_t greedy(const Outcome& first) noexcept;
+  bool holds_unit(size_t from, size_t to, uint32_t a, uint32_t b) const noexcept;
+  size_t chars_to_end(size_t p) noexcept;
   bool open(const Outcome& o) noexcept;
   bool start_memo() noexcept;
 
@@ -172,7 +183,13 @@ NameMatcher::Outcome NameMatcher::walk(size_t p, size_t n) noexcept {
 // found is the one the full search finds first. Two rules narrow a star: a
 // dot in the name stops it unless the pattern character after it is a dot,
 // and a pattern * facing a * in the name is a literal. Names holding a *
-// are left to the full search. Dots are passed here as if they did not
+// are left to the full search.
+//
+// Dots stop the stars here as in the full search while every stretch of
+// pattern committed to holds neither ? nor dot: its name characters are
+// then no dots, so the later run of a commit starts sooner by a stretch
+// without dots, which its star covers, and still reaches every position.
+// After a commit over a ? or a dot, dots are passed as if they did not
 // stop: the search finds every match and maybe more, so a failure is final,
 // and a result found without passing such a dot is the full search's too.
 int32_t NameMatcher::greedy(const Outcome& first) noexcept {
@@ -181,33 +198,82 @@ int32_t NameMatcher::greedy(const Outcome& first) noexcept {
   bool name_star;
   const bool units = name_.unit_text_from(first.n, '*', name_star) && ascii_units();
   if (name_star) return kUndecided;
+  const size_t len = name_.length();
   size_t p = first.p;     // the pattern after the newest run
   size_t from = first.n;  // where that run started
-  size_t x = from;        // the name position it tries next
+  bool exact = true;      // dots stop the stars
   bool passed_dot = false;
-  for (;;) {
-    if (units) {
-      x = name_.find(pat_.unit_at(p), x);
-    } else {
-      for (x = skip_plain(p, x); !name_.at_end(x) && !same_char(p, x); x = skip_plain(p, name_.next(x))) {
-        passed_dot = passed_dot || name_is(x, '.');
-      }
-    }
-    if (name_.at_end(x)) return kMismatch;
-    const Outcome o = walk(p, x);
-    const bool found = !o.star && (o.code == kMatch || (partial_ && o.code == kPatternEnded));
-    if (o.star || found) {
-      passed_dot = passed_dot || (units && !pattern_is(p, '.') && name_.find('.', from) < x);
-      if (found) return passed_dot ? kUndecided : o.code;
-      p = o.p;
-      from = x = o.n;
-      continue;
-    }
-    // Tries are walked again from here on: remember the steps measured.
-    pat_.remember_steps();
-    name_.remember_steps();
-    x = name_.next(x);
+  size_t dot = 0;          // in units, the first dot from `from` on (or the end),
+  bool dot_known = false;  // once looked for
+  auto first_dot = [&]() noexcept {
+    if (!dot_known || dot < from) dot = name_.find('.', from);
+    dot_known = true;
+    return dot;
+  };
+  size_t last_run = 0;  // in units, where the last run may begin
+  if (units) {
+    for (size_t q = p; !pat_.at_end(q); q += pat_.unit())
+      if (pattern_is(q, '*')) last_run = q;
   }
+  for (;;) {
+    const bool stops = exact && !pattern_is(p, '.');
+    const size_t reach = units && stops ? first_dot() : len;  // tries lie before it
+    if (units && !partial_ && p > last_run) {
+      // The last run: every character after it consumes one unit, so only
+      // the try that leaves as many units as there are characters can match.
+      const size_t need = chars_to_end(p) * name_.unit();
+      if (need > len - from || len - need >= reach) return kMismatch;
+      const size_t x = len - need;
+      passed_dot = passed_dot || (!pattern_is(p, '.') && first_dot() < x);
+      if (walk(p, x).code != kMatch) return kMismatch;
+      return passed_dot ? kUndecided : kMatch;
+    }
+    for (size_t x = from;;) {  // the tries of the newest run
+      if (units) {
+        x = name_.find(pat_.unit_at(p), x);
+        if (x >= reach) return kMismatch;
+      } else {
+        for (x = skip_plain(p, x); !name_.at_end(x) && !same_char(p, x); x = skip_plain(p, name_.next(x))) {
+          if (name_is(x, '.')) {
+            if (stops) return kMismatch;
+            passed_dot = true;
+          }
+        }
+        if (name_.at_end(x)) return kMismatch;
+      }
+      const Outcome o = walk(p, x);
+      const bool found = !o.star && (o.code == kMatch || (partial_ && o.code == kPatternEnded));
+      if (o.star || found) {
+        passed_dot = passed_dot || (units && !pattern_is(p, '.') && first_dot() < x);
+        if (found) return passed_dot ? kUndecided : o.code;
+        exact = exact && !holds_unit(p, o.run, '?', '.');
+        p = o.p;
+        from = o.n;
+        break;
+      }
+      // Tries are walked again from here on: remember the steps measured.
+      pat_.remember_steps();
+      name_.remember_steps();
+      x = name_.next(x);
+    }
+  }
+}
+
+// Whether a pattern unit from `from` up to `to` is a or b. Units, not
+// characters: a byte inside a multibyte character may say yes, which costs
+// only a quicker path.
+bool NameMatcher::holds_unit(size_t from, size_t to, uint32_t a, uint32_t b) const noexcept {
+  for (size_t q = from; q < to; q += pat_.unit()) {
+    const uint32_t u = pat_.unit_at(q);
+    if (u == a || u == b) return true;
+  }
+  return false;
+}
+
+size_t NameMatcher::chars_to_end(size_t p) noexcept {
+  size_t k = 0;
+  for (; !pat_.at_end(p); p = pat_.next(p)) ++k;
+  return k;
 }
 
 // Rows of the memo: every * of the pattern may begin a run (one consumed
@@ -278,6 +344,103 @@ int32_t NameMatcher::run() noexcept {
 
 bool case_insensitive(uint32_t ns) noexcept { return ns == 4 || ns == 0x104 || ns == 0x204; }
 
+// Locale text upper-cased as DPstrupr does it, byte by byte through
+// toupper; with glibc, through the table its toupper reads, looked up once.
+class UpperBytes {
+ public:
+  UpperBytes() noexcept {
+#ifdef __GLIBC__
+    upper_ = *__ctype_toupper_loc();
+#endif
+  }
+
+  // Copies the `size` bytes at `in` upper-cased to out, followed by a NUL;
+  // returns the length of the copy, shorter when a byte became NUL. Words
+  // are folded whole, the last one overlapping the one before it.
+  size_t copy(unsigned char* out, const unsigned char* in, size_t size) const noexcept {
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    uint64_t zero = 0;  // a high bit set by a byte mapped to NUL
+    const auto fold4 = [&](size_t at) noexcept {
+      return uint64_t{map(in[at])} | uint64_t{map(in[at + 1])} << 8 | uint64_t{map(in[at + 2])} << 16 |
+             uint64_t{map(in[at + 3])} << 24;
+    };
+    const auto fold8 = [&](size_t at) noexcept {
+      const uint64_t w = fold4(at) | fold4(at + 4) << 32;
+      store_le64(out + at, w);
+      zero |= (w - kOnes) & ~w & kHigh;
+    };
+    if (size >= 8) {
+      for (size_t i = 0; i + 8 < size; i += 8) fold8(i);
+      fold8(size - 8);
+    } else if (size >= 4) {
+      const uint64_t w = fold4(0) | fold4(size - 4) << 32;
+      store_le32(out, static_cast<uint32_t>(w));
+      store_le32(out + size - 4, static_cast<uint32_t>(w >> 32));
+      zero |= (w - kOnes) & ~w & kHigh;
+    } else {
+      for (size_t i = 0; i < size; ++i) {
+        const uint64_t b = map(in[i]);
+        out[i] = static_cast<unsigned char>(b);
+        zero |= (b - 1) & ~b & 0x80;
+      }
+    }
+    out[size] = 0;
+    return zero != 0 ? std::strlen(reinterpret_cast<const char*>(out)) : size;
+  }
+
+ private:
+  unsigned map(unsigned char b) const noexcept {
+#ifdef __GLIBC__
+    return static_cast<unsigned char>(upper_[b]);
+#else
+    return static_cast<unsigned char>(std::toupper(b));
+#endif
+  }
+#ifdef __GLIBC__
+  const int32_t* upper_;
+#endif
+};
+
+// Both copies lie side by side in one block, which names of ordinary
+// length find on the stack.
+int32_t match_upper_bytes(uint32_t ns, const unsigned char* pattern, const unsigned char* name,
+                          bool partial) noexcept {
+  const size_t name_len = std::strlen(reinterpret_cast<const char*>(name));
+  const size_t pattern_len = std::strlen(reinterpret_cast<const char*>(pattern));
+  SmallBuffer<unsigned char, 512> block;
+  if (!block.reserve(name_len + pattern_len + 2, 0)) return kOutOfMemory;
+  unsigned char* upper_name = block.data();
+  unsigned char* upper_pattern = upper_name + name_len + 1;
+  const UpperBytes fold;
+  const size_t n = fold.copy(upper_name, name, name_len);
+  const size_t p = fold.copy(upper_pattern, pattern, pattern_len);
+  NameMatcher matcher(ns, upper_pattern, p, upper_name, n, partial);
+  return matcher.run();
+}
+
+// matchIName: the match of upper-cased copies of both strings. UTF-8 text
+// may come back shorter, and the host may have hooked its upper-casing, so
+// UTF-8 and wide copies are made with their terminators and handed to
+// DPstrupr itself.
+int32_t match_upper_copies(uint32_t ns, const void* pattern, const void* name, bool partial) noexcept {
+  if (charset::encoding_of(ns) == charset::Encoding::bytes)
+    return match_upper_bytes(ns, static_cast<const unsigned char*>(pattern), static_cast<const unsigned char*>(name),
+                             partial);
+  const size_t unit = charset::unit_size(ns);
+  const size_t name_size = DPstrlen(ns, name) + unit;  // with the terminator
+  const size_t pattern_size = DPstrlen(ns, pattern) + unit;
+  SmallBuffer<uint32_t, 128> block;  // 4-byte units keep wide copies aligned
+  if (!block.reserve((name_size + pattern_size + 3) / 4, 0)) return kOutOfMemory;
+  auto* upper_name = reinterpret_cast<unsigned char*>(block.data());
+  unsigned char* upper_pattern = upper_name + name_size;
+  std::memcpy(upper_name, name, name_size);
+  std::memcpy(upper_pattern, pattern, pattern_size);
+  DPstrupr(ns, upper_name);
+  DPstrupr(ns, upper_pattern);
+  NameMatcher matcher(ns, upper_pattern, upper_name, partial, true);
+  return matcher.run();
+}
+
 }  // namespace
 
 int32_t match_name_fully(uint32_t ns, const void* pattern, const void* name, int16_t partial) noexcept {
@@ -299,23 +462,7 @@ DPXUT_EXPORT int32_t matchNameEnabled(uint32_t nameSpace, const void* pattern, c
 DPXUT_EXPORT int32_t matchIName(uint32_t nameSpace, const void* pattern, const void* name,
                                 int16_t partial) {
   if (pattern == nullptr || name == nullptr) return kMismatch;
-  const size_t unit = dpxut::charset::unit_size(nameSpace);
-  const size_t name_len = DPstrlen(nameSpace, name);
-  const size_t pattern_len = DPstrlen(nameSpace, pattern);
-  void* upper_name = dpxut::heap_calloc(1, name_len + unit);
-  void* upper_pattern = upper_name != nullptr ? dpxut::heap_calloc(1, pattern_len + unit) : nullptr;
-  if (upper_pattern == nullptr) {
-    std::free(upper_name);
-    return kOutOfMemory;
-  }
-  std::memcpy(upper_name, name, name_len);
-  std::memcpy(upper_pattern, pattern, pattern_len);
-  DPstrupr(nameSpace, upper_name);
-  DPstrupr(nameSpace, upper_pattern);
-  const int32_t result = matchNameEnabled(nameSpace, upper_pattern, upper_name, partial);
-  std::free(upper_pattern);
-  std::free(upper_name);
-  return result;
+  return match_upper_copies(nameSpace, pattern, name, partial != 0);
 }
 
 DPXUT_EXPORT int32_t HVDPMatchName(uint32_t nameSpace, const void* pattern, const void* name,

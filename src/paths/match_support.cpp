@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "charset/ascii_path.h"
 #include "charset/locale_conv.h"
 #include "charset/setup.h"
 #include "dpxut.h"
@@ -15,10 +16,38 @@ Subject::Subject(const void* s, Stepper how, AsciiVerdict& ascii) noexcept
                               : std::strlen(static_cast<const char*>(s));
 }
 
+namespace {
+
+// The last verdict of this thread with the first 16 bytes of the code set
+// name it was given for, a name whose NUL lies among them. Every match
+// needs a verdict, and comparing two words costs less than the charset
+// layer's own comparison of the whole name.
+struct KnownVerdict {
+  uint64_t name[2];
+  bool known;
+  bool single;
+};
+constinit thread_local KnownVerdict tl_known{};
+
+bool holds_zero_byte(uint64_t w) noexcept {
+  return ((w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull) != 0;
+}
+
+}  // namespace
+
 bool AsciiVerdict::decide() noexcept {
   if (DPUseMbFunctions != 0) return false;
-  charset::ensure_setup();  // what the first measurement would run
-  return charset::ascii_transparent(dp_current_codeset);
+  // The set-up the first measurement would run; read as the set-up publishes it.
+  if (__atomic_load_n(&DPInitICONV, __ATOMIC_ACQUIRE) == 0) charset::ensure_setup();
+  if (!charset::fast_paths_on()) return false;  // ascii_transparent's answer then
+  uint64_t head, tail;
+  std::memcpy(&head, dp_current_codeset, 8);
+  std::memcpy(&tail, dp_current_codeset + 8, 8);
+  if (!holds_zero_byte(head) && !holds_zero_byte(tail)) return charset::ascii_transparent(dp_current_codeset);
+  KnownVerdict& k = tl_known;
+  if (k.known && k.name[0] == head && k.name[1] == tail) return k.single;
+  k = {{head, tail}, true, charset::ascii_transparent(dp_current_codeset)};
+  return k.single;
 }
 
 size_t Subject::measure(size_t off) noexcept {

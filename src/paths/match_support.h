@@ -109,6 +109,9 @@ class AsciiVerdict {
 class Subject {
  public:
   Subject(const void* s, Stepper how, AsciiVerdict& ascii) noexcept;
+  // The same string whose terminator the caller has found at byte `len`.
+  Subject(const void* s, size_t len, Stepper how, AsciiVerdict& ascii) noexcept
+      : base_(static_cast<const unsigned char*>(s)), len_(len), how_(how), ascii_(ascii) {}
 
   const unsigned char* bytes() const noexcept { return base_; }
   size_t length() const noexcept { return len_; }
@@ -158,14 +161,38 @@ class Subject {
       holds_u = find(u, from) != len_;
       return true;
     }
-    unsigned char any = 0;  // no early exit: the loop vectorises
-    bool hit = false;
-    for (size_t off = from; off < len_; ++off) {
-      any |= base_[off];
-      hit |= base_[off] == u;
+    // A word at a time, the last word overlapping the one before it, so
+    // that short names take no loop of single bytes.
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+    const unsigned char* s = base_ + from;
+    const size_t n = from < len_ ? len_ - from : 0;
+    const uint64_t sought = kOnes * (u & 0xFF);
+    uint64_t any = 0, hit = 0;
+    const auto take = [&](uint64_t w) {
+      const uint64_t x = w ^ sought;
+      any |= w;
+      hit |= (x - kOnes) & ~x & kHigh;  // non-zero when a byte of x is zero
+    };
+    if (n >= 8) {
+      uint64_t w;
+      for (size_t i = 0; i + 8 < n; i += 8) {
+        std::memcpy(&w, s + i, 8);
+        take(w);
+      }
+      std::memcpy(&w, s + n - 8, 8);
+      take(w);
+    } else if (n >= 4) {
+      uint32_t a, b;
+      std::memcpy(&a, s, 4);
+      std::memcpy(&b, s + n - 4, 4);
+      take(uint64_t{a} << 32 | b);
+    } else {
+      uint64_t w = kOnes * ((u & 0x7F) ^ 1);  // padded with an ASCII byte other than u
+      std::memcpy(&w, s, n);
+      take(w);
     }
-    holds_u = hit;
-    return any < 0x80;
+    holds_u = hit != 0;
+    return (any & kHigh) == 0;
   }
 
   // Offset of the first unit u at a unit offset from `from` (at most

@@ -36,6 +36,39 @@ TEST(Wildcard, MatchNameIgnoresCaseInNameSpace4Only) {
   dpxut::test::use_locale("en_US.ISO-8859-1");
   for (uint32_t ns : {4u, 0x104u, 0x204u, 0u, 0x100u, 0x200u, 3u, 5u, 0x201u})
     EXPECT_EQ(HVDPMatchName(ns, text(U"a*Z", ns).data(), text(U"ABz", ns).data(), 0), (ns & 0xFF) == 4 ? 0 : -1) << ns;
+  // Latin-1 letters fold in the locale; a name longer than the copies kept on the stack.
+  EXPECT_EQ(HVDPMatchName(4, "\xE1*.TXT", "\xC1" "b.txt", 0), 0);
+  EXPECT_EQ(HVDPMatchName(4, "*A?", (std::string(600, 'a') + "B").c_str(), 0), 0);
+  EXPECT_EQ(HVDPMatchName(4, (std::string(600, 'A') + "*").c_str(), std::string(600, 'a').c_str(), 1), 0);
+}
+
+// A star stops at a dot in the name unless the pattern goes on with a dot,
+// in every name space; a ? after a star may consume the dot the star may not pass.
+TEST(Wildcard, StarsStopAtDots) {
+  dpxut::test::use_locale("en_US.UTF-8");
+  const std::tuple<const char32_t*, const char32_t*, int32_t> rows[] = {
+      {U"a*a*a*b", U"aaaa.b", -1},    // the last star cannot reach the b
+      {U"*b", U"a.b", -1},
+      {U"*a?*b", U"aa.xb", 0},        // the first try stops, the second passes the dot
+      {U"*.*b", U"a.b.c.b", 0},       // a star before a dot tries every dot
+      {U"*a*b", U"xa.b", -1},
+      {U"*A.*B", U"xa.yb", 0},        // only where case is ignored
+  };
+  for (size_t row = 0; row < std::size(rows); ++row) {
+    const auto& [pattern, name, result] = rows[row];
+    for (uint32_t ns : {0u, 0x100u, 0x200u, 4u, 0x104u, 0x204u})
+      EXPECT_EQ(HVDPMatchName(ns, text(pattern, ns).data(), text(name, ns).data(), 0),
+                pattern[1] == U'A' && (ns & 0xFF) != 4 ? -1 : result)
+          << "row " << row << ", name space " << ns;
+  }
+}
+
+// matchIName as the rules define it: matchNameEnabled on copies that
+// DPstrupr upper-cased.
+int MatchUpperCopies(uint32_t ns, Block pattern, Block name, int16_t partial) {
+  DPstrupr(ns, pattern.data());
+  DPstrupr(ns, name.data());
+  return matchNameEnabled(ns, pattern.data(), name.data(), partial);
 }
 
 // Reference matchers: the rules transcribed step by step, recursion and all,
@@ -165,12 +198,16 @@ TEST(Wildcard, AgreesWithReferenceMatchers) {
       SCOPED_TRACE(::testing::Message() << "ns " << ns << " in " << locale << ": "
                                         << dpxut::test::to_hex(p, s[0].size()) << " / "
                                         << dpxut::test::to_hex(n, s[1].size()));
-      for (int16_t partial : {0, 1})
+      for (int16_t partial : {0, 1}) {
         ASSERT_EQ(matchNameEnabled(ns, p, n, partial), RefMatchName(ns, p, n, partial)) << "partial " << partial;
+        const uint32_t folding = (ns & ~0xFFu) | 4;  // the same encoding, ignoring case
+        ASSERT_EQ(HVDPMatchName(folding, p, n, partial), MatchUpperCopies(folding, s[0], s[1], partial));
+      }
       ASSERT_EQ(HVDPGenericWildMatch(ns, p, n), front.match(p, n, true)) << "generic";
-      if (ns == 0 || ns == 4)
+      if (ns == 0 || ns == 4) {
         ASSERT_EQ(HVDPWildMatch(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(n)),
                   bytes.match(p, n, false));
+      }
     }
   }
 }
@@ -194,7 +231,9 @@ TEST(Wildcard, QuickPathsAgreeWithFullSearch) {
     for (int16_t partial : {0, 1})
       ASSERT_EQ(matchNameEnabled(ns, p, n, partial), dpxut::paths::match_name_fully(ns, p, n, partial));
     ASSERT_EQ(HVDPGenericWildMatch(ns, p, n), dpxut::paths::generic_wild_match_fully(ns, p, n)) << ns;
-    if (ns == 0) ASSERT_EQ(HVDPWildMatch(bp, bn), dpxut::paths::wild_match_fully(bp, bn));
+    if (ns == 0) {
+      ASSERT_EQ(HVDPWildMatch(bp, bn), dpxut::paths::wild_match_fully(bp, bn));
+    }
   }
 }
 
