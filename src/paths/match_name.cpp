@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <cwctype>
 
 #include "charset/namespace.h"
 #include "common/export.h"
@@ -418,10 +419,63 @@ int32_t match_upper_bytes(uint32_t ns, const unsigned char* pattern, const unsig
   return matcher.run();
 }
 
-// matchIName: the match of upper-cased copies of both strings. UTF-8 text
-// may come back shorter, and the host may have hooked its upper-casing, so
-// UTF-8 and wide copies are made with their terminators and handed to
-// DPstrupr itself.
+// towupper of the code points below 0x80, read from the byte table toupper
+// uses where the thread's locale agrees with towupper on every one of them
+// (checked once per table; a Turkish locale, whose 'i' goes to U+0130,
+// does not, and keeps towupper for all). Other code points go to towupper.
+class WideUpper {
+ public:
+  WideUpper() noexcept {
+#ifdef __GLIBC__
+    thread_local const int32_t* checked = nullptr;
+    thread_local bool agrees = false;
+    const int32_t* table = *__ctype_toupper_loc();
+    if (table != checked) {
+      agrees = true;
+      for (wint_t c = 0; c < 0x80 && agrees; ++c)
+        agrees = table[c] >= 0 && table[c] < 0x80 && std::towupper(c) == static_cast<wint_t>(table[c]);
+      checked = table;
+    }
+    if (agrees) ascii_ = table;
+#endif
+  }
+  bool ascii_known() const noexcept { return ascii_ != nullptr; }
+  wint_t operator()(wint_t c) const noexcept {
+    return c < 0x80 && ascii_ != nullptr ? static_cast<wint_t>(ascii_[c]) : std::towupper(c);
+  }
+
+ private:
+  const int32_t* ascii_ = nullptr;
+};
+
+// Wide text upper-cased element by element while it is copied, as
+// DPuniupr does it in place.
+void copy_upper_wide(unsigned char* out, const void* in, size_t units, const WideUpper& up) noexcept {
+  const auto* p = static_cast<const unsigned char*>(in);
+  for (size_t i = 0; i < units; ++i) {
+    uint32_t c;
+    std::memcpy(&c, p + i * 4, 4);
+    const uint32_t u = static_cast<uint32_t>(up(static_cast<wint_t>(c)));
+    std::memcpy(out + i * 4, &u, 4);
+  }
+}
+
+// UTF-8 text all in ASCII, with no hook of the host's for its upper-casing
+// and towupper known below 0x80: upper-cased a byte at a time while copied
+// (what xutf8upr gives for it). False when DPstrupr must do it.
+bool copy_upper_ascii(unsigned char* out, const void* in, size_t bytes, const WideUpper& up) noexcept {
+  const auto* p = static_cast<const unsigned char*>(in);
+  for (size_t i = 0; i < bytes; ++i) {
+    if (p[i] >= 0x80) return false;
+    out[i] = static_cast<unsigned char>(up(p[i]));
+  }
+  return true;
+}
+
+// matchIName: the match of upper-cased copies of both strings, made with
+// their terminators. Wide copies are upper-cased as they are made; UTF-8
+// ones too where they are ASCII, else (text may come back shorter, and the
+// host may have hooked the upper-casing) DPstrupr does it.
 int32_t match_upper_copies(uint32_t ns, const void* pattern, const void* name, bool partial) noexcept {
   if (charset::encoding_of(ns) == charset::Encoding::bytes)
     return match_upper_bytes(ns, static_cast<const unsigned char*>(pattern), static_cast<const unsigned char*>(name),
@@ -433,10 +487,18 @@ int32_t match_upper_copies(uint32_t ns, const void* pattern, const void* name, b
   if (!block.reserve((name_size + pattern_size + 3) / 4, 0)) return kOutOfMemory;
   auto* upper_name = reinterpret_cast<unsigned char*>(block.data());
   unsigned char* upper_pattern = upper_name + name_size;
-  std::memcpy(upper_name, name, name_size);
-  std::memcpy(upper_pattern, pattern, pattern_size);
-  DPstrupr(ns, upper_name);
-  DPstrupr(ns, upper_pattern);
+  const WideUpper up;
+  if (unit == 4) {
+    copy_upper_wide(upper_name, name, name_size / 4, up);
+    copy_upper_wide(upper_pattern, pattern, pattern_size / 4, up);
+  } else if (!(up.ascii_known() && __atomic_load_n(&imp_utf8upr, __ATOMIC_RELAXED) == nullptr &&
+               copy_upper_ascii(upper_name, name, name_size, up) &&
+               copy_upper_ascii(upper_pattern, pattern, pattern_size, up))) {
+    std::memcpy(upper_name, name, name_size);
+    std::memcpy(upper_pattern, pattern, pattern_size);
+    DPstrupr(ns, upper_name);
+    DPstrupr(ns, upper_pattern);
+  }
   NameMatcher matcher(ns, upper_pattern, upper_name, partial, true);
   return matcher.run();
 }

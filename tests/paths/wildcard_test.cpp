@@ -40,6 +40,15 @@ TEST(Wildcard, MatchNameIgnoresCaseInNameSpace4Only) {
   EXPECT_EQ(HVDPMatchName(4, "\xE1*.TXT", "\xC1" "b.txt", 0), 0);
   EXPECT_EQ(HVDPMatchName(4, "*A?", (std::string(600, 'a') + "B").c_str(), 0), 0);
   EXPECT_EQ(HVDPMatchName(4, (std::string(600, 'A') + "*").c_str(), std::string(600, 'a').c_str(), 1), 0);
+  // Where towupper takes an ASCII letter out of ASCII (Turkish i to U+0130),
+  // wide and UTF-8 names fold as towupper does, also after another locale.
+  for (const char* locale : {"en_US.UTF-8", "tr_TR.UTF-8", "en_US.UTF-8"}) {
+    dpxut::test::use_locale(locale);
+    const bool turkish = locale[0] == 't';
+    EXPECT_EQ(HVDPMatchName(0x204, L"\u0130X*", L"ixy", 0), turkish ? 0 : -1) << locale;
+    EXPECT_EQ(HVDPMatchName(0x204, L"IX*", L"ixy", 0), turkish ? -1 : 0) << locale;
+    EXPECT_EQ(HVDPMatchName(0x104, "IX*", "ixy", 0), turkish ? -1 : 0) << locale;
+  }
 }
 
 // A star stops at a dot in the name unless the pattern goes on with a dot,
