@@ -460,29 +460,33 @@ void copy_upper_wide(unsigned char* out, const void* in, size_t units, const Wid
   }
 }
 
-// UTF-8 text all in ASCII, with no hook of the host's for its upper-casing
-// and towupper known below 0x80: upper-cased a byte at a time while copied
-// (what xutf8upr gives for it). False when DPstrupr must do it.
-bool copy_upper_ascii(unsigned char* out, const void* in, size_t bytes, const WideUpper& up) noexcept {
+// Whether the n bytes at p are all ASCII, a word at a time.
+bool all_ascii(const void* in, size_t n) noexcept {
   const auto* p = static_cast<const unsigned char*>(in);
-  for (size_t i = 0; i < bytes; ++i) {
-    if (p[i] >= 0x80) return false;
-    out[i] = static_cast<unsigned char>(up(p[i]));
+  uint64_t high = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    high |= w;
   }
-  return true;
+  for (; i < n; ++i) high |= p[i];
+  return (high & 0x8080808080808080ull) == 0;
 }
 
 // matchIName: the match of upper-cased copies of both strings, made with
-// their terminators. Wide copies are upper-cased as they are made; UTF-8
-// ones too where they are ASCII, else (text may come back shorter, and the
-// host may have hooked the upper-casing) DPstrupr does it.
+// their terminators. Wide copies are upper-cased as they are made, and so
+// are UTF-8 ones that are all ASCII where towupper is known there (what
+// xutf8upr gives for them) and the host has not hooked the upper-casing;
+// other UTF-8 text, which may come back shorter, is left to DPstrupr.
 int32_t match_upper_copies(uint32_t ns, const void* pattern, const void* name, bool partial) noexcept {
   if (charset::encoding_of(ns) == charset::Encoding::bytes)
     return match_upper_bytes(ns, static_cast<const unsigned char*>(pattern), static_cast<const unsigned char*>(name),
                              partial);
   const size_t unit = charset::unit_size(ns);
-  const size_t name_size = DPstrlen(ns, name) + unit;  // with the terminator
-  const size_t pattern_size = DPstrlen(ns, pattern) + unit;
+  const size_t name_len = DPstrlen(ns, name), pattern_len = DPstrlen(ns, pattern);  // bytes
+  const size_t name_size = name_len + unit;  // with the terminator
+  const size_t pattern_size = pattern_len + unit;
   SmallBuffer<uint32_t, 128> block;  // 4-byte units keep wide copies aligned
   if (!block.reserve((name_size + pattern_size + 3) / 4, 0)) return kOutOfMemory;
   auto* upper_name = reinterpret_cast<unsigned char*>(block.data());
@@ -491,15 +495,20 @@ int32_t match_upper_copies(uint32_t ns, const void* pattern, const void* name, b
   if (unit == 4) {
     copy_upper_wide(upper_name, name, name_size / 4, up);
     copy_upper_wide(upper_pattern, pattern, pattern_size / 4, up);
-  } else if (!(up.ascii_known() && __atomic_load_n(&imp_utf8upr, __ATOMIC_RELAXED) == nullptr &&
-               copy_upper_ascii(upper_name, name, name_size, up) &&
-               copy_upper_ascii(upper_pattern, pattern, pattern_size, up))) {
+  } else if (up.ascii_known() && __atomic_load_n(&imp_utf8upr, __ATOMIC_RELAXED) == nullptr &&
+             all_ascii(name, name_len) && all_ascii(pattern, pattern_len)) {
+    const UpperBytes fold;  // the byte table agrees with towupper on ASCII here
+    fold.copy(upper_name, static_cast<const unsigned char*>(name), name_len);
+    fold.copy(upper_pattern, static_cast<const unsigned char*>(pattern), pattern_len);
+  } else {
     std::memcpy(upper_name, name, name_size);
     std::memcpy(upper_pattern, pattern, pattern_size);
     DPstrupr(ns, upper_name);
     DPstrupr(ns, upper_pattern);
+    NameMatcher matcher(ns, upper_pattern, upper_name, partial, true);
+    return matcher.run();
   }
-  NameMatcher matcher(ns, upper_pattern, upper_name, partial, true);
+  NameMatcher matcher(ns, upper_pattern, pattern_len, upper_name, name_len, partial);
   return matcher.run();
 }
 
