@@ -65,15 +65,19 @@ PassResult size_bytes(Route route, const char* src) noexcept {
       });
 }
 
+// The sizing pass's result stands for the conversion of the very same
+// text, whichever route made it, so it is looked for before the text is
+// scanned.
 PassResult fill_bytes(Route route, char* dst, const char* src, size_t capacity) noexcept {
-  bool ascii;
-  const size_t len = scan_bytes(src, &ascii);
+  const size_t len = std::strlen(src);
   const CodesetRef cs = codeset_ref(dp_current_codeset);
-  if (ascii && ascii_copies(cs)) {
-    return fill_ascii(len, capacity, [&](size_t n) { std::memmove(dst, src, n); });
-  }
   if (memo_take(thread_memo(), memo_kind(route), cs.key, src, len + 1, dst, capacity)) {
     return {HVDPUT_SUCCESS, capacity};
+  }
+  bool ascii;
+  byte_classes(src, len, &ascii);
+  if (ascii && ascii_copies(cs)) {
+    return fill_ascii(len, capacity, [&](size_t n) { std::memmove(dst, src, n); });
   }
   return filled(fill_walk(cs.table, route, src, len, dst, capacity).step, capacity);
 }

@@ -296,20 +296,23 @@ PassResult wide_to_locale_size(const void* uni, bool map) noexcept {
       [&] { return wide_to_locale_count(t, uni, units, map); });
 }
 
+// The filling passes look for the sizing pass's result before anything
+// else: it stands for the conversion of the very same text, whichever
+// route made it, so the text is only measured and compared.
 PassResult wide_to_locale(char* loc, const void* uni, size_t capacity, bool map) noexcept {
-  if (DPUseMbFunctions != 0) {
+  const bool platform = DPUseMbFunctions != 0;
+  if (platform) {
     const MbOutcome m = wcs_fill(loc, uni, capacity);
     if (!m.fell_back) return from_platform(m);
   }
-  bool ascii;
-  const size_t units = scan_wide(uni, &ascii);
+  const size_t units = wide::length(uni);
   const CodesetRef cs = codeset_ref(dp_current_codeset);
-  if (ascii && ascii_copies(cs)) {
-    return fill_ascii(units, capacity, [&](size_t n) { narrow_ascii(loc, uni, n); });
-  }
-  if (DPUseMbFunctions == 0 && !counts_wide_to_locale(cs.table) &&
+  if (!platform &&
       memo_take(thread_memo(), wide_to_locale_kind(map), cs.key, uni, (units + 1) * wide::kUnit, loc, capacity)) {
     return {HVDPUT_SUCCESS, capacity};
+  }
+  if (wide_all_ascii(uni, units) && ascii_copies(cs)) {
+    return fill_ascii(units, capacity, [&](size_t n) { narrow_ascii(loc, uni, n); });
   }
   return filled(wide_to_locale_fill(cs.table, uni, units, map, loc, capacity).step, capacity);
 }
@@ -334,20 +337,22 @@ PassResult locale_to_wide_size(const char* loc, bool map) noexcept {
 }
 
 PassResult locale_to_wide(void* uni, const char* loc, size_t capacity, bool map) noexcept {
+  const bool platform = DPUseMbFunctions != 0;
+  const size_t len = std::strlen(loc);
+  if (!platform && memo_take(thread_memo(), locale_to_wide_kind(map), codeset_ref(dp_current_codeset).key, loc,
+                             len + 1, uni, wide_bytes(capacity))) {
+    return {HVDPUT_SUCCESS, capacity};
+  }
   bool ascii, bracket;
-  const size_t len = scan_bytes(loc, &ascii, &bracket);
+  byte_classes(loc, len, &ascii, &bracket);
   const bool special = map && bracket && has_special_sequence(loc, len);
-  if (!special && DPUseMbFunctions != 0) {
+  if (!special && platform) {
     const MbOutcome m = mbs_fill(uni, loc, capacity);
     if (!m.fell_back) return from_platform(m);
   }
   const CodesetRef cs = codeset_ref(dp_current_codeset);
   if (!special && ascii && ascii_copies(cs)) {
     return fill_ascii(len, capacity, [&](size_t n) { widen_ascii(uni, loc, n); });
-  }
-  if (DPUseMbFunctions == 0 && !counts_locale_to_wide(special ? nullptr : cs.table) &&
-      memo_take(thread_memo(), locale_to_wide_kind(map), cs.key, loc, len + 1, uni, wide_bytes(capacity))) {
-    return {HVDPUT_SUCCESS, capacity};
   }
   return filled(locale_to_wide_fill(special ? nullptr : cs.table, special, loc, len, uni, capacity).step, capacity);
 }

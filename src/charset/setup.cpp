@@ -108,8 +108,7 @@ bool current_codeset(char (&out)[kCodeSetSize]) noexcept {
   return true;
 }
 
-void ensure_setup() noexcept {
-  if (init_flag() != 0) return;
+void run_first_setup() noexcept {
   std::lock_guard<std::mutex> lock(g_first_setup);
   if (init_flag() != 0) return;  // another thread ran it meanwhile
   DPInitUniLibrary(nullptr);

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "dpxut.h"
+
 namespace dpxut::charset {
 
 // Size of dp_current_codeset, the NUL included.
@@ -19,7 +21,13 @@ bool current_codeset(char (&out)[kCodeSetSize]) noexcept;
 // code set does: when DPInitICONV is 0, DPInitUniLibrary(NULL) and then
 // DPInitICONV = 1, whatever the set-up returned. Threads that get here at
 // once run it once; the others wait for it and then see its code set.
-void ensure_setup() noexcept;
+// The set-up publishes DPInitICONV with release and this reads it with
+// acquire, so a thread that sees 1 also sees the code set stored before
+// it; every conversion passes here, so that test stays inline.
+void run_first_setup() noexcept;
+inline void ensure_setup() noexcept {
+  if (__atomic_load_n(&DPInitICONV, __ATOMIC_ACQUIRE) == 0) run_first_setup();
+}
 
 // Tests only (not exported): read the language configuration from path
 // instead of the system file; null restores the system file. The string

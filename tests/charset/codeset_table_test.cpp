@@ -125,6 +125,23 @@ TEST_F(LocaleTables, FillGeneratedTextAtEveryCapacityAsIconvDoes) {
   }
 }
 
+// Wide text goes to a double-byte code set two characters a round: a
+// character the tables leave to iconv stands first or second in a round,
+// or last and alone.
+TEST_F(LocaleTables, WideTextFallsBackWhereverTheOddCharacterStands) {
+  const wchar_t odd[] = {L'\u00A5', L'\u4E02', wchar_t(0x1F600), wchar_t(0xD800), wchar_t(0x110000)};
+  for (const char* cs : {"EUC-JP", "SHIFT_JIS"}) {
+    ASSERT_EQ(DPInitUniLibrary(cs), 0u);
+    for (wchar_t c : odd) {
+      for (size_t at = 0; at <= 5; ++at) {
+        std::wstring wide = L"\u3042a\u4E2Db\u30D5";
+        wide.insert(at, 1, c);
+        ExpectSameAsIconv(cs, [&] { return Outcome(DPuni2loc, wide.c_str()) + Outcome(DPuni2locNoMap, wide.c_str()); });
+      }
+    }
+  }
+}
+
 // A filling call copies what the sizing call before it wrote only for the
 // same conversion of the same text in the same code set.
 TEST_F(LocaleTables, FillingReusesTheSizedResultOnlyForTheSameText) {

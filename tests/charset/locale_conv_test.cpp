@@ -105,12 +105,15 @@ TEST_F(LocaleConv, RecognisesSpecialSequencesWithoutReadingPastTheEnd) {
 // and reads nothing past the terminator (the text ends at a guard page).
 TEST_F(LocaleConv, SeesAHighByteOrASequenceAtEveryPositionOfShortText) {
   use_locale(kLatin1);
-  for (size_t len = 1; len <= 24; ++len) {
+  for (size_t len = 1; len <= 40; ++len) {
     for (size_t at = 0; at < len; ++at) {
       std::string text(len, 'a'), utf(len, 'a');
       text[at] = '\xE9';
       utf.replace(at, 1, "\xC3\xA9");
       EXPECT_EQ(Conv(DPloc2utf8, text), Z(utf)) << len << " at " << at;
+      WString euro(len, 'a');  // not in Latin-1: a sequence, where taking it for ASCII would cut it to a byte
+      euro[at] = 0x20AC;
+      EXPECT_EQ(Conv(DPuni2loc, euro), Z(std::string(len, 'a').replace(at, 1, "[20AC]"))) << len << " at " << at;
       if (at + 6 > len) continue;
       WString wide(len - 5, 'a');
       wide[at] = 0xE9;
