@@ -70,7 +70,7 @@ class FileWriter {
   void wait_idle();
 
  private:
-  static constexpr size_t kBatchJobs = 32, kBatchBytes = 2u << 20, kMostBatches = 8;
+  static constexpr size_t kBatchJobs = 32, kBatchBytes = 1u << 20, kMostBatches = 4;
   void hand_over(std::unique_lock<std::mutex>& lock);
   void run();
   static void make(SmallFile& job);
