@@ -172,13 +172,13 @@ class Extractor {
       shared_key_ = std::move(key);
     }
     auto job = writer_->job();
-    job->content.reserve(static_cast<size_t>(dpxut_entry_size(e)));
     const bool whole = in.read_content([&](const uint8_t* p, size_t n) {
       if (stop_signal() != 0) throw Interrupted{};
-      job->content.insert(job->content.end(), p, p + n);
+      writer_->add(*job, p, n);
     });
     if (stop_signal() != 0) throw Interrupted{};
     if (!whole) {  // reported by the reader; nothing was created
+      writer_->drop(std::move(job));
       if (c_.opt.stop_on_error) stopped_ = true;
       return true;
     }
@@ -221,7 +221,7 @@ class Extractor {
           break;
         case SmallFile::Outcome::kTaken:  // the general way, with the thread idle (one signal slot)
           writer_->wait_idle();
-          replace_small(job->content, job->changed, job->meta, job->dir->fd, job->leaf);
+          replace_small(job->data(), job->size, job->changed, job->meta, job->dir->fd, job->leaf);
           break;
         case SmallFile::Outcome::kFailed:
           problem(job->meta, format("%s: %s", job->what, std::strerror(job->err)));
@@ -386,7 +386,7 @@ class Extractor {
       const int err = errno;
       out.temp.clear();
       temp_disarm();
-      if (err == EEXIST) return replace_small(small_, dpxut_entry_changed(e) != 0, m, dir, leaf);
+      if (err == EEXIST) return replace_small(small_.data(), small_.size(), dpxut_entry_changed(e) != 0, m, dir, leaf);
       problem(m, format("cannot create: %s", std::strerror(err)));
       return true;
     }
@@ -408,12 +408,12 @@ class Extractor {
 
   // A small file whose name is taken: the content already read goes the
   // general way (unnamed or temporary file, then in place over the name).
-  bool replace_small(const std::vector<uint8_t>& content, bool changed, const Meta& m, int dir,
+  bool replace_small(const uint8_t* content, size_t size, bool changed, const Meta& m, int dir,
                      const std::string& leaf) {
     Output out;
     open_output(out, dir, m);
     if (out.fd < 0) return true;
-    if (!write_all(out.fd, content.data(), content.size(), 0, false)) {
+    if (!write_all(out.fd, content, size, 0, false)) {
       problem(m, format("write error: %s", std::strerror(errno)));
       return true;
     }

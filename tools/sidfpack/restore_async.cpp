@@ -26,27 +26,30 @@ FileWriter::~FileWriter() {
 }
 
 std::unique_ptr<SmallFile> FileWriter::job() {
-  auto j = std::make_unique<SmallFile>();
-  if (!spare_.empty()) {
-    j->content = std::move(spare_.back());
-    spare_.pop_back();
+  if (!arena_) {
+    for (const auto& a : arenas_)
+      if (a.use_count() == 1) arena_ = a;  // jobs let go of in this thread alone
+    if (!arena_) arena_ = arenas_.emplace_back(std::make_shared<Arena>());
+    arena_->bytes.clear();
   }
+  auto j = std::make_unique<SmallFile>();
+  j->arena = arena_;
+  j->at = arena_->bytes.size();
   return j;
 }
 
 void FileWriter::hand_over(std::unique_lock<std::mutex>& lock) {
+  arena_.reset();  // the thread reads it from now on
   if (batch_.empty()) return;
   room_.wait(lock, [&] { return queue_.size() < kMostBatches; });
   queue_.push_back(std::move(batch_));
   batch_.clear();
-  batch_bytes_ = 0;
   work_.notify_one();
 }
 
 void FileWriter::submit(std::unique_ptr<SmallFile> job) {
-  batch_bytes_ += job->content.size();
   batch_.push_back(std::move(job));
-  if (batch_.size() < kBatchJobs && batch_bytes_ < kBatchBytes) return;
+  if (batch_.size() < kBatchJobs && arena_->bytes.size() < kBatchBytes) return;
   std::unique_lock lock(m_);
   waiting_ = true;
   hand_over(lock);
@@ -55,15 +58,8 @@ void FileWriter::submit(std::unique_ptr<SmallFile> job) {
 
 std::vector<std::unique_ptr<SmallFile>> FileWriter::take_done() {
   std::vector<std::unique_ptr<SmallFile>> out;
-  {
-    std::lock_guard lock(m_);
-    out.swap(done_);
-  }
-  for (const auto& j : out) {
-    if (j->outcome == SmallFile::Outcome::kTaken || j->content.capacity() == 0) continue;
-    j->content.clear();
-    if (spare_.size() < kBatchJobs) spare_.push_back(std::move(j->content));
-  }
+  std::lock_guard lock(m_);
+  out.swap(done_);
   return out;
 }
 
@@ -117,8 +113,8 @@ void FileWriter::make(SmallFile& job) {
     return;
   }
   int err = 0;
-  for (size_t at = 0; at < job.content.size();) {
-    const ssize_t w = ::write(fd, job.content.data() + at, job.content.size() - at);
+  for (size_t at = 0; at < job.size;) {
+    const ssize_t w = ::write(fd, job.data() + at, job.size - at);
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) {
       err = w == 0 ? ENOSPC : errno;

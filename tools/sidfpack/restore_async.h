@@ -32,10 +32,19 @@ struct SharedDir {
   SharedDir& operator=(const SharedDir&) = delete;
 };
 
+// The contents of a batch of jobs, one after another. Arenas are used
+// again once the run has let go of every job in them, so the heap neither
+// grows nor gives pages back from file to file.
+struct Arena {
+  std::vector<uint8_t> bytes;
+};
+
 struct SmallFile {
   std::shared_ptr<const SharedDir> dir;
   std::string leaf;
-  std::vector<uint8_t> content;
+  std::shared_ptr<Arena> arena;  // its content: size bytes from at
+  size_t at = 0, size = 0;
+  const uint8_t* data() const { return arena->bytes.data() + at; }
   Meta meta;
   AttrPlan plan;
   mode_t mode = 0600;  // at creation
@@ -57,14 +66,19 @@ class FileWriter {
   FileWriter(const FileWriter&) = delete;
   FileWriter& operator=(const FileWriter&) = delete;
 
-  // A job whose content buffer comes from an earlier job (capacity kept).
+  // A job whose content the run appends with add() before it submits it
+  // (or drops it, taking its bytes back).
   std::unique_ptr<SmallFile> job();
+  void add(SmallFile& job, const uint8_t* p, size_t n) {
+    job.arena->bytes.insert(job.arena->bytes.end(), p, p + n);
+    job.size += n;
+  }
+  void drop(std::unique_ptr<SmallFile> job) { job->arena->bytes.resize(job->at); }
   // Queues the job. Jobs go to the thread in batches, and it takes a batch
   // at a time: a switch between threads costs about what making a small
   // file does. Waits while too much is queued.
   void submit(std::unique_ptr<SmallFile> job);
-  // The jobs done so far, in order; their content buffers are kept for
-  // later jobs unless the run takes them (kTaken).
+  // The jobs done so far, in order.
   std::vector<std::unique_ptr<SmallFile>> take_done();
   // Hands over the batch begun and waits until every job is done.
   void wait_idle();
@@ -77,8 +91,8 @@ class FileWriter {
 
   // The run's side, touched by the run alone.
   std::vector<std::unique_ptr<SmallFile>> batch_;
-  size_t batch_bytes_ = 0;
-  std::vector<std::vector<uint8_t>> spare_;
+  std::shared_ptr<Arena> arena_;  // the batch's
+  std::vector<std::shared_ptr<Arena>> arenas_;  // all; free when held here alone
 
   std::mutex m_;
   std::condition_variable work_, room_;
