@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace dpxtool {
 
@@ -13,61 +12,71 @@ AsyncOutput::~AsyncOutput() { finish(); }
 
 int64_t AsyncOutput::write(void* self, const void* buf, size_t size) {
   auto& o = *static_cast<AsyncOutput*>(self);
-  std::unique_lock lock(o.m_);
-  o.wake_host_.wait(lock, [&] { return o.err_ != 0 || o.closing_ || o.queue_.size() < kQueued; });
-  if (o.err_ != 0 || o.closing_) {
-    errno = o.err_ != 0 ? o.err_ : EBADF;
+  if (const int err = o.err_.load(std::memory_order_relaxed)) {
+    errno = err;
     return -1;
   }
-  std::vector<unsigned char> chunk;
-  if (!o.spare_.empty()) {
-    chunk = std::move(o.spare_.back());
-    o.spare_.pop_back();
-  }
-  lock.unlock();
   const auto* p = static_cast<const unsigned char*>(buf);
-  chunk.assign(p, p + size);  // outside the lock: the thread writes meanwhile
-  lock.lock();
-  o.queue_.push_back(std::move(chunk));
-  o.wake_writer_.notify_one();
+  o.batch_.bytes.insert(o.batch_.bytes.end(), p, p + size);
+  o.batch_.ends.push_back(o.batch_.bytes.size());
+  if (o.batch_.bytes.size() >= kBatchBytes) o.hand_over();
   return static_cast<int64_t>(size);
+}
+
+void AsyncOutput::hand_over() {
+  if (batch_.ends.empty()) return;
+  std::unique_lock lock(m_);
+  wake_host_.wait(lock, [&] { return queue_.size() < kQueued; });
+  queue_.push_back(std::move(batch_));
+  batch_ = {};
+  if (!spare_.empty()) {
+    batch_ = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  if (sleeping_) wake_writer_.notify_one();
 }
 
 void AsyncOutput::run() {
   std::unique_lock lock(m_);
   for (;;) {
-    wake_writer_.wait(lock, [&] { return closing_ || !queue_.empty(); });
-    if (queue_.empty()) return;  // closing, all written
-    std::vector<unsigned char> chunk = std::move(queue_.front());
-    queue_.pop_front();
-    const bool failed = err_ != 0;
-    lock.unlock();
-    int err = 0;
-    for (size_t at = 0; !failed && at < chunk.size();) {
-      const ssize_t n = ::write(fd_, chunk.data() + at, chunk.size() - at);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        err = n == 0 ? EIO : errno;
-        break;
-      }
-      at += static_cast<size_t>(n);
+    if (queue_.empty() && !closing_) {
+      sleeping_ = true;
+      wake_writer_.wait(lock, [&] { return closing_ || !queue_.empty(); });
+      sleeping_ = false;
     }
+    if (queue_.empty()) return;  // closing, all written
+    Batch batch = std::move(queue_.front());
+    queue_.pop_front();
+    wake_host_.notify_one();
+    lock.unlock();
+    size_t from = 0;
+    for (const size_t end : batch.ends) {
+      for (size_t at = from; err_.load(std::memory_order_relaxed) == 0 && at < end;) {
+        const ssize_t n = ::write(fd_, batch.bytes.data() + at, end - at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) err_.store(n == 0 ? EIO : errno, std::memory_order_relaxed);
+        else at += static_cast<size_t>(n);
+      }
+      from = end;
+    }
+    batch.bytes.clear();
+    batch.ends.clear();
     lock.lock();
-    if (err != 0 && err_ == 0) err_ = err;
-    spare_.push_back(std::move(chunk));
-    wake_host_.notify_all();
+    spare_.push_back(std::move(batch));
   }
 }
 
 int AsyncOutput::finish() {
-  {
-    std::lock_guard lock(m_);
-    closing_ = true;
+  if (thread_.joinable()) {
+    hand_over();
+    {
+      std::lock_guard lock(m_);
+      closing_ = true;
+    }
+    wake_writer_.notify_one();
+    thread_.join();
   }
-  wake_writer_.notify_one();
-  wake_host_.notify_all();
-  if (thread_.joinable()) thread_.join();
-  return err_;
+  return err_.load(std::memory_order_relaxed);
 }
 
 }  // namespace dpxtool
