@@ -12,6 +12,7 @@
 
 #include "charset/locale_conv.h"
 #include "common/wide.h"
+#include "common/words.h"
 #include "dpxut.h"
 
 #if defined(__SSE2__)
@@ -47,33 +48,13 @@ inline void byte_classes(const char* s, size_t len, bool* ascii, bool* bracket =
     return;
   }
 #endif
-  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
   uint64_t high = 0, open = 0;
-  const auto take = [&](uint64_t w) {
+  // Short strings are padded with 0x01 bytes: ASCII, no "[".
+  for_each_word(s, len, kByteOnes, [&](uint64_t w) {
     high |= w;
-    const uint64_t x = w ^ (kOnes * '[');
-    open |= (x - kOnes) & ~x & kHigh;  // non-zero when a byte of x is zero
-  };
-  if (len >= 8) {
-    uint64_t w;
-    for (size_t i = 0; i + 8 < len; i += 8) {
-      std::memcpy(&w, s + i, 8);
-      take(w);
-    }
-    std::memcpy(&w, s + len - 8, 8);
-    take(w);
-  } else if (len >= 4) {
-    uint32_t a, b;
-    std::memcpy(&a, s, 4);
-    std::memcpy(&b, s + len - 4, 4);
-    take(uint64_t{a} << 32 | b);
-  } else {
-    // At most three bytes, padded with 0x01 (ASCII, no "[") to a word.
-    uint64_t w = kOnes;
-    std::memcpy(&w, s, len);
-    take(w);
-  }
-  *ascii = (high & kHigh) == 0;
+    open |= zero_byte_bits(w ^ (kByteOnes * '['));
+  });
+  *ascii = (high & kByteHighs) == 0;
   if (bracket != nullptr) *bracket = open != 0;
 }
 

@@ -27,6 +27,7 @@
 #include "charset/namespace.h"
 #include "common/export.h"
 #include "common/le.h"
+#include "common/words.h"
 #include "dpxut.h"
 #include "paths/match_support.h"
 
@@ -460,18 +461,11 @@ void copy_upper_wide(unsigned char* out, const void* in, size_t units, const Wid
   }
 }
 
-// Whether the n bytes at p are all ASCII, a word at a time.
-bool all_ascii(const void* in, size_t n) noexcept {
-  const auto* p = static_cast<const unsigned char*>(in);
+// Whether the n bytes at p are all ASCII.
+bool all_ascii(const void* p, size_t n) noexcept {
   uint64_t high = 0;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    high |= w;
-  }
-  for (; i < n; ++i) high |= p[i];
-  return (high & 0x8080808080808080ull) == 0;
+  for_each_word(p, n, 0, [&](uint64_t w) { high |= w; });
+  return (high & kByteHighs) == 0;
 }
 
 // matchIName: the match of upper-cased copies of both strings, made with

@@ -21,6 +21,7 @@
 #include "charset/namespace.h"
 #include "common/heap.h"
 #include "common/wide.h"
+#include "common/words.h"
 #include "dpxut.h"
 
 namespace dpxut::paths {
@@ -161,38 +162,17 @@ class Subject {
       holds_u = find(u, from) != len_;
       return true;
     }
-    // A word at a time, the last word overlapping the one before it, so
-    // that short names take no loop of single bytes.
-    constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
-    const unsigned char* s = base_ + from;
+    // A word at a time, so that short names take no loop of single bytes;
+    // the shortest are padded with an ASCII byte other than u.
     const size_t n = from < len_ ? len_ - from : 0;
-    const uint64_t sought = kOnes * (u & 0xFF);
+    const uint64_t sought = kByteOnes * (u & 0xFF);
     uint64_t any = 0, hit = 0;
-    const auto take = [&](uint64_t w) {
-      const uint64_t x = w ^ sought;
+    for_each_word(base_ + from, n, kByteOnes * ((u & 0x7F) ^ 1), [&](uint64_t w) {
       any |= w;
-      hit |= (x - kOnes) & ~x & kHigh;  // non-zero when a byte of x is zero
-    };
-    if (n >= 8) {
-      uint64_t w;
-      for (size_t i = 0; i + 8 < n; i += 8) {
-        std::memcpy(&w, s + i, 8);
-        take(w);
-      }
-      std::memcpy(&w, s + n - 8, 8);
-      take(w);
-    } else if (n >= 4) {
-      uint32_t a, b;
-      std::memcpy(&a, s, 4);
-      std::memcpy(&b, s + n - 4, 4);
-      take(uint64_t{a} << 32 | b);
-    } else {
-      uint64_t w = kOnes * ((u & 0x7F) ^ 1);  // padded with an ASCII byte other than u
-      std::memcpy(&w, s, n);
-      take(w);
-    }
+      hit |= zero_byte_bits(w ^ sought);
+    });
     holds_u = hit != 0;
-    return (any & kHigh) == 0;
+    return (any & kByteHighs) == 0;
   }
 
   // Offset of the first unit u at a unit offset from `from` (at most
