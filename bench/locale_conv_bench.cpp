@@ -69,7 +69,7 @@ Name MakeName(const CodeSet& cs, size_t len) {
 const CodeSet& SetUp(benchmark::State& state) {
   const CodeSet& cs = kCodeSets[state.range(0)];
   setenv("LOCPATH", DPXUT_BENCH_LOCPATH, 1);
-  if (std::setlocale(LC_ALL, cs.locale) == nullptr || DPInitUniLibrary(cs.iconv_name) != 0) std::abort();
+  if (std::setlocale(LC_CTYPE, cs.locale) == nullptr || DPInitUniLibrary(cs.iconv_name) != 0) std::abort();
   return cs;
 }
 
