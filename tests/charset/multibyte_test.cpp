@@ -28,7 +28,9 @@ TEST_F(Multibyte, MeasuresTheShortestPrefixThatConverts) {
   for (const auto& [locale, bytes, n, length] : cases) {
     use_locale(locale);
     EXPECT_TRUE(dp_mblen(bytes, n) == length && mblen_by_trial(bytes, n) == length) << bytes << " n=" << n;
-    if (n >= std::strlen(bytes)) EXPECT_EQ(HVCharType(bytes), length) << bytes;
+    if (n >= std::strlen(bytes)) {
+      EXPECT_EQ(HVCharType(bytes), length) << bytes;
+    }
   }
 }
 

@@ -49,7 +49,9 @@ TEST_F(CharsetSetUp, LanguageFilePicksLcAllBeforeLangAndStopsAtLcAll) {
     WriteLanguageFile(text);
     std::memset(locale, 'Z', sizeof locale);
     EXPECT_EQ(GetLocaleFromConfigFile(locale), expect ? 0u : kFailed) << text;
-    if (expect) EXPECT_STREQ(locale, expect) << text;
+    if (expect) {
+      EXPECT_STREQ(locale, expect) << text;
+    }
   }
 }
 
