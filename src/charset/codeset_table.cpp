@@ -331,8 +331,18 @@ bool converts_as_utf8(const char* codeset) noexcept {
   return true;
 }
 
-// The tables of `codeset` (a name iconv accepts both ways), or null.
+// The tables of `codeset` (a name iconv accepts both ways), or null. The
+// C library names the code set of every UTF-8 locale "UTF-8", and its
+// converter of that name is the UTF-8 the walks know: no run through iconv
+// is made for it, which would cost a process tens of milliseconds at its
+// first conversion (tests check plane by plane that the two agree).
 const CodesetTable* build(const char* codeset) noexcept {
+  if (std::strcmp(codeset, "UTF-8") == 0) {
+    HeapPtr<CodesetTable> t = zeroed<CodesetTable>(1);
+    if (!t) return nullptr;
+    t->as_utf8 = t->ascii_identity = true;
+    return t.release();
+  }
   IconvHandle dec("WCHAR_T", codeset), enc(codeset, "WCHAR_T");
   if (!dec.valid() || !enc.valid()) return nullptr;
   Draft d;
@@ -446,6 +456,8 @@ const Registered* find_or_build(const char* codeset, size_t len, bool* decided) 
 }
 
 }  // namespace
+
+bool iconv_converts_as_utf8(const char* codeset) noexcept { return converts_as_utf8(codeset); }
 
 const CodesetTable* build_or_find_table(const char* codeset) noexcept {
   const size_t len = strnlen(codeset, kCodeSetSize);

@@ -78,6 +78,11 @@ CodesetRef codeset_ref(const char* codeset) noexcept;
 // switch says (tests). Null as above.
 const CodesetTable* build_or_find_table(const char* codeset) noexcept;
 
+// Whether iconv converts the code set as UTF-8 in all four directions,
+// every scalar value but U+0000 (what a code set without tables but with
+// characters of up to four bytes must do for the UTF-8 walks to serve it).
+bool iconv_converts_as_utf8(const char* codeset) noexcept;
+
 // Writes the UTF-8 form of the scalar value cp; returns its length.
 inline size_t utf8_encode(uint32_t cp, unsigned char* out) noexcept {
   if (cp < 0x80) {

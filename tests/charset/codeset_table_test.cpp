@@ -53,6 +53,10 @@ void ExpectSameAsIconv(const char* what, Run run) {
 TEST_F(LocaleTables, ConvertEveryByteEveryPairAndEveryCodePointAsIconvDoes) {
   for (const char* cs : {"ISO-2022-JP", "UTF-7", "GB18030", "TCVN5712-1"})
     EXPECT_EQ(dpxut::charset::build_or_find_table(cs), nullptr) << cs << ": shifts, combining or longer characters";
+  // "UTF-8" gets the UTF-8 walks without a run through iconv: iconv agrees
+  // on every scalar value, and other names are still run through it.
+  EXPECT_TRUE(dpxut::charset::iconv_converts_as_utf8("UTF-8"));
+  EXPECT_FALSE(dpxut::charset::iconv_converts_as_utf8("ISO-8859-1"));
   for (const char* cs : kTableSets) {
     ASSERT_EQ(DPInitUniLibrary(cs), 0u);
     const dpxut::charset::CodesetTable* table = dpxut::charset::build_or_find_table(cs);
