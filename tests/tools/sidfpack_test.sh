@@ -195,7 +195,7 @@ usage)
   mkdir d && run 1 create -f p.sidf d nothing-here
   grep -q 'nothing-here: No such file' err || fail "missing path not reported"
   run 0 list -f p.sidf && lines 1 "stream of the readable paths"
-  run 1 extract -f p.sidf -C no-such-dir
+  run 2 extract -f p.sidf -C no-such-dir
   run any --help && grep -q 'sidfpack create' out || fail "--help"
   ;;
 

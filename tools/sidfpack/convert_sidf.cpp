@@ -11,6 +11,7 @@
 #include "../common/text.h"
 #include "convert.h"
 #include "read.h"
+#include "restore_tree.h"  // clean_name
 
 namespace sidfpack {
 namespace {
@@ -243,26 +244,14 @@ class SidfSink : public EntrySink {
 // The member name as create makes them: relative, without "." or empty
 // components; names with ".." are refused.
 bool SidfSink::member(const char* path, std::string& out) {
-  out.clear();
   if (path[0] == '/' && !warned_absolute_) {
     message(c_, "removing leading '/' from member names");
     warned_absolute_ = true;
   }
-  for (const char* p = path; *p != '\0';) {
-    const char* slash = std::strchr(p, '/');
-    const size_t n = slash != nullptr ? static_cast<size_t>(slash - p) : std::strlen(p);
-    const std::string part(p, n);
-    p += n + (slash != nullptr ? 1 : 0);
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      message(c_, "%s: refusing a name with '..'; not converted", shown(path).c_str());
-      c_.fail(1);
-      return false;
-    }
-    if (!out.empty()) out += '/';
-    out += part;
-  }
-  return !out.empty();
+  if (clean_name(path, out)) return !out.empty();
+  message(c_, "%s: refusing a name with '..'; not converted", shown(path).c_str());
+  c_.fail(1);
+  return false;
 }
 
 // The archive's map, regions in order and apart; empty ones dropped but

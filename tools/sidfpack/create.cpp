@@ -23,6 +23,7 @@
 #include "../common/text.h"
 #include "create_parts.h"
 #include "incremental.h"  // -g
+#include "restore_tree.h"  // clean_name
 #include "walk.h"
 
 namespace sidfpack {
@@ -67,28 +68,14 @@ class Creator : public WalkVisitor {
   // doubled slashes. A leading "/" is dropped (once reported); ".." is
   // refused, as extract would refuse it.
   bool member_name(const std::string& path, std::string& member) {
-    std::string out;
-    size_t i = 0;
     if (!path.empty() && path[0] == '/') {
       if (!warned_absolute_) message(c_, "removing leading '/' from member names");
       warned_absolute_ = true;
     }
-    while (i < path.size()) {
-      size_t j = path.find('/', i);
-      if (j == std::string::npos) j = path.size();
-      const std::string part = path.substr(i, j - i);
-      i = j + 1;
-      if (part.empty() || part == ".") continue;
-      if (part == "..") {
-        message(c_, "%s: refusing a path with '..' (use -C)", shown(path).c_str());
-        c_.fail(1);
-        return false;
-      }
-      if (!out.empty()) out += '/';
-      out += part;
-    }
-    member = out;
-    return true;
+    if (clean_name(path, member)) return true;
+    message(c_, "%s: refusing a path with '..' (use -C)", shown(path).c_str());
+    c_.fail(1);
+    return false;
   }
 
   std::string renamed(const std::string& member) const {

@@ -75,7 +75,7 @@ bool file_xattrs(int fd, bool by_path, XattrMap& out, int& err) {
     const char* name = names.c_str() + at;
     if (*name == '\0') continue;
     std::string value;
-    ssize_t got;
+    ssize_t got = -1;  // a failed sizing call leaves its errno for the tests below
     do {
       const ssize_t need = get(name, nullptr, 0);
       if (need < 0) break;
@@ -314,12 +314,8 @@ class Differ {
 }  // namespace
 
 int run_diff(Context& c, int fd) {
-  const std::string dir = c.opt.directory.empty() ? "." : c.opt.directory;
-  const int root = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (root < 0) {
-    message(c, "%s: %s", shown(dir).c_str(), std::strerror(errno));
-    return 2;
-  }
+  const int root = open_target(c);
+  if (root < 0) return 2;
   {
     StreamIn in(c, fd);
     Selection selection(c.opt);
@@ -336,7 +332,8 @@ int run_diff(Context& c, int fd) {
     selection.report_unused(c);
     if (differ.differing() != 0) {
       message(c, "%llu %s from %s", static_cast<unsigned long long>(differ.differing()),
-              differ.differing() == 1 ? "entry differs" : "entries differ", shown(dir).c_str());
+              differ.differing() == 1 ? "entry differs" : "entries differ",
+              shown(c.opt.directory.empty() ? "." : c.opt.directory).c_str());
       c.fail(1);
     }
   }

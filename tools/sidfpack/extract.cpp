@@ -525,12 +525,8 @@ class Extractor {
 }  // namespace
 
 int run_extract(Context& c, int fd) {
-  const std::string dir = c.opt.directory.empty() ? "." : c.opt.directory;
-  const int root = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (root < 0) {
-    message(c, "%s: %s", shown(dir).c_str(), std::strerror(errno));
-    return 1;
-  }
+  const int root = open_target(c);
+  if (root < 0) return 2;  // nothing can be restored: fatal, as tar
   {
     SignalGuard signals;
     StreamIn in(c, fd);

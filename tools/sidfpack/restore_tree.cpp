@@ -15,6 +15,21 @@ namespace sidfpack {
 using dpxtool::format;
 using dpxtool::shown;
 
+bool clean_name(std::string_view path, std::string& out) {
+  out.clear();
+  return for_each_component(path, [&](std::string_view part) {
+    if (!out.empty()) out += '/';
+    out += part;
+  });
+}
+
+int open_target(Context& c) {
+  const std::string dir = c.opt.directory.empty() ? "." : c.opt.directory;
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) message(c, "%s: %s", shown(dir).c_str(), std::strerror(errno));
+  return fd;
+}
+
 bool split_name(const std::string& name, std::vector<std::string>& parts, std::string& why) {
   if (name.find('\0') != std::string::npos) {
     why = "name holds a zero byte";
@@ -24,18 +39,9 @@ bool split_name(const std::string& name, std::vector<std::string>& parts, std::s
     why = "refusing an absolute name";
     return false;
   }
-  size_t i = 0;
-  while (i <= name.size()) {
-    size_t j = name.find('/', i);
-    if (j == std::string::npos) j = name.size();
-    std::string part = name.substr(i, j - i);
-    i = j + 1;
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      why = "refusing a name with '..'";
-      return false;
-    }
-    parts.push_back(std::move(part));
+  if (!for_each_component(name, [&](std::string_view part) { parts.emplace_back(part); })) {
+    why = "refusing a name with '..'";
+    return false;
   }
   if (parts.empty()) {
     why = "empty name";

@@ -1,4 +1,5 @@
-// The folders extract works in, reached from the target folder one
+// Member names as the tools make and check them, and the folders extract
+// works in, reached from the target folder one
 // component at a time with O_NOFOLLOW, so no name and no symbolic link
 // leads outside it, and at any depth (no path is ever longer than one
 // component). The chain of folders of the last entry stays open: the next
@@ -11,9 +12,36 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "context.h"
+
 namespace sidfpack {
+
+// Calls f(component) for each component of a /-separated name, leaving out
+// empty and "." ones; false, at once, on a ".." component.
+template <class F>
+bool for_each_component(std::string_view name, F&& f) {
+  for (size_t i = 0; i <= name.size();) {
+    size_t j = name.find('/', i);
+    if (j == std::string_view::npos) j = name.size();
+    const std::string_view part = name.substr(i, j - i);
+    i = j + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") return false;
+    f(part);
+  }
+  return true;
+}
+
+// The member name create and convert store for a path: its components
+// joined by single slashes, relative (empty for "." or "/"). False on "..".
+bool clean_name(std::string_view path, std::string& out);
+
+// The target folder of extract and diff (-C, else "."), opened; -1 when it
+// cannot be, reported.
+int open_target(Context& c);
 
 // Splits a stored name into components. False (with the reason in why) for
 // names that would lead outside the target: absolute, with "..", with a
